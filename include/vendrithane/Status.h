@@ -1,0 +1,47 @@
+// The library's status codes. Operations on a catalog return one of these as an int (0 on
+// success); value conversions, bounds checks and the builders throw one as an exception of
+// type Status. The numbers are part of the interface: hosts compare against them directly.
+#ifndef VENDRITHANE_STATUS_H
+#define VENDRITHANE_STATUS_H
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+enum Status {
+  StatusOk = 0,                   // success
+  StatusUpgradeNeeded = 1,        // format check: the catalog is of the earlier generation
+  StatusNotCatalog = 5,           // the main file cannot be read or is not a catalog file
+  StatusDeleteFailed = 10,        // an existing file could not be deleted
+  StatusCopyFailed = 11,          // a file copy or move failed
+  StatusNoFreeSlot = 12,          // every catalog slot of the machine-wide section is in use
+  StatusPermissionFailed = 13,    // a file permission could not be set
+  StatusEmptyArgument = 14,       // an argument that must not be empty is empty
+  StatusNotBoundary = 15,         // a byte position is not on a character boundary
+  StatusNotNumber = 16,           // the text is not a number
+  StatusNumberTooLarge = 17,      // the number does not fit in 32 bits
+  StatusExists = 18,              // the object exists already
+  StatusSchemaFailed = 19,        // the schema or the catalog id could not be written
+  StatusNotOpen = 20,             // catalog not open (or already open)
+  StatusSqlError = 22,            // SQL error
+  StatusUnsupported = 24,         // unsupported value or option
+  StatusCorrupt = 25,             // the database file is corrupt
+  StatusUpgradeFailed = 26,       // an old catalog could not be converted
+  StatusNotFound = 30,            // not found
+  StatusEngineFailure = 31,       // other database-engine failure
+  StatusDiskFull = 32,            // not enough free space
+  StatusUnknownFormat = 36,       // the catalog is of an unknown format or newer than the library
+  StatusOutOfBounds = 37,         // an index, count or length lies outside its object
+  StatusConstraint = 41,          // constraint violated, or the record is stored already
+  StatusWrongCatalog = 44,        // objects of two different catalogs were combined
+  StatusStopped = 60,             // the operation was stopped
+  StatusBusy = 77,                // another thread has a transaction open
+  StatusNoVersion = 78,           // the schema version could not be read
+  StatusReadOnly = 81,            // the database is read-only
+  StatusMutexUnrecoverable = 90,  // a machine-wide mutex was left unusable by a dead owner
+  StatusSharedObjectFailed = 91,  // a machine-wide shared object could not be made or mapped
+};
+
+}  // namespace Vendrithane
+}  // namespace KESTRIN
+
+#endif  // VENDRITHANE_STATUS_H

@@ -1,0 +1,11 @@
+// Umbrella header: everything a host needs to use the library.
+#ifndef VENDRITHANE_VENDRITHANE_H
+#define VENDRITHANE_VENDRITHANE_H
+
+#include "vendrithane/Export.h"
+#include "vendrithane/Status.h"
+#include "vendrithane/String.h"
+#include "vendrithane/Time.h"
+#include "vendrithane/Type.h"
+
+#endif  // VENDRITHANE_VENDRITHANE_H

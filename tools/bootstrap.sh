@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Shared by the README's commands: installs the Debian packages the build needs (when run as
+# root), then configures and builds into $BUILD_DIR (default build/). SANITIZE=1 builds with
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$top/build}
+SANITIZE=${SANITIZE:-0}
+
+packages=(cmake g++ make pkg-config libsqlite3-dev libssl-dev libgtest-dev googletest
+          libbenchmark-dev sqlite3 clang-format)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -eq 0 ]; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq "${missing[@]}" >/dev/null
+  else
+    echo "Missing packages (run as root to install them): ${missing[*]}" >&2
+    exit 1
+  fi
+fi
+
+opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [ "$SANITIZE" = 1 ]; then
+  opts=(-DCMAKE_BUILD_TYPE=Debug -DVENDRITHANE_SANITIZE=ON -DVENDRITHANE_BUILD_BENCH=OFF)
+fi
+cmake -S "$top" -B "$BUILD_DIR" "${opts[@]}" >/dev/null
+cmake --build "$BUILD_DIR" -j "$(nproc)"
