@@ -14,8 +14,8 @@ namespace Vendrithane {
 
 class VENDRITHANE_API Time {
  public:
-  Time();                       // the current time
-  static Time currentTime();    // the current time
+  Time();                     // the current time
+  static Time currentTime();  // the current time
   explicit Time(long long t) : m_time(t) {}
   // The instant at which the local wall clock shows this date and time (month 1 to 12,
   // day 1 to 31, hour 0 to 23), rounded to the nearest second.

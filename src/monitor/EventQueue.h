@@ -1,0 +1,119 @@
+// EventQueue: one node's place in the machine-wide change-event queue. It holds the node's
+// slot, its read position, its node-local attach count (1 while the node is open, plus 1 per
+// running monitor), its identity as a poster, and the per-catalog mutex, event and liveness
+// file. The per-catalog mutex also guards the catalog's id block (nextId, maxId).
+//
+// Thread safety: attach and detach may run on any thread; post, readNext, the read-position
+// calls and the id-block accessors run under the per-catalog mutex (post and readNext take it
+// themselves, the accessors expect the caller to hold it through lock()).
+#ifndef VENDRITHANE_MONITOR_EVENTQUEUE_H
+#define VENDRITHANE_MONITOR_EVENTQUEUE_H
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "monitor/SectionLayout.h"
+#include "platform/LivenessFile.h"
+#include "platform/NamedEvent.h"
+#include "platform/NamedMutex.h"
+#include "platform/SharedObject.h"
+#include "vendrithane/Status.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+namespace monitor {
+
+class EventQueue {
+ public:
+  static constexpr int kDetachWaitMs = 5000;  // how long a closing node waits for its monitor
+  static constexpr int kDetachStepMs = 100;   // in steps of this length
+
+  // Opens the section and the system mutex and draws a machine-wide poster identity.
+  // Throws StatusSharedObjectFailed.
+  EventQueue();
+  // Leaves the slot if still attached.
+  ~EventQueue();
+  EventQueue(const EventQueue&) = delete;
+  EventQueue& operator=(const EventQueue&) = delete;
+
+  // Joins the slot of the catalog whose main file is `mainFile` (at open, and again by each
+  // monitor, which only counts). Throws StatusNoFreeSlot when four other catalogs are in use
+  // by live processes, StatusNotFound when the path cannot be resolved, or the status of a
+  // failing machine-wide object; a failed attach leaves everything as it was.
+  void attach(const std::string& mainFile);
+
+  // Leaves the slot (monitor: a monitor ending). A closing node with a running monitor stops
+  // it through stopMonitoringHandler, posts a wake-up and waits up to 5000 ms for it to end.
+  // The last local detach gives back ids through giveBackIds when no other user of the
+  // catalog is alive, frees the slot then and removes the catalog's objects. Returns 0, or
+  // the status of giveBackIds (the detach is completed regardless).
+  Status detach(bool monitor);
+
+  // Appends one record and pulses the catalog's event. Throws StatusNotOpen when detached.
+  void post(int kind, int id);
+  // The kind of the next record with its id in *id; 0 for a record this node posted and
+  // kEventNone (8) when nothing is pending.
+  int readNext(int* id);
+  // Records posted since this node's read position; more than 65535 means records were lost
+  // and the caller must rebuild (then catchUp()). Caller holds lock().
+  uint32_t behind() const;
+  bool lost() const { return behind() > kRingMask; }
+  void catchUp();  // read position = write count; caller holds lock()
+
+  // The per-catalog mutex (recursive). When its previous owner died holding it, the id
+  // block is forgotten (that process's transaction may be undone by its journal) and true
+  // is returned. Throws StatusMutexUnrecoverable, StatusNotOpen when detached.
+  bool lock();
+  void unlock();
+
+  // The catalog's shared id block; caller holds lock().
+  int32_t nextId() const;
+  void nextId(int32_t value);
+  int32_t maxId() const;
+  void maxId(int32_t value);
+
+  // Monitor waits on the catalog's event: take the snapshot before dispatching, wait on it
+  // after, so that no pulse in between is lost. wait returns false on time-out.
+  uint32_t snapshot() const;
+  bool wait(uint32_t seen, int timeoutMs) const;
+
+  bool attached() const { return slot_ != nullptr; }
+  int localCount() const { return localCount_.load(); }
+  uint32_t poster() const { return poster_; }
+  const std::string& normalised() const { return normalised_; }  // "" until attached
+  const std::string& key() const { return key_; }                // K, "" until attached
+  platform::NamedMutex& systemMutex() { return systemMutex_; }
+
+  // Set by the node: marks the monitoring handler stopped; returns whether one was registered.
+  std::function<bool()> stopMonitoringHandler;
+  // Set by the transactions layer: gives back the unused ids of the current block when the
+  // last user of the catalog leaves, returning a status (run under the per-catalog mutex).
+  std::function<Status()> giveBackIds;
+
+ private:
+  SectionLayout* section() const { return static_cast<SectionLayout*>(section_.data()); }
+  // Finds or takes the slot of slotKey_; caller holds both mutexes. Throws StatusNoFreeSlot.
+  QueueSlot* claimSlot();
+  void closeCatalogObjects();  // drops the handles of the per-catalog objects
+
+  platform::SharedObject section_;     // the shared section
+  platform::NamedMutex systemMutex_;   // the system mutex
+  platform::NamedMutex catalogMutex_;  // per-catalog mutex, while attached
+  platform::NamedEvent event_;         // per-catalog event, while attached
+  platform::LivenessFile liveness_;    // shared lock on the liveness file, while attached
+  QueueSlot* slot_ = nullptr;          // this catalog's slot, while attached
+  uint32_t readPosition_ = 0;          // next record to read; guarded by the catalog mutex
+  std::atomic<int> localCount_{0};     // node-local attach count
+  uint32_t poster_;                    // identity in the poster field, unique on the machine
+  std::string normalised_;             // normalised path of the main file, while attached
+  std::string key_;                    // K, while attached
+  std::string slotKey_;                // text of the slot key, while attached
+};
+
+}  // namespace monitor
+}  // namespace Vendrithane
+}  // namespace KESTRIN
+
+#endif  // VENDRITHANE_MONITOR_EVENTQUEUE_H

@@ -1,0 +1,57 @@
+// Robust, recursive, process-shared pthread mutexes in object files.
+#include "platform/NamedMutex.h"
+
+#include <pthread.h>
+
+#include <cerrno>
+
+#include "platform/ObjectNames.h"
+#include "vendrithane/Status.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+namespace platform {
+
+static_assert(sizeof(pthread_mutex_t) <= NamedMutex::kObjectSize, "mutex object too small");
+
+namespace {
+
+void initMutex(void* addr) {
+  pthread_mutexattr_t attr;
+  pthread_mutexattr_init(&attr);
+  pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
+  pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
+  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+  pthread_mutex_init(static_cast<pthread_mutex_t*>(addr), &attr);
+  pthread_mutexattr_destroy(&attr);
+}
+
+}  // namespace
+
+NamedMutex::NamedMutex(const std::string& name)
+    : object_(objectPath(name), kObjectSize, initMutex), path_(objectPath(name)) {}
+
+bool NamedMutex::lock() {
+  auto* mutex = static_cast<pthread_mutex_t*>(object_.data());
+  int rc;
+  do {
+    rc = pthread_mutex_lock(mutex);
+  } while (rc == EINTR || rc == EAGAIN);
+  if (rc == EOWNERDEAD) {
+    pthread_mutex_consistent(mutex);
+    object_.noteHeld();
+    return true;
+  }
+  if (rc != 0) throw StatusMutexUnrecoverable;  // ENOTRECOVERABLE (or a damaged object)
+  object_.noteHeld();
+  return false;
+}
+
+void NamedMutex::unlock() {
+  pthread_mutex_unlock(static_cast<pthread_mutex_t*>(object_.data()));
+  object_.noteReleased();
+}
+
+}  // namespace platform
+}  // namespace Vendrithane
+}  // namespace KESTRIN

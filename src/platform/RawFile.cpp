@@ -1,0 +1,113 @@
+// The process-wide registry of raw-read descriptors, keyed by device and inode.
+#include "platform/RawFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+namespace KESTRIN {
+namespace Vendrithane {
+namespace platform {
+
+struct RawFileEntry {
+  dev_t dev;  // device of the file
+  ino_t ino;  // inode of the file; cannot be reused while the descriptor stays open
+  int fd;     // the shared read-only descriptor
+  int refs;   // RawFiles using it, guarded by the registry lock
+};
+
+namespace {
+
+// Never destroyed, so that RawFiles released during the process's exit still find it.
+struct Registry {
+  std::mutex lock;  // guards the map and the counts of its entries
+  std::map<std::pair<dev_t, ino_t>, std::unique_ptr<RawFileEntry>> entries;
+};
+
+Registry& registry() {
+  static Registry* instance = new Registry;
+  return *instance;
+}
+
+}  // namespace
+
+RawFile::RawFile(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return;
+  std::lock_guard<std::mutex> hold(registry().lock);
+  auto key = std::make_pair(st.st_dev, st.st_ino);
+  auto found = registry().entries.find(key);
+  if (found != registry().entries.end()) {
+    entry_ = found->second.get();
+    ++entry_->refs;
+    return;
+  }
+  // Read-write where permitted, so that the locked copy can take write locks through it.
+  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat opened;
+  if (fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
+    close(fd);  // the name was replaced between stat and open: try the new file
+    return;
+  }
+  auto entry = std::make_unique<RawFileEntry>(RawFileEntry{st.st_dev, st.st_ino, fd, 1});
+  entry_ = entry.get();
+  registry().entries.emplace(key, std::move(entry));
+}
+
+RawFile::RawFile(RawFile&& other) noexcept : entry_(other.entry_) {
+  other.entry_ = nullptr;
+}
+
+RawFile& RawFile::operator=(RawFile&& other) noexcept {
+  if (this != &other) {
+    reset();
+    entry_ = other.entry_;
+    other.entry_ = nullptr;
+  }
+  return *this;
+}
+
+int RawFile::fd() const {
+  return entry_ ? entry_->fd : -1;
+}
+
+int64_t RawFile::readAt(int64_t offset, void* buffer, size_t n) const {
+  if (!entry_) return -1;
+  size_t done = 0;
+  while (done < n) {
+    ssize_t r = pread(entry_->fd, static_cast<char*>(buffer) + done, n - done,
+                      static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return -1;
+    if (r == 0) break;
+    done += static_cast<size_t>(r);
+  }
+  return static_cast<int64_t>(done);
+}
+
+void RawFile::reset() {
+  if (!entry_) return;
+  std::lock_guard<std::mutex> hold(registry().lock);
+  if (--entry_->refs == 0) {
+    close(entry_->fd);
+    registry().entries.erase(std::make_pair(entry_->dev, entry_->ino));
+  }
+  entry_ = nullptr;
+}
+
+size_t RawFile::openCount() {
+  std::lock_guard<std::mutex> hold(registry().lock);
+  return registry().entries.size();
+}
+
+}  // namespace platform
+}  // namespace Vendrithane
+}  // namespace KESTRIN

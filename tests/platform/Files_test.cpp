@@ -1,0 +1,192 @@
+// File services: attributes, copy and move between tmpfs and disk, byte-range locks, and
+// raw reads of a catalog file that must not disturb the engine's own locks.
+#include "platform/Files.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "helpers/PeerProcess.h"
+#include "platform/RangeLock.h"
+#include "platform/RawFile.h"
+
+using namespace KESTRIN::Vendrithane;
+
+namespace {
+
+std::string makeTempDir(const std::string& base) {
+  std::string templ = base + "vdfiles-XXXXXX";
+  char* dir = mkdtemp(&templ[0]);
+  return dir ? std::string(dir) + "/" : std::string();
+}
+
+void writeFile(const std::string& path, const std::string& data) {
+  std::ofstream(path, std::ios::binary) << data;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class FilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    prefix_ = vdtest::useTestPrefix();
+    disk_ = makeTempDir(std::string(VENDRITHANE_HELPER_DIR) + "/../");  // the build tree
+    shm_ = makeTempDir("/dev/shm/");
+    ASSERT_FALSE(disk_.empty());
+    ASSERT_FALSE(shm_.empty());
+  }
+  void TearDown() override {
+    for (const auto& dir : {disk_, shm_}) {
+      std::string cmd = "rm -rf '" + dir + "'";
+      EXPECT_EQ(system(cmd.c_str()), 0);
+    }
+  }
+  std::string prefix_, disk_, shm_;
+};
+
+TEST_F(FilesTest, AttributesComeFromTheModeBits) {
+  std::string f = disk_ + "a.vd";
+  EXPECT_FALSE(platform::fileExists(f));
+  EXPECT_EQ(platform::fileSize(f), -1);
+  writeFile(f, "12345");
+  EXPECT_TRUE(platform::fileExists(f));
+  EXPECT_EQ(platform::fileSize(f), 5);
+  EXPECT_FALSE(platform::fileIsReadOnly(f));
+  ASSERT_EQ(platform::setFileReadOnly(f, true), StatusOk);
+  EXPECT_TRUE(platform::fileIsReadOnly(f));  // even for root, who could still write it
+  struct stat st;
+  stat(f.c_str(), &st);
+  EXPECT_EQ(st.st_mode & 0222, 0u);
+  ASSERT_EQ(platform::setFileReadOnly(f, false), StatusOk);
+  EXPECT_FALSE(platform::fileIsReadOnly(f));
+  EXPECT_EQ(platform::setFileReadOnly(disk_ + "missing", true), StatusPermissionFailed);
+  EXPECT_EQ(platform::deleteFile(f), StatusOk);
+  EXPECT_EQ(platform::deleteFile(f), StatusDeleteFailed);
+  EXPECT_GT(platform::freeSpace(disk_), 0);
+  EXPECT_EQ(platform::freeSpace(disk_ + "missing/"), -1);
+}
+
+TEST_F(FilesTest, CopyAndMoveBetweenTmpfsAndDisk) {
+  std::string data(300000, 'x');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
+  std::string src = shm_ + "src.vd";
+  writeFile(src, data);
+  chmod(src.c_str(), 0444);
+
+  // tmpfs -> disk, keeping the permission bits; "fail if exists" leaves the target alone.
+  std::string onDisk = disk_ + "copy.vd";
+  ASSERT_EQ(platform::copyFile(src, onDisk, true), StatusOk);
+  EXPECT_EQ(readFile(onDisk), data);
+  EXPECT_TRUE(platform::fileIsReadOnly(onDisk));
+  writeFile(disk_ + "other.vd", "other");
+  EXPECT_EQ(platform::copyFile(src, disk_ + "other.vd", true), StatusCopyFailed);
+  EXPECT_EQ(readFile(disk_ + "other.vd"), "other");
+  EXPECT_EQ(platform::copyFile(src, disk_ + "other.vd", false), StatusOk);
+  EXPECT_EQ(readFile(disk_ + "other.vd"), data);
+  // A copy onto itself (here through a second name) would truncate the source.
+  ASSERT_EQ(link(onDisk.c_str(), (disk_ + "alias.vd").c_str()), 0);
+  EXPECT_EQ(platform::copyFile(onDisk, disk_ + "alias.vd", false), StatusCopyFailed);
+  EXPECT_EQ(readFile(onDisk), data);
+  EXPECT_EQ(platform::copyFile(disk_ + "missing.vd", disk_ + "m2.vd", false), StatusCopyFailed);
+  EXPECT_FALSE(platform::fileExists(disk_ + "m2.vd"));
+
+  // disk -> tmpfs move crosses devices, replaces the target and removes the source.
+  std::string moved = shm_ + "moved.vd";
+  writeFile(moved, "old");
+  ASSERT_EQ(platform::moveFile(disk_ + "other.vd", moved), StatusOk);
+  EXPECT_EQ(readFile(moved), data);
+  EXPECT_FALSE(platform::fileExists(disk_ + "other.vd"));
+  ASSERT_EQ(platform::moveFile(moved, disk_ + "back.vd"), StatusOk);
+  EXPECT_EQ(readFile(disk_ + "back.vd"), data);
+  EXPECT_FALSE(platform::fileExists(moved));
+  EXPECT_EQ(platform::moveFile(moved, disk_ + "none.vd"), StatusCopyFailed);
+}
+
+TEST_F(FilesTest, FullPathsResolveTheDirectory) {
+  ASSERT_EQ(mkdir((disk_ + "real").c_str(), 0755), 0);
+  ASSERT_EQ(symlink((disk_ + "real").c_str(), (disk_ + "link").c_str()), 0);
+  std::string expected = platform::fullPath(disk_ + "real/a.vd");
+  EXPECT_EQ(expected.find("/./"), std::string::npos);
+  EXPECT_EQ(platform::fullPath(disk_ + "link/../real/a.vd"), expected);
+  EXPECT_EQ(platform::fullPath(disk_ + "link/a.vd"), expected);
+  EXPECT_EQ(platform::fullPath(disk_ + "nodir/a.vd"), "");
+
+  EXPECT_EQ(platform::tempDirectory().back(), '/');
+}
+
+// A catalog-like database file on disk.
+std::string makeDatabase(const std::string& path) {
+  sqlite3* db = nullptr;
+  sqlite3_open(path.c_str(), &db);
+  sqlite3_exec(db, "CREATE TABLE t(x); INSERT INTO t VALUES(1);", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  return path;
+}
+
+TEST_F(FilesTest, RawReadsDoNotReleaseTheEnginesLocks) {
+  std::string path = makeDatabase(disk_ + "cat.vd");
+  vdtest::PeerProcess peer("peer", {prefix_});
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  platform::RawFile pinned(path);  // what the node keeps while its connections are open
+  ASSERT_TRUE(pinned.valid());
+  ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_EQ(peer.call("sql-begin " + path), "busy");
+
+  // The probe: a raw read through the shared descriptor, existence and size by stat.
+  {
+    platform::RawFile probe(path);
+    char header[16];
+    ASSERT_EQ(probe.readAt(0, header, sizeof header), 16);
+    EXPECT_EQ(memcmp(header, "SQLite format 3", 15), 0);
+    EXPECT_EQ(probe.fd(), pinned.fd());
+    EXPECT_EQ(platform::RawFile::openCount(), 1u);
+  }
+  EXPECT_TRUE(platform::fileExists(path));
+  EXPECT_GT(platform::fileSize(path), 0);
+  EXPECT_EQ(peer.call("sql-begin " + path), "busy");  // the write lock is still in force
+
+  // Control: an ordinary open and close of the file drops the process's locks.
+  close(open(path.c_str(), O_RDONLY));
+  EXPECT_EQ(peer.call("sql-begin " + path), "ok");
+
+  sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  pinned.reset();
+  EXPECT_EQ(platform::RawFile::openCount(), 0u);
+  EXPECT_FALSE(platform::RawFile(disk_ + "missing.vd").valid());
+}
+
+TEST_F(FilesTest, RangeLocksConflictWithTheEngineAlsoInThisProcess) {
+  std::string path = makeDatabase(disk_ + "cat.vd");
+  constexpr int64_t kSharedRange = 0x40000002, kSharedBytes = 510;
+  platform::RawFile file(path);
+  ASSERT_TRUE(platform::lockRange(file.fd(), kSharedRange, kSharedBytes, true, false));
+
+  vdtest::PeerProcess peer("peer", {prefix_});
+  EXPECT_EQ(peer.call("sql-begin " + path), "busy");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr), SQLITE_BUSY);
+
+  ASSERT_TRUE(platform::unlockRange(file.fd(), kSharedRange, kSharedBytes));
+  EXPECT_EQ(peer.call("sql-begin " + path), "ok");
+  ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr), SQLITE_OK);
+  // Now the engine holds the file: a range lock without waiting is refused.
+  EXPECT_FALSE(platform::lockRange(file.fd(), kSharedRange, kSharedBytes, true, false));
+  sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+}
+
+}  // namespace
