@@ -11,6 +11,8 @@ enum Status {
   StatusOk = 0,                   // success
   StatusUpgradeNeeded = 1,        // format check: the catalog is of the earlier generation
   StatusNotCatalog = 5,           // the main file cannot be read or is not a catalog file
+  StatusFileMismatch = 9,         // the catalog's files are not as expected (an old catalog
+                                  // that already has a blob file; no main file to back up)
   StatusDeleteFailed = 10,        // an existing file could not be deleted
   StatusCopyFailed = 11,          // a file copy or move failed
   StatusNoFreeSlot = 12,          // every catalog slot of the machine-wide section is in use
@@ -23,17 +25,20 @@ enum Status {
   StatusSchemaFailed = 19,        // the schema or the catalog id could not be written
   StatusNotOpen = 20,             // catalog not open (or already open)
   StatusSqlError = 22,            // SQL error
+  StatusNoResult = 23,            // a query gave no usable result (no row, or no column)
   StatusUnsupported = 24,         // unsupported value or option
   StatusCorrupt = 25,             // the database file is corrupt
   StatusUpgradeFailed = 26,       // an old catalog could not be converted
   StatusNotFound = 30,            // not found
   StatusEngineFailure = 31,       // other database-engine failure
   StatusDiskFull = 32,            // not enough free space
+  StatusBlobFailed = 33,          // a blob is unusable, or could not be read or written
   StatusUnknownFormat = 36,       // the catalog is of an unknown format or newer than the library
   StatusOutOfBounds = 37,         // an index, count or length lies outside its object
   StatusConstraint = 41,          // constraint violated, or the record is stored already
   StatusWrongCatalog = 44,        // objects of two different catalogs were combined
   StatusStopped = 60,             // the operation was stopped
+  StatusBadRecord = 71,           // the record text is malformed (nested or unmatched tags)
   StatusBusy = 77,                // another thread has a transaction open
   StatusNoVersion = 78,           // the schema version could not be read
   StatusReadOnly = 81,            // the database is read-only

@@ -18,6 +18,9 @@
 namespace KESTRIN {
 namespace Vendrithane {
 
+class Attribute;
+class Element;
+
 class VENDRITHANE_API String {
  public:
   enum Encoding { UTF16 = 0 };  // the only encoding altEncode accepts
@@ -42,6 +45,10 @@ class VENDRITHANE_API String {
   // The text sprintf(format, value) produces. A text longer than 41 bytes is kept whole
   // in a heap block rather than overflowing the inline buffer.
   String(int value, const char* format);
+  // The value of an element: a blob element's bytes in memory (empty when none), else the
+  // element's text. 37 for a blob too long for a String.
+  String(Element& e);
+  String(Attribute& a);  // the attribute's text
   ~String();
 
   String& operator=(const String& other);
@@ -49,6 +56,8 @@ class VENDRITHANE_API String {
   String& operator=(char c);
   String& operator=(const char* s);
   String& operator=(const unsigned char* s);
+  String& operator=(const Element& e);    // the element's text (never a blob's bytes)
+  String& operator=(const Attribute& a);  // the attribute's text
 
   // Access.
   const char* buffer() const { return m_text; }

@@ -12,6 +12,8 @@
 namespace KESTRIN {
 namespace Vendrithane {
 
+class Element;
+
 class VENDRITHANE_API Time {
  public:
   Time();                     // the current time
@@ -20,6 +22,9 @@ class VENDRITHANE_API Time {
   // The instant at which the local wall clock shows this date and time (month 1 to 12,
   // day 1 to 31, hour 0 to 23), rounded to the nearest second.
   Time(int year, int month, int day, int hour, int minute, int second);
+  // The element's text read as seconds; 16 when it is not a number.
+  Time(Element& e);
+  Time& operator=(const Element& e);
 
   operator long long() const { return m_time; }
 

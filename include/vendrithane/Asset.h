@@ -1,0 +1,68 @@
+// Asset: one record of a catalog, a bag of named, typed elements keyed by their lower-cased
+// names in byte order. A handle: copies share one asset, assignment re-points the handle,
+// the last handle destroys it. An asset read from a catalog keeps its record text and
+// parses it on the first call that needs its elements. Every operation takes the asset's
+// recursive lock; lock() and unlock() let the host make a sequence of calls atomic.
+#ifndef VENDRITHANE_ASSET_H
+#define VENDRITHANE_ASSET_H
+
+#include <map>
+
+#include "vendrithane/Element.h"
+#include "vendrithane/Export.h"
+#include "vendrithane/String.h"
+#include "vendrithane/UserData.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+class AssetImpl;
+
+class VENDRITHANE_API Asset {
+ public:
+  // A new unsaved asset of type "vd_assets" in the shared collection, id -1, no elements,
+  // bound to no catalog.
+  Asset();
+  Asset(const Asset& other);
+  Asset& operator=(const Asset& other);
+  ~Asset();
+
+  int id() const;  // -1 until stored
+  String name();   // the asset type name
+  bool inCollection();
+
+  int nElements();  // parses if needed
+  // The element map itself, without parsing: call nElements() first on an asset read from a
+  // catalog. Hold lock() while walking it if other threads use the asset.
+  const std::map<String, Element*>* elems();
+  bool elementExists(const char* name);  // case-insensitive; parses if needed
+  // The element of the lower-cased name, created (type undef, empty text) when absent. The
+  // reference stays valid until that element is erased or the asset destroyed.
+  Element& element(const char* name);
+  // "vd_created" and "vd_modified"; created with time 0, not marked as set, when absent.
+  Element& created();
+  Element& modified();
+  void erase(const char* name);  // that element, if present; parses if needed
+  // Every element. Also drops a record text not yet parsed, so the erased elements do not
+  // come back on the next use.
+  void erase();
+
+  void lock();  // enter and leave the asset's recursive lock
+  void unlock();
+
+  // Stores p; when p differs from the current payload, dispose() is called on that first.
+  void userData(UserData* p);
+  UserData* userData();
+
+  // For the library's own use: adopts one reference on impl.
+  explicit Asset(AssetImpl* impl) : m_impl(impl) {}
+  AssetImpl* impl() const { return m_impl; }
+
+ private:
+  AssetImpl* m_impl;  // never null
+};
+
+}  // namespace Vendrithane
+}  // namespace KESTRIN
+
+#endif  // VENDRITHANE_ASSET_H

@@ -1,0 +1,71 @@
+// Blob: the binary value of a blob element: bytes with a MIME text, a URL and a location
+// that says where the bytes live. A handle: copies share one implementation, assignment
+// re-points the handle, the last handle frees the bytes. Every operation takes the blob's
+// own recursive lock, so handles on one blob may be used from several threads.
+#ifndef VENDRITHANE_BLOB_H
+#define VENDRITHANE_BLOB_H
+
+#include "vendrithane/Export.h"
+#include "vendrithane/String.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+class BlobImpl;
+class Element;
+
+class VENDRITHANE_API Blob {
+ public:
+  // Where the bytes live. The number is the value written nowhere but passed around;
+  // records carry "db" for LocationCatalog and "os" for LocationFile.
+  enum Location {
+    LocationNone = 0,     // no location yet; a record holding it cannot be written (33)
+    LocationCatalog = 1,  // bytes kept in the catalog's blob file
+    LocationManaged = 2,  // managed, but neither loadable nor writable in a record (24)
+    LocationFile = 3,     // bytes kept in the file whose path is the URL
+    LocationOther = 4,    // not supported for loading or writing (24)
+  };
+
+  Blob();  // a free blob: no location, no bytes, empty MIME text and URL
+  Blob(const Blob& other);
+  Blob& operator=(const Blob& other);
+  ~Blob();
+  // A handle on the blob of element e; Status 16 when e is not a blob element.
+  Blob(Element& e);
+  Blob& operator=(const Element& e);
+
+  // A new free blob with copies of the location, length, bytes, MIME text and URL; it has no
+  // owner and is not marked as held in the catalog.
+  Blob clone() const;
+  // Replaces the bytes by a copy of the n bytes at p (none when n is 0); the blob is loaded,
+  // its location is loc, its MIME text "NA" and its URL empty. Returns 0.
+  int set(unsigned char* p, unsigned long long n, Location loc);
+
+  unsigned long long length();  // the recorded length; all ones when unknown
+  // The bytes in memory, or null. When bytes are loaded and n is neither 0 nor the length,
+  // the buffer is resized to n bytes (keeping the leading ones) and the MIME text is "NA".
+  unsigned char* buffer(unsigned long long n);
+  unsigned char operator[](unsigned long long i) const;  // 37 outside the bytes in memory
+  bool managed();                                        // location 1 or 2
+  void mime(const String& m);
+  String mime();
+  void url(const String& u);  // sets the URL and location 3
+  String url();
+  void location(Location loc);
+  Location location();
+  void lock();  // enter and leave the blob's recursive lock
+  void unlock();
+  int isLocked();  // entries currently held on the blob's lock
+
+  // For the library's own use: adopts one reference on impl, and the implementation behind.
+  explicit Blob(BlobImpl* impl) : m_impl(impl) {}
+  BlobImpl* impl() const { return m_impl; }
+
+ private:
+  BlobImpl* m_impl;  // never null
+};
+
+}  // namespace Vendrithane
+}  // namespace KESTRIN
+
+#endif  // VENDRITHANE_BLOB_H

@@ -1,0 +1,65 @@
+// Element: one named, typed value of an asset, with optional attributes. Values are held as
+// text; conversions read that text whatever the type. A handle: copies share one element,
+// assignment between handles re-points the target, the last handle destroys the element. A
+// copy taken from an asset stays usable after the asset is gone. Operations lock the owning
+// asset, or the process-wide default lock for an element that has none.
+#ifndef VENDRITHANE_ELEMENT_H
+#define VENDRITHANE_ELEMENT_H
+
+#include "vendrithane/Attribute.h"
+#include "vendrithane/Blob.h"
+#include "vendrithane/Export.h"
+#include "vendrithane/String.h"
+#include "vendrithane/Time.h"
+#include "vendrithane/Type.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+class ElementImpl;
+
+class VENDRITHANE_API Element {
+ public:
+  Element();  // a free element: no name, type undef, empty text
+  Element(const Element& other);
+  Element& operator=(const Element& other);
+  ~Element();
+
+  Type type() const;
+  String name() const;
+  operator int() const;          // 0 for the empty text; else 16 not a number, 17 outside 32 bits
+  operator long long() const;    // 16 when not a number (the empty text included)
+  operator String() const;       // the value text (for a blob element not the blob's bytes)
+  operator const Blob&() const;  // the element's blob; 16 unless the type is TypeBlob
+
+  // Value assignment: drops any blob held, stores the value as text, sets the type
+  // (int4 "%d", int8 "%lld", text, time as its seconds) and marks the value as set by the host.
+  Element& operator=(int v);
+  Element& operator=(long long v);
+  Element& operator=(const char* v);
+  Element& operator=(const String& v);
+  Element& operator=(const Time& v);
+  // Attaches b with an empty text. A blob belongs to one element: when b already belongs to
+  // another element a clone is attached; when it belongs to this one nothing changes.
+  Element& operator=(const Blob& b);
+
+  // The attribute of exactly this name (case-sensitive), created with an empty text when
+  // absent. The reference stays valid until the attribute is erased.
+  Attribute& attribute(const char* name);
+  bool attributeExists(const char* name);
+  int nAttributes();
+  void erase(const char* name);  // that attribute, if present
+  void erase();                  // every attribute; the value stays
+
+  // For the library's own use: adopts one reference on impl.
+  explicit Element(ElementImpl* impl) : m_impl(impl) {}
+  ElementImpl* impl() const { return m_impl; }
+
+ private:
+  ElementImpl* m_impl;  // never null
+};
+
+}  // namespace Vendrithane
+}  // namespace KESTRIN
+
+#endif  // VENDRITHANE_ELEMENT_H

@@ -1,0 +1,189 @@
+// Asset handles and their implementation: the element map, the reserved time stamps, the
+// user payload and the release of elements that outlive their asset.
+#include "asset/AssetImpl.h"
+
+#include <memory>
+#include <mutex>
+
+#include "asset/ElementImpl.h"
+#include "asset/RecordParser.h"
+#include "vendrithane/Asset.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+namespace {
+
+using Hold = std::lock_guard<RecordLock>;
+
+}  // namespace
+
+String elementKey(const char* name) {
+  String key(name);
+  key.makeLower();
+  return key;
+}
+
+// ---- Implementation ----
+
+AssetImpl::AssetImpl(const String& typeName, bool inCollection)
+    : lock(newRecordLock()), typeName(typeName), inCollection(inCollection) {}
+
+AssetImpl::~AssetImpl() {
+  Hold hold(*lock);
+  eraseAllLocked();
+  if (userData != nullptr) userData->dispose();
+}
+
+void AssetImpl::ensureParsed() {
+  {
+    Hold hold(*lock);
+    if (parsed) return;
+  }
+  parseRecord(*this);
+}
+
+Element& AssetImpl::elementLocked(const String& lowerName) {
+  auto it = elements.find(lowerName);
+  if (it != elements.end()) return *it->second;
+  std::unique_ptr<Element> handle(new Element(new ElementImpl(lowerName, lock, this)));
+  Element& result = *handle;
+  elements.emplace(lowerName, handle.get());
+  handle.release();
+  nElements = static_cast<int>(elements.size());
+  return result;
+}
+
+Element& AssetImpl::stampLocked(const char* name) {
+  const String key(name);
+  auto it = elements.find(key);
+  if (it != elements.end()) return *it->second;
+  Element& stamp = elementLocked(key);
+  stamp = Time(0);
+  stamp.impl()->userSet = false;
+  return stamp;
+}
+
+void AssetImpl::eraseLocked(std::map<String, Element*>::iterator it) {
+  Element* handle = it->second;
+  elements.erase(it);
+  nElements = static_cast<int>(elements.size());
+  // Handles the host still holds keep a usable element of their own.
+  if (handle->impl()->refs.load() > 1) handle->impl()->moveUnder(defaultRecordLock(), nullptr);
+  delete handle;
+}
+
+void AssetImpl::eraseAllLocked() {
+  while (!elements.empty()) eraseLocked(elements.begin());
+}
+
+void releaseAsset(AssetImpl* asset) {
+  if (asset->refs.fetch_sub(1) == 1) delete asset;
+}
+
+// ---- Handle ----
+
+Asset::Asset() : m_impl(new AssetImpl(String("vd_assets"), true)) {}
+
+Asset::Asset(const Asset& other) : m_impl(other.m_impl) {
+  m_impl->refs.fetch_add(1);
+}
+
+Asset& Asset::operator=(const Asset& other) {
+  if (other.m_impl != m_impl) {
+    other.m_impl->refs.fetch_add(1);
+    releaseAsset(m_impl);
+    m_impl = other.m_impl;
+  }
+  return *this;
+}
+
+Asset::~Asset() {
+  releaseAsset(m_impl);
+}
+
+int Asset::id() const {
+  Hold hold(*m_impl->lock);
+  return m_impl->id;
+}
+
+String Asset::name() {
+  Hold hold(*m_impl->lock);
+  return m_impl->typeName;
+}
+
+bool Asset::inCollection() {
+  Hold hold(*m_impl->lock);
+  return m_impl->inCollection;
+}
+
+int Asset::nElements() {
+  m_impl->ensureParsed();
+  Hold hold(*m_impl->lock);
+  return m_impl->nElements;
+}
+
+const std::map<String, Element*>* Asset::elems() {
+  return &m_impl->elements;
+}
+
+bool Asset::elementExists(const char* name) {
+  m_impl->ensureParsed();
+  Hold hold(*m_impl->lock);
+  return m_impl->elements.count(elementKey(name)) != 0;
+}
+
+Element& Asset::element(const char* name) {
+  m_impl->ensureParsed();
+  Hold hold(*m_impl->lock);
+  return m_impl->elementLocked(elementKey(name));
+}
+
+Element& Asset::created() {
+  m_impl->ensureParsed();
+  Hold hold(*m_impl->lock);
+  return m_impl->stampLocked("vd_created");
+}
+
+Element& Asset::modified() {
+  m_impl->ensureParsed();
+  Hold hold(*m_impl->lock);
+  return m_impl->stampLocked("vd_modified");
+}
+
+void Asset::erase(const char* name) {
+  m_impl->ensureParsed();
+  Hold hold(*m_impl->lock);
+  auto it = m_impl->elements.find(elementKey(name));
+  if (it != m_impl->elements.end()) m_impl->eraseLocked(it);
+}
+
+void Asset::erase() {
+  Hold hold(*m_impl->lock);
+  m_impl->eraseAllLocked();
+  m_impl->record.empty();
+  m_impl->parsed = true;
+}
+
+void Asset::lock() {
+  m_impl->lock->lock();
+}
+
+void Asset::unlock() {
+  m_impl->lock->unlock();
+}
+
+void Asset::userData(UserData* p) {
+  Hold hold(*m_impl->lock);
+  if (p == m_impl->userData) return;
+  if (m_impl->userData != nullptr) m_impl->userData->dispose();
+  m_impl->userData = p;
+}
+
+UserData* Asset::userData() {
+  Hold hold(*m_impl->lock);
+  return m_impl->userData;
+}
+
+}  // namespace Vendrithane
+}  // namespace KESTRIN

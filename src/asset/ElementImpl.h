@@ -1,0 +1,61 @@
+// The implementation object behind Element handles. All members are guarded by the lock the
+// element's lock slot designates (its asset's, or the default lock); the helpers below
+// expect the caller to hold it.
+#ifndef VENDRITHANE_ASSET_ELEMENTIMPL_H
+#define VENDRITHANE_ASSET_ELEMENTIMPL_H
+
+#include <atomic>
+#include <map>
+
+#include "asset/RecordLock.h"
+#include "vendrithane/Attribute.h"
+#include "vendrithane/Blob.h"
+#include "vendrithane/String.h"
+#include "vendrithane/Type.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+class AssetImpl;
+class BlobImpl;
+
+class ElementImpl {
+ public:
+  ElementImpl(const String& name, const LockRef& lock, AssetImpl* asset)
+      : name(name), lock(lock), asset(asset) {}
+  ~ElementImpl();
+  ElementImpl(const ElementImpl&) = delete;
+  ElementImpl& operator=(const ElementImpl&) = delete;
+
+  // Replaces the value: drops any blob, stores the text and type, marks it as set by the host.
+  void assign(Type t, const String& value);
+  // Detaches and releases the blob, if any (its owner link is cleared first).
+  void dropBlob();
+  // Attaches blob, adopting one reference on it, and records this element as its owner.
+  void attachBlob(BlobImpl* blob);
+  // The attribute of exactly that name, created with an empty text when absent.
+  Attribute& attributeLocked(const String& name);
+  void eraseAttribute(std::map<String, Attribute*>::iterator it);
+  void eraseAttributes();
+  // Moves the element and its attributes under another lock and asset; the caller holds
+  // the current lock. Used when an asset lets the element go while handles on it remain.
+  void moveUnder(const LockRef& newLock, AssetImpl* newAsset);
+
+  Type type = TypeUndef;                    // value type
+  const String name;                        // lower case when created through an asset
+  String text;                              // the value as text
+  Blob* blob = nullptr;                     // own handle on the blob; type TypeBlob only
+  LockRef lock;                             // the guarding lock; atomic access only
+  std::atomic<int> refs{1};                 // handles on this element
+  std::map<String, Attribute*> attributes;  // by exact name; each handle owned by the map
+  AssetImpl* asset;                         // owning asset; null when it has none
+  bool userSet = false;                     // the host assigned the value since creation
+};
+
+// Drops one reference; the last one destroys the element.
+void releaseElement(ElementImpl* element);
+
+}  // namespace Vendrithane
+}  // namespace KESTRIN
+
+#endif  // VENDRITHANE_ASSET_ELEMENTIMPL_H
