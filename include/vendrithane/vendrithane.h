@@ -7,6 +7,7 @@
 #include "vendrithane/Blob.h"
 #include "vendrithane/Element.h"
 #include "vendrithane/Export.h"
+#include "vendrithane/Node.h"
 #include "vendrithane/Status.h"
 #include "vendrithane/String.h"
 #include "vendrithane/Time.h"

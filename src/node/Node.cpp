@@ -1,0 +1,105 @@
+// The public Node handle: handle counting, and every method passed on to the NodeImpl
+// with thrown Status values turned into results.
+#include "vendrithane/Node.h"
+
+#include "node/NodeImpl.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+namespace {
+
+// Runs `f`, returning the Status it throws as its result.
+template <class F>
+int statusOf(F&& f) {
+  try {
+    return f();
+  } catch (Status s) {
+    return s;
+  }
+}
+
+}  // namespace
+
+Node::Node(const char* name, const char* mainDir, const char* blobDir)
+    : m_impl(new NodeImpl(name, mainDir, blobDir)) {}
+
+Node::Node(const Node& other) : m_impl(other.m_impl) {
+  m_impl->addHandle();
+}
+
+Node& Node::operator=(const Node& other) {
+  if (m_impl != other.m_impl) throw StatusWrongCatalog;
+  return *this;
+}
+
+Node::~Node() {
+  if (m_impl->dropHandle()) delete m_impl;
+}
+
+int Node::open(bool checkOnly, bool readOnlyCopy, const char* tempDir) {
+  return statusOf([&] { return m_impl->open(checkOnly, readOnlyCopy, tempDir); });
+}
+
+int Node::create(bool replace) {
+  return statusOf([&] { return m_impl->create(replace); });
+}
+
+int Node::close() {
+  return statusOf([&] { return m_impl->close(); });
+}
+
+int Node::exists() {
+  try {
+    return m_impl->exists();
+  } catch (Status) {
+    return -1;
+  }
+}
+
+int Node::remove() {
+  return statusOf([&] { return m_impl->remove(); });
+}
+
+int Node::mode(bool readOnly) {
+  return statusOf([&] { return m_impl->mode(readOnly); });
+}
+
+String Node::path(bool blob) const {
+  return m_impl->path(blob);
+}
+
+void Node::path(const char* mainDir, const char* blobDir) {
+  m_impl->path(mainDir, blobDir);
+}
+
+String Node::name() const {
+  return m_impl->name();
+}
+
+void Node::name(String name) {
+  m_impl->name(name);
+}
+
+std::vector<String> Node::systemFilenames(bool withPath) const {
+  return m_impl->systemFilenames(withPath);
+}
+
+String Node::version() {
+  try {
+    return m_impl->version();
+  } catch (Status) {
+    return String();
+  }
+}
+
+int Node::configure(Option option, int value) {
+  return statusOf([&] { return m_impl->configure(option, value); });
+}
+
+int Node::configure(Option option) {
+  return statusOf([&] { return m_impl->configure(option); });
+}
+
+}  // namespace Vendrithane
+}  // namespace KESTRIN

@@ -1,0 +1,173 @@
+// NodeImpl: everything the library keeps for one catalog, shared by every Node handle of
+// it. It knows where the catalog's files are, creates, opens and closes the catalog, owns
+// the five connections, the node's place in the machine-wide change-event queue, the root
+// category and the map of categories in memory, and the set of the catalog's tables.
+//
+// Locks, in the order they may be taken: the system mutex (machine-wide; open, create,
+// close, exists, remove, mode), the thread-set lock, the per-catalog mutex (queue().lock()),
+// category object locks, the pool lock. The name lock guards the name, the directories and
+// the handle count; the categories lock and the tables lock guard their containers and are
+// never held while taking another lock.
+#ifndef VENDRITHANE_NODE_NODEIMPL_H
+#define VENDRITHANE_NODE_NODEIMPL_H
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+#include "category/CategoryObject.h"
+#include "monitor/EventQueue.h"
+#include "node/ConnectionPool.h"
+#include "platform/RawFile.h"
+#include "query/SqlFunctions.h"
+#include "vendrithane/Status.h"
+#include "vendrithane/String.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+class NodeImpl : public query::CatalogFunctionHost {
+ public:
+  static constexpr char kMainExtension[] = ".vd";          // the main file
+  static constexpr char kBlobExtension[] = ".vm";          // the blob file
+  static constexpr char kJournalSuffix[] = "-journal";     // the engine's rollback journal
+  static constexpr char kCopySuffix[] = "-readonly-copy";  // name of a read-only copy
+
+  // Options of configure (Node::Option).
+  static constexpr int kOptionSynchronous = 0;
+  static constexpr int kOptionDefaultSynchronous = 1;
+  static constexpr int kOptionOtherProcesses = 2;
+
+  // Sets the directories as path() does, then the name; touches nothing on disk. Throws
+  // StatusSharedObjectFailed when the machine-wide objects cannot be opened.
+  NodeImpl(const char* name, const char* mainDir, const char* blobDir);
+  // Closes the catalog (whatever transactions are left) and drops the kernel objects.
+  ~NodeImpl() override;
+  NodeImpl(const NodeImpl&) = delete;
+  NodeImpl& operator=(const NodeImpl&) = delete;
+
+  // Handle count: a new handle; a handle gone (true when it was the last one).
+  void addHandle();
+  bool dropHandle();
+  int handles() const;
+
+  // Location. Directories are kept with a trailing "/" and "\" read as "/"; an empty or
+  // missing main directory is the current directory, a missing blob directory the main one.
+  String name() const;
+  void name(const String& name);
+  String path(bool blob) const;
+  void path(const char* mainDir, const char* blobDir);
+  // A directory as the node keeps it: "\" read as "/", a trailing "/", "./" when empty.
+  static std::string directoryText(const char* dir);
+  std::string mainFile() const;  // main directory + name + ".vd"
+  std::string blobFile() const;  // blob directory + name + ".vm"
+  // The main and the blob file's names, both prefixed with the main directory when asked.
+  std::vector<String> systemFilenames(bool withPath) const;
+  String backupName() const;
+  String backupDirectory() const;
+
+  // The lifecycle; each returns a Status (see Node.h) and may throw std::bad_alloc.
+  Status open(bool checkOnly, bool readOnlyCopy, const char* tempDir);
+  Status create(bool replace);
+  Status close();
+  int exists();
+  Status remove();
+  Status mode(bool readOnly);
+  String version();
+  int configure(int option, int value);
+  int configure(int option);
+
+  // State used by the other layers.
+  bool isOpen() const { return pool_.isOpen(); }
+  bool readOnlyCopy() const;
+  String catalogId() const;
+  node::ConnectionPool& pool() { return pool_; }
+  monitor::EventQueue& queue() { return queue_; }
+  platform::NamedMutex& systemMutex() { return queue_.systemMutex(); }
+  // The set of threads with a transaction open; the caller holds threadSetLock().
+  std::mutex& threadSetLock() { return threadSetLock_; }
+  std::multiset<long>& threadSet() { return threadSet_; }
+  // The catalog's tables as loaded at open (and added since).
+  bool knownTable(const std::string& table) const;
+  void addKnownTable(const std::string& table);
+  // A category of the in-memory map, null when absent.
+  std::shared_ptr<category::CategoryObject> category(int id) const;
+  size_t categoriesInMemory() const;
+
+  // Change events of other nodes are applied before the caller goes on; the change
+  // dispatch fills this in. Caller holds the per-catalog mutex.
+  void dispatchPendingEvents() {}
+  bool dispatching() const { return dispatching_.load(); }
+
+  // The node-bound SQL functions.
+  int functionNextId() override;
+  bool functionCategoryDescends(long long node, long long ancestor) override;
+  bool functionMapId(long long id, long long* mapped) override;
+  bool functionCopyCategory(long long id, long long* mapped) override;
+
+ private:
+  struct OpenProgress;  // what a failing open has to undo
+
+  Status openSteps(bool checkOnly, bool readOnlyCopy, const std::string& tempDir,
+                   OpenProgress* progress);
+  Status makeReadOnlyCopy(const std::string& tempDir, OpenProgress* progress);
+  Status loadCatalogState(node::NodeConnection& connection);
+  void abandonOpen(const OpenProgress& progress);
+  Status closeNode(bool force);
+  void removeReadOnlyCopy();  // deletes the copy's files and returns to the saved location
+  void makeRootCategory();
+  void dropCategories();
+  int readPragmaNumber(node::NodeConnection& connection, const char* sql);
+
+  mutable std::shared_mutex nameLock_;  // the name lock
+  std::string name_;                    // base file name; guarded by nameLock_
+  std::string mainDir_;                 // with trailing "/"; guarded by nameLock_
+  std::string blobDir_;                 // with trailing "/"; guarded by nameLock_
+  std::string backupName_;              // backups' base name; guarded by nameLock_
+  std::string backupDir_;               // follows mainDir_ while equal; guarded by nameLock_
+  std::string savedName_;               // own name while a read-only copy is open
+  std::string savedMainDir_;            // own main directory while a copy is open
+  std::string savedBlobDir_;            // own blob directory while a copy is open
+  bool readOnlyCopy_ = false;           // open on a read-only copy; guarded by nameLock_
+  std::string catalogId_;               // "vd_dbid", read at open; guarded by nameLock_
+  int handles_ = 1;                     // Node handles; guarded by nameLock_
+
+  monitor::EventQueue queue_;  // the place in the change-event queue; owns the system mutex
+  node::ConnectionPool pool_;  // the five connections
+  platform::RawFile mainRaw_;  // shared descriptors kept while open, so that raw reads
+  platform::RawFile blobRaw_;  //   of this process never drop the engine's locks
+
+  std::mutex threadSetLock_;       // the thread-set lock
+  std::multiset<long> threadSet_;  // threads with a transaction open; guarded by threadSetLock_
+
+  mutable std::mutex categoriesLock_;                                    // guards categories_
+  std::map<int, std::shared_ptr<category::CategoryObject>> categories_;  // categories in memory
+
+  mutable std::mutex tablesLock_;  // guards tables_
+  std::set<std::string> tables_;   // the catalog's tables
+
+  std::atomic<bool> dispatching_{false};  // a change-event dispatch runs on this node
+};
+
+// Holds the per-catalog mutex for its lifetime, after applying pending change events
+// (unless a dispatch is already running on this node). Throws as EventQueue::lock does.
+class CatalogLockHold {
+ public:
+  explicit CatalogLockHold(NodeImpl& node);
+  ~CatalogLockHold();
+  CatalogLockHold(const CatalogLockHold&) = delete;
+  CatalogLockHold& operator=(const CatalogLockHold&) = delete;
+
+ private:
+  NodeImpl& node_;  // whose catalog mutex is held
+};
+
+}  // namespace Vendrithane
+}  // namespace KESTRIN
+
+#endif  // VENDRITHANE_NODE_NODEIMPL_H

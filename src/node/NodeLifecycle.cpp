@@ -1,0 +1,273 @@
+// The catalog's lifecycle: create, open (format check, read-only copy, connections, queue
+// attach, catalog state), close, and the file operations exists, remove and mode. Each
+// runs under the system mutex, so no two of them overlap anywhere on the machine.
+#include <climits>
+#include <random>
+
+#include "node/CatalogId.h"
+#include "node/FormatProbe.h"
+#include "node/LockedCopy.h"
+#include "node/NodeImpl.h"
+#include "node/Statement.h"
+#include "node/Statements.h"
+#include "platform/Files.h"
+#include "platform/SystemInfo.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+namespace {
+
+constexpr int kLastOldFormat = 1998;      // format numbers above it are old-engine catalogs
+constexpr int kCategoryLoadWarning = 74;  // the category trees loaded with a warning
+
+// A pseudo-random non-negative number for names of copies in the temporary directory.
+int drawNumber() {
+  static std::mutex lock;
+  static std::mt19937 engine{std::random_device{}()};
+  std::lock_guard<std::mutex> hold(lock);
+  return std::uniform_int_distribution<int>(0, INT_MAX)(engine);
+}
+
+}  // namespace
+
+// What a failing open has made so far and must undo.
+struct NodeImpl::OpenProgress {
+  bool copied = false;    // a read-only copy was made and the node points at it
+  bool attached = false;  // the node joined the change-event queue
+  bool opened = false;    // every step succeeded: nothing to undo
+};
+
+Status NodeImpl::create(bool replace) {
+  platform::NamedMutexHold system(systemMutex());
+  if (isOpen()) return StatusNotOpen;  // never replace the files under open connections
+  std::string main = mainFile(), blob = blobFile();
+  if (platform::fileExists(main)) {
+    if (!replace) return StatusExists;
+    if (platform::deleteFile(main) != StatusOk) return StatusDeleteFailed;
+  }
+  platform::deleteFile(blob);
+  platform::deleteFile(main + kJournalSuffix);
+  platform::deleteFile(blob + kJournalSuffix);
+
+  Status status = StatusOk;
+  {
+    node::NodeConnection connection(main, blob, this, false);
+    std::string sql = node::sqlFormat(node::kRegistryStore, node::kCatalogIdTag,
+                                      node::generateCatalogId(main).c_str());
+    status = node::execute(connection, sql);
+    if (status != StatusOk) {
+      node::ErrorRecord error = connection.lastError();
+      connection.recordError(StatusSchemaFailed, error.engineCode, error.message, sql);
+    }
+  }
+  if (status == StatusOk) return StatusOk;
+  // A catalog without its id could never be opened: leave nothing behind.
+  platform::deleteFile(main);
+  platform::deleteFile(blob);
+  return status == StatusReadOnly ? StatusReadOnly : StatusSchemaFailed;
+}
+
+Status NodeImpl::open(bool checkOnly, bool readOnlyCopy, const char* tempDir) {
+  std::string temp = tempDir && *tempDir ? directoryText(tempDir) : platform::tempDirectory();
+  platform::NamedMutexHold system(systemMutex());
+  if (isOpen()) return StatusNotOpen;  // before anything is saved or copied
+  {
+    std::unique_lock<std::shared_mutex> hold(nameLock_);
+    savedName_ = name_;
+    savedMainDir_ = mainDir_;
+    savedBlobDir_ = blobDir_;
+  }
+  OpenProgress progress;
+  Status status;
+  try {
+    status = openSteps(checkOnly, readOnlyCopy, temp, &progress);
+  } catch (Status thrown) {
+    status = thrown;
+  } catch (...) {
+    abandonOpen(progress);
+    throw;
+  }
+  if (!progress.opened) abandonOpen(progress);
+  return status;
+}
+
+Status NodeImpl::openSteps(bool checkOnly, bool readOnlyCopy, const std::string& tempDir,
+                           OpenProgress* progress) {
+  std::string main = mainFile();
+  if (!readOnlyCopy && platform::fileIsReadOnly(main)) return StatusReadOnly;
+  if (readOnlyCopy) {
+    Status copied = makeReadOnlyCopy(tempDir, progress);
+    if (copied != StatusOk) return copied;
+    main = mainFile();
+  }
+  if (!platform::fileExists(main)) return StatusNotFound;
+  std::string blob = blobFile();
+
+  node::FormatCheck check = node::checkFormat(main, blob, this);
+  if (check.status != StatusOk && check.status != StatusUpgradeNeeded) return check.status;
+  if (checkOnly) return check.status;
+  // Temporary: catalogs of the old engine are declined, their files untouched, until the
+  // conversion of old catalogs is in place.
+  if (check.status == StatusUpgradeNeeded && check.format > kLastOldFormat)
+    return StatusUpgradeFailed;
+
+  mainRaw_ = platform::RawFile(main);
+  pool_.fill([&] { return std::make_unique<node::NodeConnection>(main, blob, this, false); });
+  blobRaw_ = platform::RawFile(blob);
+
+  node::ConnectionLease lease(pool_);
+  if (!lease) return StatusNotOpen;
+  pool_.generation(lease->stamp());
+  makeRootCategory();
+  queue_.attach(main);
+  progress->attached = true;
+  Status loaded = loadCatalogState(*lease);
+  if (loaded != StatusOk && loaded != kCategoryLoadWarning) return loaded;
+  progress->opened = true;
+  return loaded;
+}
+
+Status NodeImpl::makeReadOnlyCopy(const std::string& tempDir, OpenProgress* progress) {
+  std::string base = static_cast<const char*>(name()) + std::string(kCopySuffix);
+  std::string copy = base;
+  while (platform::fileExists(tempDir + copy + kMainExtension) ||
+         platform::fileExists(tempDir + copy + kBlobExtension))
+    copy = base + std::to_string(drawNumber());
+  // The blob file is taken from where the catalog's connections find it.
+  std::vector<node::CopyPair> files{{mainFile(), tempDir + copy + kMainExtension}};
+  std::string blob = blobFile();
+  if (platform::fileExists(blob)) files.push_back({blob, tempDir + copy + kBlobExtension});
+  Status status = node::lockedCopy(files, true);
+  if (status != StatusOk) {
+    for (const auto& file : files) platform::deleteFile(file.to);  // names nobody else had
+    return status;
+  }
+  std::unique_lock<std::shared_mutex> hold(nameLock_);
+  name_ = copy;
+  mainDir_ = tempDir;
+  blobDir_ = tempDir;
+  readOnlyCopy_ = true;
+  progress->copied = true;
+  return StatusOk;
+}
+
+Status NodeImpl::loadCatalogState(node::NodeConnection& connection) {
+  // Element index declarations come first; the index layer fills this step in.
+  Status status = StatusOk;
+  {
+    std::vector<String> tables = node::queryColumn(connection, node::kSelectTables);
+    std::lock_guard<std::mutex> hold(tablesLock_);
+    tables_.clear();
+    for (const String& table : tables) tables_.insert(std::string(table.buffer(), table.length()));
+  }
+  // The category trees are loaded here once the category layer is in place (74 counts as
+  // success).
+  String id;
+  Status read =
+      node::queryValue(connection, node::sqlFormat(node::kRegistryLoad, node::kCatalogIdTag), &id);
+  if (read != StatusOk) return read;
+  std::unique_lock<std::shared_mutex> hold(nameLock_);
+  catalogId_.assign(id.buffer(), id.length());
+  return status;
+}
+
+void NodeImpl::abandonOpen(const OpenProgress& progress) {
+  if (progress.attached) {
+    try {
+      queue_.detach(false);
+    } catch (Status) {
+      // the queue leaves the slot regardless
+    }
+  }
+  dropCategories();
+  pool_.clear();
+  mainRaw_.reset();
+  blobRaw_.reset();
+  {
+    std::lock_guard<std::mutex> hold(tablesLock_);
+    tables_.clear();
+  }
+  {
+    std::unique_lock<std::shared_mutex> hold(nameLock_);
+    catalogId_.clear();
+  }
+  if (progress.copied) removeReadOnlyCopy();
+}
+
+void NodeImpl::removeReadOnlyCopy() {
+  std::unique_lock<std::shared_mutex> hold(nameLock_);
+  platform::deleteFile(mainDir_ + name_ + kMainExtension);
+  platform::deleteFile(mainDir_ + name_ + kBlobExtension);
+  platform::deleteFile(mainDir_ + name_ + kMainExtension + kJournalSuffix);
+  platform::deleteFile(mainDir_ + name_ + kBlobExtension + kJournalSuffix);
+  name_ = savedName_;
+  mainDir_ = savedMainDir_;
+  blobDir_ = savedBlobDir_;  // a separate blob directory is kept
+  readOnlyCopy_ = false;
+}
+
+Status NodeImpl::close() {
+  return closeNode(false);
+}
+
+Status NodeImpl::closeNode(bool force) {
+  platform::NamedMutexHold system(systemMutex());
+  std::lock_guard<std::mutex> threads(threadSetLock_);
+  if (!force && !threadSet_.empty()) return StatusBusy;
+  if (!isOpen()) return StatusNotOpen;
+  // No new calls get a connection from here on; calls still running end first.
+  if (!force) pool_.beginClose(platform::threadId());
+  try {
+    queue_.detach(false);
+  } catch (Status) {
+    // the queue leaves the slot regardless
+  }
+  pool_.clear();
+  mainRaw_.reset();
+  blobRaw_.reset();
+  // The element-index state is dropped here once the index layer is in place.
+  dropCategories();
+  {
+    std::lock_guard<std::mutex> hold(tablesLock_);
+    tables_.clear();
+  }
+  bool copy;
+  {
+    std::unique_lock<std::shared_mutex> hold(nameLock_);
+    catalogId_.clear();
+    copy = readOnlyCopy_;
+  }
+  if (copy) removeReadOnlyCopy();
+  return StatusOk;
+}
+
+int NodeImpl::exists() {
+  platform::NamedMutexHold system(systemMutex());
+  return platform::fileExists(mainFile()) ? 0 : -1;
+}
+
+Status NodeImpl::remove() {
+  platform::NamedMutexHold system(systemMutex());
+  if (isOpen()) return StatusNotOpen;
+  if (platform::deleteFile(mainFile()) != StatusOk) return StatusNotOpen;
+  if (platform::deleteFile(blobFile()) != StatusOk) return StatusNotOpen;
+  return StatusOk;
+}
+
+Status NodeImpl::mode(bool readOnly) {
+  platform::NamedMutexHold system(systemMutex());
+  std::string main, blob;
+  {
+    std::shared_lock<std::shared_mutex> hold(nameLock_);
+    main = mainDir_ + name_ + kMainExtension;
+    blob = mainDir_ + name_ + kBlobExtension;  // the blob file beside the main file
+  }
+  if (platform::setFileReadOnly(main, readOnly) != StatusOk) return StatusPermissionFailed;
+  if (platform::fileExists(blob) && platform::setFileReadOnly(blob, readOnly) != StatusOk)
+    return StatusPermissionFailed;
+  return StatusOk;
+}
+
+}  // namespace Vendrithane
+}  // namespace KESTRIN
