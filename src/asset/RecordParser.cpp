@@ -176,19 +176,22 @@ Parser& poolParser(int id) {
 }
 
 void parseRecord(AssetImpl& asset) {
-  if (asset.lock->heldByCurrentThread()) {
-    Parser own;
-    own.fill(asset);
-    return;
-  }
   int id;
   {
     std::lock_guard<RecordLock> hold(*asset.lock);
     if (asset.parsed) return;
     id = asset.id;
   }
+  // The pooled parser is only ever tried, never waited for: its holder may be waiting for an
+  // asset lock that this thread holds (a host may keep any asset locked through lock()). A
+  // busy parser is replaced by a private one.
   Parser& parser = poolParser(id);
-  std::lock_guard<std::mutex> hold(parser.lock());
+  std::unique_lock<std::mutex> hold(parser.lock(), std::try_to_lock);
+  if (!hold.owns_lock()) {
+    Parser own;
+    own.fill(asset);
+    return;
+  }
   parser.fill(asset);
 }
 

@@ -147,12 +147,27 @@ void EventQueue::closeCatalogObjects() {
 
 Status EventQueue::detach(bool monitor) {
   if (monitor) {
-    // A monitor ending never leaves the slot (its node still counts), and must not wait for
-    // the system mutex: a closing node may hold it while waiting for this monitor.
+    // A monitor ending never leaves the slot while its node still counts, and must not wait
+    // for the system mutex then: a closing node may hold it while waiting for this monitor.
     if (localCount_.load() <= 0 || !slot_) return StatusOk;
+    if (leavePending_) {
+      // The node closed while this monitor ran on past the close's wait (which has ended, so
+      // the system mutex is not held for this monitor): the leave is this thread's.
+      platform::NamedMutexHold system(systemMutex_);
+      lock();
+      if (--localCount_ == 0 && leavePending_.exchange(false)) return leaveSlot();
+      unlock();
+      return StatusOk;
+    }
     lock();
-    --localCount_;
+    bool last = --localCount_ == 0;
     unlock();
+    if (!last || !leavePending_.exchange(false)) return StatusOk;
+    // The close gave up waiting just now.
+    platform::NamedMutexHold system(systemMutex_);
+    lock();
+    if (localCount_.load() == 0) return leaveSlot();
+    unlock();  // attached again meanwhile: the node's own close leaves
     return StatusOk;
   }
   platform::NamedMutexHold system(systemMutex_);
@@ -167,12 +182,19 @@ Status EventQueue::detach(bool monitor) {
       std::this_thread::sleep_for(std::chrono::milliseconds(kDetachStepMs));
       lock();
     }
+    // A monitor still running leaves the slot itself when it ends.
+    if (localCount_.load() > 0) leavePending_ = true;
   }
   if (localCount_.load() > 0) {
     unlock();
     return StatusOk;
   }
+  return leaveSlot();
+}
+
+Status EventQueue::leaveSlot() {
   // Last local user: the catalog's last live user once this node's liveness lock is gone.
+  leavePending_ = false;
   liveness_.release();
   bool last = !slotInUse(slotKey_);
   Status status = StatusOk;

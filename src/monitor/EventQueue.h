@@ -45,7 +45,8 @@ class EventQueue {
   void attach(const std::string& mainFile);
 
   // Leaves the slot (monitor: a monitor ending). A closing node with a running monitor stops
-  // it through stopMonitoringHandler, posts a wake-up and waits up to 5000 ms for it to end.
+  // it through stopMonitoringHandler, posts a wake-up and waits up to 5000 ms for it to end;
+  // a monitor that runs on past that wait leaves the slot itself when it ends.
   // The last local detach gives back ids through giveBackIds when no other user of the
   // catalog is alive, frees the slot then and removes the catalog's objects. Returns 0, or
   // the status of giveBackIds (the detach is completed regardless).
@@ -97,19 +98,23 @@ class EventQueue {
   // Finds or takes the slot of slotKey_; caller holds both mutexes. Throws StatusNoFreeSlot.
   QueueSlot* claimSlot();
   void closeCatalogObjects();  // drops the handles of the per-catalog objects
+  // Leaves the slot for good (the node's last local use ended); caller holds both mutexes,
+  // and this releases the per-catalog one. Returns the status of giveBackIds.
+  Status leaveSlot();
 
-  platform::SharedObject section_;     // the shared section
-  platform::NamedMutex systemMutex_;   // the system mutex
-  platform::NamedMutex catalogMutex_;  // per-catalog mutex, while attached
-  platform::NamedEvent event_;         // per-catalog event, while attached
-  platform::LivenessFile liveness_;    // shared lock on the liveness file, while attached
-  QueueSlot* slot_ = nullptr;          // this catalog's slot, while attached
-  uint32_t readPosition_ = 0;          // next record to read; guarded by the catalog mutex
-  std::atomic<int> localCount_{0};     // node-local attach count
-  uint32_t poster_;                    // identity in the poster field, unique on the machine
-  std::string normalised_;             // normalised path of the main file, while attached
-  std::string key_;                    // K, while attached
-  std::string slotKey_;                // text of the slot key, while attached
+  platform::SharedObject section_;         // the shared section
+  platform::NamedMutex systemMutex_;       // the system mutex
+  platform::NamedMutex catalogMutex_;      // per-catalog mutex, while attached
+  platform::NamedEvent event_;             // per-catalog event, while attached
+  platform::LivenessFile liveness_;        // shared lock on the liveness file, while attached
+  QueueSlot* slot_ = nullptr;              // this catalog's slot, while attached
+  uint32_t readPosition_ = 0;              // next record to read; guarded by the catalog mutex
+  std::atomic<int> localCount_{0};         // node-local attach count
+  std::atomic<bool> leavePending_{false};  // closed while a monitor ran on: it leaves
+  uint32_t poster_;                        // identity in the poster field, unique on the machine
+  std::string normalised_;                 // normalised path of the main file, while attached
+  std::string key_;                        // K, while attached
+  std::string slotKey_;                    // text of the slot key, while attached
 };
 
 }  // namespace monitor

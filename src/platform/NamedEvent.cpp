@@ -23,6 +23,7 @@ uint32_t NamedEvent::snapshot() const {
 }
 
 bool NamedEvent::wait(uint32_t seen, int timeoutMs) const {
+  if (timeoutMs < 0) timeoutMs = 0;
   struct timespec deadline;
   clock_gettime(CLOCK_MONOTONIC, &deadline);
   deadline.tv_sec += timeoutMs / 1000;
@@ -37,7 +38,13 @@ bool NamedEvent::wait(uint32_t seen, int timeoutMs) const {
     // absolute on the monotonic clock, so interruptions do not stretch the wait.
     long rc = syscall(SYS_futex, word(), FUTEX_WAIT_BITSET, seen, &deadline, nullptr,
                       FUTEX_BITSET_MATCH_ANY);
-    if (rc != 0 && errno == ETIMEDOUT) return snapshot() != seen;
+    if (rc == 0 || errno == EINTR || errno == EAGAIN) continue;  // woken, or already changed
+    if (errno != ETIMEDOUT) {
+      // The futex cannot be used here (e.g. refused by a seccomp filter): poll out the wait
+      // rather than spin.
+      clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+    }
+    return snapshot() != seen;
   }
 }
 

@@ -36,19 +36,23 @@ bool NamedMutex::lock() {
   int rc;
   do {
     rc = pthread_mutex_lock(mutex);
-  } while (rc == EINTR || rc == EAGAIN);
+  } while (rc == EINTR);
   if (rc == EOWNERDEAD) {
     pthread_mutex_consistent(mutex);
     object_.noteHeld();
     return true;
   }
-  if (rc != 0) throw StatusMutexUnrecoverable;  // ENOTRECOVERABLE (or a damaged object)
+  // ENOTRECOVERABLE, a damaged object, or EAGAIN: the recursion limit reached, which no
+  // amount of retrying would change.
+  if (rc != 0) throw StatusMutexUnrecoverable;
   object_.noteHeld();
   return false;
 }
 
 void NamedMutex::unlock() {
-  pthread_mutex_unlock(static_cast<pthread_mutex_t*>(object_.data()));
+  auto* mutex = static_cast<pthread_mutex_t*>(object_.data());
+  if (mutex == nullptr) return;  // closed: nothing of it is held through this handle
+  pthread_mutex_unlock(mutex);
   object_.noteReleased();
 }
 

@@ -231,22 +231,23 @@ struct FunctionEntry {
   int nArg;             // number of arguments
   bool withHost;        // user data is the host
   bool deterministic;   // a pure function of its arguments
+  bool changesState;    // hands out ids or changes the catalog's copy state
   ScalarFunction call;  // the implementation
 };
 
 const FunctionEntry kFunctions[] = {
-    {"element_extract", 2, false, true, elementExtract},
-    {"element_drop", 2, false, true, elementDrop},
-    {"collaterank", 2, false, true, collateRank},
-    {"vd_idmap", 1, true, false, idMap},
-    {"vd_catcopy", 1, true, false, catCopy},
-    {"vd_nextid", 0, true, false, nextId},
-    {"year", 1, true, false, calendarField<&Time::year>},
-    {"month", 1, true, false, calendarField<&Time::month>},
-    {"day", 1, true, false, calendarField<&Time::day>},
-    {"weekday", 1, true, false, calendarField<&Time::dayOfWeek>},
-    {"inrange", 4, true, false, inRange},
-    {"vd_cat_decendent", 2, true, false, catDescendent},
+    {"element_extract", 2, false, true, false, elementExtract},
+    {"element_drop", 2, false, true, false, elementDrop},
+    {"collaterank", 2, false, true, false, collateRank},
+    {"vd_idmap", 1, true, false, true, idMap},
+    {"vd_catcopy", 1, true, false, true, catCopy},
+    {"vd_nextid", 0, true, false, true, nextId},
+    {"year", 1, true, false, false, calendarField<&Time::year>},
+    {"month", 1, true, false, false, calendarField<&Time::month>},
+    {"day", 1, true, false, false, calendarField<&Time::day>},
+    {"weekday", 1, true, false, false, calendarField<&Time::dayOfWeek>},
+    {"inrange", 4, true, false, false, inRange},
+    {"vd_cat_decendent", 2, true, false, false, catDescendent},
 };
 
 // Cumulative days before each month in a 366-day year; index 12 closes the table.
@@ -258,7 +259,12 @@ int registerCatalogFunctions(sqlite3* db, CatalogFunctionHost* host,
                              const FunctionFailure& onFailure) {
   int failures = 0;
   for (const FunctionEntry& f : kFunctions) {
-    const int flags = SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0);
+    // Pure functions may be used anywhere; those that hand out ids or change the state of a
+    // copy may be called only from the library's own statements, never from a view or
+    // trigger that a catalog file carries.
+    int flags = SQLITE_UTF8;
+    if (f.deterministic) flags |= SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
+    if (f.changesState) flags |= SQLITE_DIRECTONLY;
     const int rc = sqlite3_create_function(db, f.name, f.nArg, flags, f.withHost ? host : nullptr,
                                            f.call, nullptr, nullptr);
     if (rc != SQLITE_OK) {

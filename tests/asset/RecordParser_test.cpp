@@ -2,7 +2,10 @@
 // staying inside its input.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "RecordFixture.h"
 #include "asset/RecordParser.h"
@@ -162,13 +165,29 @@ TEST(RecordParser, ParsesLazilyAndTheSameWayTwice) {
   EXPECT_EQ(recordOf(first), recordOf(second));
 }
 
-TEST(RecordParser, ParsesWhileTheHostHoldsTheAssetLock) {
+TEST(RecordParser, NeverWaitsForABusyPooledParser) {
   Asset a = assetFromRecord("<a>1</a>", 5);
   Parser& pooled = poolParser(5);
-  std::lock_guard<std::mutex> busy(pooled.lock());  // another parse in progress elsewhere
-  a.lock();
-  EXPECT_EQ(a.nElements(), 1);  // does not wait for the pooled parser
-  a.unlock();
+  {
+    std::lock_guard<std::mutex> busy(pooled.lock());  // another parse in progress elsewhere
+    a.lock();
+    EXPECT_EQ(a.nElements(), 1);  // does not wait for the pooled parser
+    a.unlock();
+  }
+  // The pooled parser's holder waits for an asset this thread keeps locked: parsing another
+  // asset of the same pool slot must not wait for that parser (it would wait for ever).
+  Asset held = assetFromRecord("<h>1</h>", 1);
+  Asset other = assetFromRecord("<o>2</o>", 17);
+  held.lock();
+  std::thread holder([&] {
+    std::lock_guard<std::mutex> parsing(poolParser(1).lock());
+    held.lock();  // as a parse of `held` would, inside the pooled parser
+    held.unlock();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(other.nElements(), 1);
+  held.unlock();
+  holder.join();
 }
 
 }  // namespace

@@ -39,13 +39,20 @@ inline std::string useTestPrefix() {
   return prefix;
 }
 
-// Deletes every object file whose name starts with `prefix`; returns how many there were.
+// Whether object file `name` belongs to `prefix` (the prefix followed by '.' or ':', so that
+// the prefix of process 123 does not claim the objects of process 1234).
+inline bool ownedByPrefix(const char* name, const std::string& prefix) {
+  return strncmp(name, prefix.c_str(), prefix.size()) == 0 &&
+         (name[prefix.size()] == '.' || name[prefix.size()] == ':');
+}
+
+// Deletes every object file of `prefix`; returns how many there were.
 inline int removeTestObjects(const std::string& prefix) {
   std::string dir = KESTRIN::Vendrithane::platform::objectDirectory();
   int count = 0;
   if (DIR* d = opendir(dir.c_str())) {
     while (struct dirent* e = readdir(d)) {
-      if (strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) {
+      if (ownedByPrefix(e->d_name, prefix)) {
         unlink((dir + e->d_name).c_str());
         ++count;
       }
@@ -61,7 +68,7 @@ inline std::vector<std::string> listTestObjects(const std::string& prefix) {
   std::vector<std::string> names;
   if (DIR* d = opendir(dir.c_str())) {
     while (struct dirent* e = readdir(d))
-      if (strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) names.push_back(e->d_name);
+      if (ownedByPrefix(e->d_name, prefix)) names.push_back(e->d_name);
     closedir(d);
   }
   return names;

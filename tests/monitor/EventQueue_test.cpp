@@ -103,6 +103,33 @@ TEST_F(QueueTest, DamagedRecordsAreReadAsRebuild) {
   EXPECT_EQ(id, -1);
 }
 
+TEST_F(QueueTest, MonitorRunningPastTheCloseLeavesTheSlotWhenItEnds) {
+  std::string path = catalog("a.vd");
+  EventQueue queue;
+  queue.attach(path);
+  int givenBack = 0;
+  queue.giveBackIds = [&] {
+    ++givenBack;
+    return StatusOk;
+  };
+  queue.stopMonitoringHandler = [] { return true; };  // asked to stop, but it runs on
+  std::atomic<bool> closed{false};
+  std::thread monitorThread([&] {
+    queue.attach(path);
+    while (!closed) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    queue.detach(true);
+  });
+  while (queue.localCount() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(queue.detach(false), StatusOk);  // gives up after its wait
+  EXPECT_TRUE(queue.attached());
+  closed = true;
+  monitorThread.join();
+  EXPECT_FALSE(queue.attached());  // the monitor's end left the slot
+  EXPECT_EQ(givenBack, 1);
+  EXPECT_EQ(usedSlots(), 0);
+  EXPECT_EQ(catalogObjects(monitor::catalogKey(monitor::normalisedPath(path))), 0);
+}
+
 TEST_F(QueueTest, ClosingNodeStopsItsMonitorPromptly) {
   std::string path = catalog("a.vd");
   EventQueue queue;

@@ -114,6 +114,8 @@ TEST_F(SlotTest, LongPathsThatShareTheirStartGetSeparateSlots) {
 
 TEST_F(SlotTest, KilledHolderOfTheCatalogMutexLeavesNoHangAndNoIdBlock) {
   std::string path = catalog("a.vd");
+  EventQueue survivor;  // keeps the slot in use, so it is joined below, not made afresh
+  survivor.attach(path);
   vdtest::PeerProcess peer("peer", {prefix_});
   ASSERT_EQ(peer.call("attach n " + path), "ok");
   ASSERT_EQ(peer.call("ids n 100 120"), "ok");
@@ -126,10 +128,21 @@ TEST_F(SlotTest, KilledHolderOfTheCatalogMutexLeavesNoHangAndNoIdBlock) {
   EXPECT_EQ(queue.nextId(), -1);  // the dead process's block is forgotten
   EXPECT_EQ(queue.maxId(), -1);
   queue.unlock();
-  EXPECT_EQ(section()->slots[3].attachCount, 1);  // the dead user no longer counts
   queue.detach(false);
-  EXPECT_EQ(usedSlots(), 0);
+  survivor.detach(false);
+  EXPECT_EQ(usedSlots(), 0);  // the dead user's count does not keep the slot
   EXPECT_EQ(catalogObjects(monitor::catalogKey(monitor::normalisedPath(path))), 0);
+
+  // Alone, the dead process's slot is taken over afresh.
+  vdtest::PeerProcess second("peer", {prefix_});
+  ASSERT_EQ(second.call("attach n " + path), "ok");
+  ASSERT_EQ(second.call("lock n"), "locked");
+  second.killNow();
+  EventQueue alone;
+  alone.attach(path);
+  EXPECT_EQ(section()->slots[3].attachCount, 1);  // the dead user no longer counts
+  alone.detach(false);
+  EXPECT_EQ(usedSlots(), 0);
 }
 
 TEST_F(SlotTest, SlotsOfKilledProcessesAreTakenOver) {

@@ -316,6 +316,20 @@ TEST_F(SqlFunctionsTest, InRangeWithAndWithoutYear) {
   EXPECT_LT(dayKey(Time(2099, 12, 31, 10, 0, 0), true), dayKey(Time(2100, 1, 1, 10, 0, 0), true));
 }
 
+TEST_F(SqlFunctionsTest, FunctionsWithSideEffectsRunOnlyFromDirectStatements) {
+  // A catalog file may carry views and triggers; they must not hand out ids or steer a copy.
+  ASSERT_EQ(sqlite3_exec(db_,
+                         "CREATE VIEW ids AS SELECT vd_nextid() AS id;"
+                         "CREATE VIEW pure AS SELECT element_extract('a', '<a>7</a>') AS v;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  EXPECT_NE(sqlite3_exec(db_, "SELECT id FROM ids;", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_NE(std::string(sqlite3_errmsg(db_)).find("unsafe use of vd_nextid"), std::string::npos);
+  EXPECT_EQ(host_.nextId, 100);  // nothing handed out
+  EXPECT_EQ(text("SELECT v FROM pure;"), "7");
+  EXPECT_EQ(text("SELECT vd_nextid();"), "100");
+}
+
 TEST_F(SqlFunctionsTest, NodeBoundFunctionsAskTheHost) {
   EXPECT_EQ(text("SELECT vd_nextid() || ',' || vd_nextid();"), "100,101");
   host_.nextIdThrows = StatusNotOpen;
