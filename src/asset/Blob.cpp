@@ -1,13 +1,17 @@
-// Blob handles and the parts of the blob implementation the record model needs: ownership,
-// cloning, bytes held in memory and the MIME text, URL and location.
-#include "asset/BlobImpl.h"
+// Blob handles and the blob implementation: ownership, cloning and copying, bytes held in
+// memory (set, resize, clear, release, the decoding of the earlier text encoding), and the
+// MIME text, URL and location. Loading bytes on first use is in BlobLoad.cpp.
+#include <stdint.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
 
+#include "asset/BlobImpl.h"
 #include "asset/ElementImpl.h"
+#include "platform/Files.h"
 #include "vendrithane/Element.h"
 
 namespace KESTRIN {
@@ -17,14 +21,17 @@ namespace {
 
 using Hold = std::lock_guard<RecordLock>;
 
+// Status 12 also reports memory that could not be had.
+constexpr Status kStatusNoMemory = StatusNoFreeSlot;
+
+constexpr unsigned char kDecodeZero = 0x44;    // "D" stands for a zero byte
+constexpr unsigned char kDecodeEscape = 0x86;  // introduces a two-byte escape
+
 // A malloc'ed copy of n bytes followed by two zero bytes; bad_alloc when there is no room.
 unsigned char* copyBytes(const unsigned char* p, unsigned long long n) {
-  if (n > ~0ULL - 2) throw std::bad_alloc();
-  auto* block = static_cast<unsigned char*>(std::malloc(n + 2));
+  unsigned char* block = newBlobBlock(n);
   if (block == nullptr) throw std::bad_alloc();
   if (n != 0) std::memcpy(block, p, n);
-  block[n] = 0;
-  block[n + 1] = 0;
   return block;
 }
 
@@ -38,7 +45,40 @@ BlobImpl* blobOf(Element& e) {
   return blob;
 }
 
+// Reads the bytes of a catalog blob that are not in memory yet, so that a copy carries
+// them; a failure leaves the copy without bytes (its store then reports it).
+void loadForCopy(BlobImpl& b) {
+  bool pending;
+  {
+    Hold hold(b.lock);
+    pending = b.managed() && b.loadPending();
+  }
+  if (pending) (void)loadBlob(b);
+}
+
+// The scheme of a URL ("HTTP://x" → "http://x"); the rest is kept as it is.
+String lowerScheme(const String& url) {
+  String result(url);
+  const int end = result.find("://");
+  for (int i = 0; i < end; ++i) {
+    const char c = result.buffer()[i];
+    if (c >= 'A' && c <= 'Z') result.setAt(static_cast<unsigned>(i), static_cast<char>(c + 32));
+  }
+  return result;
+}
+
 }  // namespace
+
+// ---- Implementation ----
+
+unsigned char* newBlobBlock(unsigned long long n) {
+  if (n > SIZE_MAX - 2) return nullptr;
+  auto* block = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(n) + 2));
+  if (block == nullptr) return nullptr;
+  block[n] = 0;
+  block[n + 1] = 0;
+  return block;
+}
 
 BlobImpl::~BlobImpl() {
   std::free(bytes);
@@ -63,15 +103,37 @@ BlobImpl* BlobImpl::clone() const {
 }
 
 void BlobImpl::setBytes(const unsigned char* p, unsigned long long n) {
-  unsigned char* block = n == 0 ? nullptr : copyBytes(p, n);
+  adoptBytes(n == 0 ? nullptr : copyBytes(p, n), n);
+}
+
+void BlobImpl::adoptBytes(unsigned char* block, unsigned long long n) {
   std::free(bytes);
   bytes = block;
   length = n;
 }
 
+unsigned char* BlobImpl::resize(unsigned long long n) {
+  if (!loaded || n == 0 || n == length) return bytes;
+  if (n > SIZE_MAX - 2) throw std::bad_alloc();
+  const unsigned long long kept = bytes == nullptr ? 0 : std::min(n, length);
+  auto* block = static_cast<unsigned char*>(std::realloc(bytes, static_cast<size_t>(n) + 2));
+  if (block == nullptr) throw std::bad_alloc();  // the old block is still ours
+  if (n > kept) std::memset(block + kept, 0, static_cast<size_t>(n - kept));
+  block[n] = 0;
+  block[n + 1] = 0;
+  bytes = block;
+  length = n;
+  mime = "NA";
+  // The catalog no longer holds these bytes: release() must not drop them before a store.
+  if (managed()) stored = false;
+  return bytes;
+}
+
 void releaseBlob(BlobImpl* blob) {
   if (blob->refs.fetch_sub(1) == 1) delete blob;
 }
+
+// ---- Handle ----
 
 Blob::Blob() : m_impl(new BlobImpl) {}
 
@@ -102,40 +164,86 @@ Blob& Blob::operator=(const Element& e) {
 }
 
 Blob Blob::clone() const {
+  loadForCopy(*m_impl);
   Hold hold(m_impl->lock);
   return Blob(m_impl->clone());
 }
 
+void Blob::set(Blob& b) {
+  if (b.m_impl == m_impl) return;
+  loadForCopy(*b.m_impl);
+  // Copy the source under its own lock, then install under ours: never both at once.
+  BlobImpl copy;
+  bool stored;
+  {
+    Hold hold(b.m_impl->lock);
+    const BlobImpl& source = *b.m_impl;
+    if (source.bytes != nullptr && source.length != kUnknownBlobLength) {
+      copy.bytes = copyBytes(source.bytes, source.length);
+    }
+    copy.length = source.length;
+    copy.loaded = source.loaded;
+    copy.location = source.location;
+    copy.mime = source.mime;
+    copy.url = source.url;
+    // Catalog bytes are held for the source's owner, not for this blob's: this one's store
+    // must write them. A file blob's file is the same file for both.
+    stored = source.stored && !source.managed();
+  }
+  Hold hold(m_impl->lock);
+  BlobImpl& b2 = *m_impl;
+  std::swap(b2.bytes, copy.bytes);  // the old bytes go with copy
+  b2.length = copy.length;
+  b2.loaded = copy.loaded;
+  b2.stored = stored;
+  b2.location = copy.location;
+  b2.mime = copy.mime;
+  b2.url = copy.url;
+}
+
 int Blob::set(unsigned char* p, unsigned long long n, Location loc) {
+  if (p == nullptr && n != 0) return StatusEmptyArgument;
   Hold hold(m_impl->lock);
   m_impl->setBytes(p, n);
   m_impl->loaded = true;
+  m_impl->stored = false;
   m_impl->location = loc;
   m_impl->mime = "NA";
   m_impl->url.empty();
   return 0;
 }
 
+int Blob::set(String url, Location loc, bool b) {
+  if (b) throw StatusUnsupported;
+  String target = lowerScheme(url);
+  Hold hold(m_impl->lock);
+  BlobImpl& blob = *m_impl;
+  // A catalog blob now takes its bytes from the URL: whatever the catalog holds is stale.
+  if (loc != blob.location || loc == LocationCatalog || loc == LocationManaged) {
+    blob.stored = false;
+  }
+  blob.loaded = false;
+  blob.adoptBytes(nullptr, kUnknownBlobLength);
+  blob.url = target;
+  blob.location = loc;
+  blob.mime = "NA";
+  return 0;
+}
+
 unsigned long long Blob::length() {
   Hold hold(m_impl->lock);
-  return m_impl->length;
+  const BlobImpl& b = *m_impl;
+  if (b.location == LocationFile && b.loadPending()) {
+    const int64_t size = platform::fileSize(std::string(b.url.buffer(), b.url.length()));
+    return size < 0 ? kUnknownBlobLength : static_cast<unsigned long long>(size);
+  }
+  return b.length;
 }
 
 unsigned char* Blob::buffer(unsigned long long n) {
+  (void)loadBlob(*m_impl);  // a failure is recorded; the bytes stay null
   Hold hold(m_impl->lock);
-  BlobImpl& b = *m_impl;
-  if (b.loaded && b.bytes != nullptr && n != 0 && n != b.length) {
-    if (n > ~0ULL - 2) throw std::bad_alloc();
-    auto* block = static_cast<unsigned char*>(std::realloc(b.bytes, n + 2));
-    if (block == nullptr) throw std::bad_alloc();
-    if (n > b.length) std::memset(block + b.length, 0, n - b.length);
-    block[n] = 0;
-    block[n + 1] = 0;
-    b.bytes = block;
-    b.length = n;
-    b.mime = "NA";
-  }
-  return b.bytes;
+  return m_impl->resize(n);
 }
 
 unsigned char Blob::operator[](unsigned long long i) const {
@@ -144,9 +252,73 @@ unsigned char Blob::operator[](unsigned long long i) const {
   return m_impl->bytes[i];
 }
 
+void Blob::clear() {
+  Hold hold(m_impl->lock);
+  BlobImpl& b = *m_impl;
+  b.adoptBytes(nullptr, 0);
+  // The empty value is the value now; a store writes it, release() must not undo it.
+  b.loaded = true;
+  if (b.managed()) b.stored = false;
+}
+
+int Blob::release() {
+  Hold hold(m_impl->lock);
+  BlobImpl& b = *m_impl;
+  if (b.managed() && !b.stored) return StatusBlobFailed;  // the memory copy is the only one
+  b.loaded = false;
+  std::free(b.bytes);
+  b.bytes = nullptr;
+  return 0;
+}
+
+int Blob::decode(const unsigned char* text) {
+  Hold hold(m_impl->lock);
+  BlobImpl& b = *m_impl;
+  if (text == nullptr || *text == 0) {
+    b.adoptBytes(nullptr, 0);
+  } else {
+    unsigned char* block = newBlobBlock(std::strlen(reinterpret_cast<const char*>(text)));
+    if (block == nullptr) throw kStatusNoMemory;
+    unsigned long long n = 0;
+    for (const unsigned char* p = text; *p != 0; ++p) {
+      unsigned char c = *p;
+      if (c == kDecodeZero) {
+        c = 0;
+      } else if (c == kDecodeEscape) {
+        // An escape selects one of three bytes; a lone 0x86 (at the end of the text, or
+        // before any other byte) stands for itself and the next byte is read as usual.
+        switch (p[1]) {
+          case 0x01:
+            c = kDecodeZero;
+            ++p;
+            break;
+          case 0x02:
+            c = kDecodeEscape;
+            ++p;
+            break;
+          case 0x03:
+            c = '\'';
+            ++p;
+            break;
+          default:
+            break;
+        }
+      }
+      block[n++] = c;
+    }
+    block[n] = 0;
+    block[n + 1] = 0;
+    b.adoptBytes(block, n);
+    b.mime = "NA";
+  }
+  b.loaded = true;
+  b.stored = false;
+  return 0;
+}
+
 bool Blob::managed() {
   Hold hold(m_impl->lock);
-  return m_impl->location == LocationCatalog || m_impl->location == LocationManaged;
+  return m_impl->managed();
 }
 
 void Blob::mime(const String& m) {

@@ -1,0 +1,177 @@
+// Lazy loading of blob bytes: the row reader and the file reader, and loadBlob, which finds
+// the owner's catalog, asset id and element name under the owner's lock and fills the blob.
+// This file and the blob store are the asset layer's only direct users of the engine.
+#include "asset/BlobLoad.h"
+
+#include <sqlite3.h>
+#include <stdint.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "asset/AssetImpl.h"
+#include "asset/BlobImpl.h"
+#include "asset/ElementImpl.h"
+#include "node/ConnectionPool.h"
+#include "node/NodeConnection.h"
+#include "node/NodeImpl.h"
+#include "node/Statement.h"
+#include "platform/RawFile.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+namespace {
+
+constexpr char kSelectBlob[] = "SELECT vd_blob FROM vd_blobs WHERE vd_aid=%d AND vd_tag=%Q;";
+constexpr char kNoRow[] = "no blob row found";
+constexpr char kWrongSize[] = "blob size differs from its recorded length";
+constexpr char kNoMemory[] = "out of memory";
+
+using Hold = std::lock_guard<RecordLock>;
+
+// Finalizes the statement when the read ends, however it ends.
+struct Finalizer {
+  sqlite3_stmt* stmt = nullptr;
+  ~Finalizer() { sqlite3_finalize(stmt); }
+};
+
+Status failRow(node::NodeConnection& c, int code, const char* message, const std::string& sql) {
+  c.recordError(StatusBlobFailed, code, message ? message : sqlite3_errstr(code), sql);
+  return StatusBlobFailed;
+}
+
+// Reads a file blob's bytes; the caller holds the blob's lock.
+Status loadFileLocked(BlobImpl& b) {
+  unsigned char* block = nullptr;
+  unsigned long long n = 0;
+  Status status = readBlobFile(b.url, &block, &n);
+  if (status != StatusOk) return status;
+  b.adoptBytes(block, n);
+  b.loaded = true;
+  return StatusOk;
+}
+
+// Reads a catalog blob's row; the caller holds the blob's lock and the owner's lock (or
+// the blob's lock was already held on entry, see loadBlob).
+Status loadRowLocked(BlobImpl& b) {
+  if (b.owner == nullptr) return StatusBlobFailed;  // a free blob: no row to name
+  ElementImpl& element = *b.owner;
+  AssetImpl* asset = element.asset;
+  if (asset == nullptr || asset->node == nullptr) return StatusNotOpen;
+  if (asset->id < 1) return StatusBlobFailed;
+  NodeImpl& node = *asset->node;
+  try {
+    node::ConnectionLease lease(node.pool());
+    if (!lease) return StatusNotOpen;
+    unsigned char* block = nullptr;
+    Status status = readBlobRow(*lease, asset->id, element.name, b.length, &block);
+    if (status != StatusOk) return status;
+    b.adoptBytes(block, b.length);
+    b.loaded = true;
+    return StatusOk;
+  } catch (Status status) {
+    return status;  // the connection could not be refreshed
+  }
+}
+
+// Whether a catalog load is still to be done; otherwise *result is the call's result.
+bool catalogLoadPending(BlobImpl& b, Status* result) {
+  *result = StatusOk;
+  if (!b.loadPending()) return false;
+  switch (b.location) {
+    case Blob::LocationCatalog:
+      if (b.owner != nullptr) return true;
+      *result = StatusBlobFailed;
+      return false;
+    case Blob::LocationFile:
+      *result = loadFileLocked(b);
+      return false;
+    case Blob::LocationNone:
+    case Blob::LocationManaged:
+    case Blob::LocationOther:
+      *result = StatusUnsupported;
+      return false;
+    default:
+      return false;  // an unknown location loads nothing
+  }
+}
+
+}  // namespace
+
+Status readBlobRow(node::NodeConnection& c, int assetId, const String& tag,
+                   unsigned long long length, unsigned char** block) {
+  *block = nullptr;
+  const std::string sql = node::sqlFormat(kSelectBlob, assetId, tag.buffer());
+  Finalizer statement;
+  int code = sqlite3_prepare_v2(c.db(), sql.c_str(), -1, &statement.stmt, nullptr);
+  if (code != SQLITE_OK) return failRow(c, code, sqlite3_errmsg(c.db()), sql);
+  c.execStarted();
+  code = sqlite3_step(statement.stmt);
+  c.execEnded();
+  if (code == SQLITE_DONE) return failRow(c, code, kNoRow, sql);
+  if (code != SQLITE_ROW) return failRow(c, code, sqlite3_errmsg(c.db()), sql);
+  const void* data = sqlite3_column_blob(statement.stmt, 0);
+  const int size = sqlite3_column_bytes(statement.stmt, 0);
+  if (size < 0 || static_cast<unsigned long long>(size) != length) {
+    return failRow(c, 0, kWrongSize, sql);
+  }
+  unsigned char* bytes = newBlobBlock(length);
+  if (bytes == nullptr) return failRow(c, SQLITE_NOMEM, kNoMemory, sql);
+  if (length != 0) std::memcpy(bytes, data, length);
+  code = sqlite3_step(statement.stmt);
+  if (code != SQLITE_DONE) {
+    std::free(bytes);
+    return failRow(c, code, sqlite3_errmsg(c.db()), sql);
+  }
+  *block = bytes;
+  return StatusOk;
+}
+
+Status readBlobFile(const String& path, unsigned char** block, unsigned long long* length) {
+  *block = nullptr;
+  *length = 0;
+  // Through the process's shared descriptor: should the path name a catalog file, closing
+  // a descriptor of our own would drop the engine's locks on it.
+  platform::RawFile file(std::string(path.buffer(), path.length()));
+  if (!file.valid()) return StatusNotFound;
+  struct stat st;
+  if (fstat(file.fd(), &st) != 0 || st.st_size < 0) return StatusPermissionFailed;
+  const auto size = static_cast<unsigned long long>(st.st_size);
+  unsigned char* bytes = newBlobBlock(size);
+  if (bytes == nullptr) return StatusPermissionFailed;
+  if (size > 0 && file.readAt(0, bytes, static_cast<size_t>(size)) != static_cast<int64_t>(size)) {
+    std::free(bytes);
+    return StatusPermissionFailed;
+  }
+  *block = bytes;
+  *length = size;
+  return StatusOk;
+}
+
+Status loadBlob(BlobImpl& b) {
+  for (;;) {
+    LockRef ownerLock;
+    {
+      Hold hold(b.lock);
+      Status result;
+      if (!catalogLoadPending(b, &result)) return result;
+      ownerLock = loadLock(b.owner->lock);
+      // A caller that already holds the blob's lock cannot take the owner's lock in order;
+      // one that holds the owner's lock needs nothing more.
+      if (b.lock.depth() > 1 || ownerLock->heldByCurrentThread()) return loadRowLocked(b);
+    }
+    Hold ownerHold(*ownerLock);
+    Hold hold(b.lock);
+    Status result;
+    if (!catalogLoadPending(b, &result)) return result;
+    if (loadLock(b.owner->lock) == ownerLock) return loadRowLocked(b);
+    // The blob changed hands, or its owner moved under another lock, meanwhile: again.
+  }
+}
+
+}  // namespace Vendrithane
+}  // namespace KESTRIN
