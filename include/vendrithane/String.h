@@ -148,6 +148,9 @@ class VENDRITHANE_API String {
   bool isInline() const { return m_text == m_inline; }
   void initEmpty();     // the empty inline text; frees nothing
   void releaseBlock();  // frees a heap block and returns to the empty inline text
+  // Takes other's text (its heap block, or a copy of its inline bytes) into this empty
+  // inline String; other is left empty.
+  void takeFrom(String& other) noexcept;
   void install(char* block, uint32_t capacity, uint32_t length);  // adopts a heap block
   void terminate();  // writes the two zero bytes after the text
   bool overlaps(const char* p, unsigned long long n) const;  // p..p+n inside our block

@@ -354,8 +354,12 @@ String::String(const String& other) : String() {
 }
 
 String::String(String&& other) noexcept {
+  initEmpty();
+  takeFrom(other);
+}
+
+void String::takeFrom(String& other) noexcept {
   if (other.isInline()) {
-    initEmpty();
     std::memcpy(m_inline, other.m_inline, other.m_length + 2);
     m_length = other.m_length;
   } else {
@@ -425,15 +429,7 @@ String& String::operator=(const String& other) {
 String& String::operator=(String&& other) noexcept {
   if (&other == this) return *this;
   releaseBlock();
-  if (other.isInline()) {
-    std::memcpy(m_inline, other.m_inline, other.m_length + 2);
-    m_length = other.m_length;
-  } else {
-    m_text = other.m_text;
-    m_length = other.m_length;
-    m_capacity = other.m_capacity;
-  }
-  other.initEmpty();
+  takeFrom(other);
   return *this;
 }
 
