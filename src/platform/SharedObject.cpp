@@ -49,16 +49,34 @@ int openExisting(const std::string& path) {
   return open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
 }
 
-// Makes the object under a temporary name and links it into place. Returns the descriptor
-// of the object now at `path` (ours or a racing winner's), -1 on failure.
+// A new, still invisible file in the directory of `path`: nameless (O_TMPFILE) where the file
+// system allows it, so that a process killed before the link leaves nothing behind;
+// otherwise under a unique temporary name, returned in *temp. -1 on failure.
+int makeInvisibleFile(const std::string& path, std::string* temp) {
+  temp->clear();
+  const std::string dir = path.substr(0, path.rfind('/') + 1);
+  int fd = open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return fd;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *temp = path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(gTempSerial++);
+    fd = open(temp->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Gives the invisible file its final name; false with errno (EEXIST: another process won).
+bool linkIntoPlace(int fd, const std::string& temp, const std::string& path) {
+  if (!temp.empty()) return link(temp.c_str(), path.c_str()) == 0;
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Makes the object as an invisible file and links it into place. Returns the descriptor of
+// the object now at `path` (ours or a racing winner's), -1 on failure.
 int createObject(const std::string& path, size_t size, const std::function<void(void*)>& init) {
   std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(gTempSerial++);
-    fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0 && errno != EEXIST) return -1;
-  }
+  int fd = makeInvisibleFile(path, &temp);
   if (fd < 0) return -1;
   bool ok = ftruncate(fd, static_cast<off_t>(size)) == 0;
   if (ok && init && size > 0) {
@@ -70,15 +88,15 @@ int createObject(const std::string& path, size_t size, const std::function<void(
     }
   }
   ok = ok && fchmod(fd, 0666) == 0;
-  if (ok && link(temp.c_str(), path.c_str()) != 0) {
+  if (ok && !linkIntoPlace(fd, temp, path)) {
     ok = false;
     if (errno == EEXIST) {  // another process won the race: use its object
-      unlink(temp.c_str());
+      if (!temp.empty()) unlink(temp.c_str());
       close(fd);
       return openExisting(path);
     }
   }
-  unlink(temp.c_str());
+  if (!temp.empty()) unlink(temp.c_str());
   if (!ok) {
     close(fd);
     return -1;
