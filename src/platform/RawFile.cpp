@@ -10,16 +10,18 @@
 #include <memory>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace KESTRIN {
 namespace Vendrithane {
 namespace platform {
 
 struct RawFileEntry {
-  dev_t dev;  // device of the file
-  ino_t ino;  // inode of the file; cannot be reused while the descriptor stays open
-  int fd;     // the shared read-only descriptor
-  int refs;   // RawFiles using it, guarded by the registry lock
+  dev_t dev;               // device of the file
+  ino_t ino;               // inode of the file; cannot be reused while the descriptor stays open
+  int fd;                  // the shared read-only descriptor
+  int refs;                // RawFiles using it, guarded by the registry lock
+  std::vector<int> spare;  // further descriptors of the file, closed together with fd
 };
 
 namespace {
@@ -41,8 +43,7 @@ RawFile::RawFile(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return;
   std::lock_guard<std::mutex> hold(registry().lock);
-  auto key = std::make_pair(st.st_dev, st.st_ino);
-  auto found = registry().entries.find(key);
+  auto found = registry().entries.find(std::make_pair(st.st_dev, st.st_ino));
   if (found != registry().entries.end()) {
     entry_ = found->second.get();
     ++entry_->refs;
@@ -52,12 +53,24 @@ RawFile::RawFile(const std::string& path) {
   int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
+  // The name may have been replaced between stat and open: the entry is the file actually
+  // opened. A descriptor is never closed on its own while the file may be in use here
+  // (closing any descriptor of a file drops all of this process's locks on it), so a
+  // second descriptor of a registered file is kept until that entry closes.
   struct stat opened;
-  if (fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
-    close(fd);  // the name was replaced between stat and open: try the new file
+  if (fstat(fd, &opened) != 0) {
+    close(fd);  // not registered, so no lock of this process can rest on it through us
     return;
   }
-  auto entry = std::make_unique<RawFileEntry>(RawFileEntry{st.st_dev, st.st_ino, fd, 1});
+  auto key = std::make_pair(opened.st_dev, opened.st_ino);
+  found = registry().entries.find(key);
+  if (found != registry().entries.end()) {
+    entry_ = found->second.get();
+    entry_->spare.push_back(fd);
+    ++entry_->refs;
+    return;
+  }
+  auto entry = std::make_unique<RawFileEntry>(RawFileEntry{key.first, key.second, fd, 1, {}});
   entry_ = entry.get();
   registry().entries.emplace(key, std::move(entry));
 }
@@ -98,6 +111,7 @@ void RawFile::reset() {
   std::lock_guard<std::mutex> hold(registry().lock);
   if (--entry_->refs == 0) {
     close(entry_->fd);
+    for (int fd : entry_->spare) close(fd);
     registry().entries.erase(std::make_pair(entry_->dev, entry_->ino));
   }
   entry_ = nullptr;
