@@ -54,6 +54,20 @@ class VENDRITHANE_API Asset {
   void userData(UserData* p);
   UserData* userData();
 
+  // Persistence in the catalog the asset was made for (Node::asset, Node::assetLoad).
+  // Each runs in a transaction of its own, nested in the calling thread's when one is open.
+  // Inserts a new record, stamping "vd_created" and "vd_modified" unless the host set them:
+  // 0, 41 (stored already), 20 (not open, or the asset belongs to no catalog), 64 (the
+  // type's table is gone), 81 (read-only), 61, or the status of a blob or of the id counter.
+  int store();
+  // Rewrites a stored record, stamping "vd_modified" unless the host set it: 0, 20, 30
+  // (never stored, or its row is gone), 70 (loaded and never read: nothing to write), 64,
+  // 81, 61, or a blob's status. Other catalogs see a record-updated change.
+  int update();
+  // Deletes a stored record with its blobs and memberships; its id is -1 again: 0, 30
+  // (never stored), 20, 29.
+  int remove();
+
   // For the library's own use: adopts one reference on impl.
   explicit Asset(AssetImpl* impl) : m_impl(impl) {}
   AssetImpl* impl() const { return m_impl; }

@@ -12,15 +12,24 @@
 
 #include <vector>
 
+#include "vendrithane/Asset.h"
 #include "vendrithane/Export.h"
 #include "vendrithane/Status.h"
 #include "vendrithane/String.h"
+#include "vendrithane/Time.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
 
 class NodeImpl;
 struct NodeAccess;
+
+// What an id of a catalog names (Node::characterizeID).
+enum ObjectType : int {
+  ObjectAsset = 0,     // a record
+  ObjectCategory = 1,  // a category
+  ObjectNone = 2,      // nothing of the catalog
+};
 
 class VENDRITHANE_API Node {
  public:
@@ -81,6 +90,79 @@ class VENDRITHANE_API Node {
   // Reads an option: the value, -1 when empty or unknown (option 2: -1 when another
   // process uses the library or nobody can tell, else 0); 20 when not open.
   int configure(Option option);
+
+  // Transactions, per thread and nestable. The outermost begin keeps every other thread and
+  // process out of the catalog's transactions and id allocation until the outermost commit
+  // or rollback; the thread keeps its connection meanwhile. Writes of the library made in
+  // between join the transaction, and their change events reach other nodes at the commit.
+  // Begins (or nests) a transaction, waiting as long as needed: 0, 20 not open, 54 the
+  // database refused to begin.
+  int transactionBegin();
+  // As transactionBegin, but 77 at once while another thread of this process has a
+  // transaction open on the catalog (other processes are still waited for).
+  int transactionBeginNoBlock();
+  // Ends one level; the outermost commits, or rolls back when a level was rolled back (and
+  // still returns 0). 55 when the commit failed: the transaction was rolled back and the
+  // catalog released. 56 rollback failed, 58 no transaction open, 20 not open.
+  int transactionCommit();
+  // Ends one level and marks the transaction for rollback; the outermost level rolls back.
+  // 0, 20, 56, 58.
+  int transactionRollback();
+  // 57 a transaction is open, 59 open and marked for rollback, 58 none, 20 not open.
+  int transactionState();
+
+  // The registry of host values: text kept under a tag, one value per tag. Ints are stored
+  // in decimal, Times as their seconds in decimal. Each returns 0, 20 when not open, or the
+  // database's failure; within a transaction of the thread, stores and removes join it.
+  int scalarStore(String tag, String value);
+  int scalarStore(String tag, int value);
+  int scalarStore(String tag, Time value);
+  // 30 when the tag is absent (a String target is then set to ""; an int or Time target is
+  // left alone). A value that is not a number reads as far as its digits go.
+  int scalarLoad(String tag, String& value);
+  int scalarLoad(String tag, int& value);
+  int scalarLoad(String tag, Time& value);
+  // Removing an absent tag succeeds.
+  int scalarRemove(String tag);
+
+  // Asset types. A collection type (inCollection) keeps its records in the shared table and
+  // needs no declaration; an own-table type has a table named after it. Type names are
+  // lower-cased; an own-table name must be a plain identifier (letters, digits and "_", not
+  // starting with a digit, not an SQL keyword, without "vd_").
+  // Declares an own-table type (0 at once for a collection type): 0, 14 (not a plain
+  // identifier), 18 (declared already), 20, 81 (read-only), 31.
+  int assetDeclare(const char* name, bool inCollection);
+  // True for a collection type; else whether the type's table exists. Throws 20.
+  bool assetDeclared(const char* name, bool inCollection);
+  // Deletes every record of the type, and an own type's table: 0, 20, 30 (own-table type
+  // not declared), 67 (records of a collection type whose removal would leave categories
+  // empty that are not kept), 14, or a failing statement's status.
+  int assetDestroy(const char* name, bool inCollection);
+  // A new unsaved record of the type, bound to this catalog. Throws 64 for an own-table type
+  // that is not declared.
+  Asset asset(const char* name, bool inCollection);
+  // The record with that id of the shared table. While a handle on a stored record exists,
+  // every load of its id gives a handle on the same record. Throws 20, 30 (no such record)
+  // or 31.
+  Asset assetLoad(int id);
+  // As assetLoad(id), looking in the type's own table first when it is declared.
+  Asset assetLoad(int id, const char* type);
+  // Deletes records of the shared table by id, all or none: 0, 20, 29 (an id that is not
+  // a record of the shared table, or a failing delete).
+  int assetRemove(const std::vector<int>& ids);
+  // The names of the catalog's tables; with ownTypesOnly those of the own-table types only.
+  // A true `remote` throws 24; throws 20 when not open.
+  std::vector<String> assetNames(bool remote, bool ownTypesOnly);
+
+  // What `id` names: ObjectAsset (name: the record's type or its type's table),
+  // ObjectCategory (name: the label of its namespace) or ObjectNone (name ""). Throws
+  // StatusNotOpen (20) when not open, or the status of a failing query.
+  ObjectType characterizeID(int id, String& name);
+  // Writes a description of the node and its connections to the main directory as
+  // name + ".vst"; a failure to write it is ignored.
+  void dumpState();
+  // Prints the categories that handles still hold to the standard error stream.
+  void debugState();
 
  private:
   friend struct NodeAccess;

@@ -7,6 +7,7 @@
 
 #include "asset/ElementImpl.h"
 #include "asset/RecordParser.h"
+#include "node/NodeImpl.h"
 #include "vendrithane/Asset.h"
 
 namespace KESTRIN {
@@ -78,7 +79,18 @@ void AssetImpl::eraseAllLocked() {
 }
 
 void releaseAsset(AssetImpl* asset) {
-  if (asset->refs.fetch_sub(1) == 1) delete asset;
+  NodeImpl* node;
+  {
+    Hold hold(*asset->lock);
+    node = asset->node;
+  }
+  // A bound asset's references change under its node's table lock, so that a load never
+  // picks up an asset that is going away.
+  if (node != nullptr) {
+    node->liveAssets().release(asset);
+  } else if (asset->refs.fetch_sub(1) == 1) {
+    delete asset;
+  }
 }
 
 // ---- Handle ----

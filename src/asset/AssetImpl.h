@@ -48,8 +48,8 @@ class AssetImpl {
   UserData* userData = nullptr;         // host payload; null when none
 };
 
-// Drops one reference; the last one destroys the asset. (A stored asset leaves its catalog's
-// table of live assets here once the catalog layer keeps one.)
+// Drops one reference; the last one destroys the asset, taking a bound asset out of its
+// node's table of live assets.
 void releaseAsset(AssetImpl* asset);
 
 // Lower-cased copy of an element name; a null name is the empty one.

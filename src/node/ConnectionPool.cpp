@@ -85,6 +85,34 @@ void ConnectionPool::release(long thread) {
   if (freed) released_.notify_all();
 }
 
+void ConnectionPool::addUse(NodeConnection& connection) {
+  std::lock_guard<std::mutex> hold(lock_);
+  ++connection.useCount_;
+}
+
+void ConnectionPool::dropUse(NodeConnection& connection) {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (--connection.useCount_ > 0) return;
+    connection.useCount_ = 0;
+    connection.owner_ = 0;
+  }
+  released_.notify_all();
+}
+
+NodeConnection* ConnectionPool::heldBy(long thread) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  for (auto& slot : slots_)
+    if (slot && slot->owner_ == thread) return slot.get();
+  return nullptr;
+}
+
+void ConnectionPool::visitSlots(
+    const std::function<void(int, const NodeConnection*)>& visit) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  for (int i = 0; i < kSlots; ++i) visit(i, slots_[i].get());
+}
+
 void ConnectionPool::beginClose(long closer) {
   std::unique_lock<std::mutex> hold(lock_);
   closing_ = true;

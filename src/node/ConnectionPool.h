@@ -45,6 +45,15 @@ class ConnectionPool {
   NodeConnection* acquire(long thread);
   // One use of `thread`'s slot ends; the slot is free when its use count reaches 0.
   void release(long thread);
+  // One more use of a connection its owner holds (a transaction keeps its slot with it),
+  // and one use less; the slot is free when the count reaches 0.
+  void addUse(NodeConnection& connection);
+  void dropUse(NodeConnection& connection);
+  // The connection `thread` holds now, null when none; claims nothing.
+  NodeConnection* heldBy(long thread) const;
+  // Calls `visit` for each slot (null when empty) under the pool lock, so that no
+  // connection goes away meanwhile; `visit` must not call back into the pool.
+  void visitSlots(const std::function<void(int, const NodeConnection*)>& visit) const;
   // Closing: from now on only threads that hold a slot and `closer` acquire; waits until no
   // other thread holds one.
   void beginClose(long closer);

@@ -2,6 +2,8 @@
 // with thrown Status values turned into results.
 #include "vendrithane/Node.h"
 
+#include <cstdlib>
+
 #include "node/NodeImpl.h"
 
 namespace KESTRIN {
@@ -99,6 +101,85 @@ int Node::configure(Option option, int value) {
 
 int Node::configure(Option option) {
   return statusOf([&] { return m_impl->configure(option); });
+}
+
+int Node::transactionBegin() {
+  return statusOf([&] { return m_impl->transactionBegin(false); });
+}
+
+int Node::transactionBeginNoBlock() {
+  return statusOf([&] { return m_impl->transactionBegin(true); });
+}
+
+int Node::transactionCommit() {
+  return statusOf([&] { return m_impl->transactionCommit(); });
+}
+
+int Node::transactionRollback() {
+  return statusOf([&] { return m_impl->transactionRollback(); });
+}
+
+int Node::transactionState() {
+  return statusOf([&] { return m_impl->transactionState(); });
+}
+
+int Node::scalarStore(String tag, String value) {
+  return statusOf([&] { return m_impl->scalarStore(tag, value); });
+}
+
+int Node::scalarStore(String tag, int value) {
+  return statusOf([&] { return m_impl->scalarStore(tag, String(std::to_string(value).c_str())); });
+}
+
+int Node::scalarStore(String tag, Time value) {
+  return statusOf([&] {
+    return m_impl->scalarStore(tag, String(std::to_string(static_cast<long long>(value)).c_str()));
+  });
+}
+
+int Node::scalarLoad(String tag, String& value) {
+  return statusOf([&] { return m_impl->scalarLoad(tag, &value); });
+}
+
+int Node::scalarLoad(String tag, int& value) {
+  return statusOf([&] {
+    String text;
+    Status status = m_impl->scalarLoad(tag, &text);
+    if (status == StatusOk) value = static_cast<int>(std::strtol(text.buffer(), nullptr, 10));
+    return status;
+  });
+}
+
+int Node::scalarLoad(String tag, Time& value) {
+  return statusOf([&] {
+    String text;
+    Status status = m_impl->scalarLoad(tag, &text);
+    if (status == StatusOk) value = Time(std::strtoll(text.buffer(), nullptr, 10));
+    return status;
+  });
+}
+
+int Node::scalarRemove(String tag) {
+  return statusOf([&] { return m_impl->scalarRemove(tag); });
+}
+
+ObjectType Node::characterizeID(int id, String& name) {
+  return static_cast<ObjectType>(m_impl->characterizeID(id, &name));
+}
+
+void Node::dumpState() {
+  try {
+    m_impl->dumpState();
+  } catch (...) {
+    // a diagnostic never fails visibly
+  }
+}
+
+void Node::debugState() {
+  try {
+    m_impl->debugState();
+  } catch (...) {
+  }
 }
 
 }  // namespace Vendrithane

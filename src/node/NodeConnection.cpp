@@ -170,8 +170,14 @@ void NodeConnection::refresh(int generation) {
   stamp_ = generation;
 }
 
+ErrorRecord NodeConnection::lastError() const {
+  std::lock_guard<std::mutex> hold(errorLock_);
+  return lastError_;
+}
+
 void NodeConnection::recordError(int status, int engineCode, const std::string& message,
                                  const std::string& statement) {
+  std::lock_guard<std::mutex> hold(errorLock_);
   lastError_.execOrdinal = execCount_.load();
   lastError_.status = status;
   lastError_.engineCode = engineCode;

@@ -4,12 +4,15 @@
 // owner's transaction state and the last-error record of the statement helpers.
 //
 // Thread safety: the owner and use count are guarded by the pool lock (ConnectionPool);
-// everything else belongs to the owner thread. inExec and execCount may be read by any
-// thread for diagnostics.
+// everything else belongs to the owner thread. The counters, the transaction depth, the
+// abort flag, the id snapshot and the last-error record (a copy, taken under its own lock)
+// may be read by any thread for diagnostics.
 #ifndef VENDRITHANE_NODE_NODECONNECTION_H
 #define VENDRITHANE_NODE_NODECONNECTION_H
 
 #include <atomic>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -65,7 +68,7 @@ class NodeConnection {
   void stamp(int generation) { stamp_ = generation; }
 
   // The last-error record and the counters kept by the statement helpers.
-  const ErrorRecord& lastError() const { return lastError_; }
+  ErrorRecord lastError() const;
   void recordError(int status, int engineCode, const std::string& message,
                    const std::string& statement);
   int execCount() const { return execCount_.load(); }
@@ -80,11 +83,15 @@ class NodeConnection {
   long owner() const { return owner_; }
   int useCount() const { return useCount_; }
 
-  // Transaction state of the owner thread, completed by the transaction layer.
-  int depth = 0;                                   // nesting depth, 0 = none
-  bool abort = false;                              // a nested rollback happened
-  int nextIdSnapshot = 0;                          // shared nextId at the outermost begin
+  // Transaction state of the owner thread, kept by the transaction layer (Transaction.h).
+  std::atomic<int> depth{0};                       // nesting depth, 0 = none
+  std::atomic<bool> abort{false};                  // a level was rolled back: roll back at the end
+  std::atomic<int> nextIdSnapshot{0};              // shared nextId at the outermost begin
+  int maxIdSnapshot = 0;                           // shared maxId at the outermost begin
+  bool holdsCatalog = false;                       // the outermost level holds the catalog mutex
+  bool collecting = true;                          // pending events are still collected
   std::vector<std::pair<int, int>> pendingEvents;  // (kind, id) queued by the transaction
+  std::vector<std::function<void()>> undoJournal;  // in-memory undo actions, oldest first
 
  private:
   friend class ConnectionPool;
@@ -104,7 +111,8 @@ class NodeConnection {
   int stamp_ = 0;                    // generation the handle was made at
   long owner_ = 0;                   // owning thread, 0 = free; guarded by the pool lock
   int useCount_ = 0;                 // nested acquisitions of the owner; guarded by the pool lock
-  ErrorRecord lastError_;            // last failure; owner thread
+  mutable std::mutex errorLock_;     // guards lastError_
+  ErrorRecord lastError_;            // last failure; written by the owner thread
   std::atomic<int> execCount_{0};    // statements executed through the helpers
   std::atomic<bool> inExec_{false};  // a statement is running
 };

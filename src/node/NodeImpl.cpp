@@ -17,6 +17,7 @@ std::string NodeImpl::directoryText(const char* dir) {
 NodeImpl::NodeImpl(const char* name, const char* mainDir, const char* blobDir) {
   path(mainDir, blobDir);
   this->name(String(name));
+  queue_.giveBackIds = [this] { return giveBackUnusedIds(); };
 }
 
 NodeImpl::~NodeImpl() {
@@ -25,6 +26,7 @@ NodeImpl::~NodeImpl() {
   } catch (...) {
     // nothing can be reported from here; the queue detaches itself when destroyed
   }
+  queue_.giveBackIds = nullptr;  // the connections are gone before the queue
 }
 
 void NodeImpl::addHandle() {
@@ -137,11 +139,8 @@ void NodeImpl::dropCategories() {
   }
 }
 
-// Until the id allocator and the category and copy layers arrive, the node-bound functions
-// have nothing to answer with.
-int NodeImpl::functionNextId() {
-  throw StatusNotOpen;
-}
+// Until the category and copy layers arrive, their node-bound functions have nothing to
+// answer with.
 
 bool NodeImpl::functionCategoryDescends(long long, long long) {
   return false;

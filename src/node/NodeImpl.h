@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "asset/LiveAssets.h"
 #include "category/CategoryObject.h"
 #include "monitor/EventQueue.h"
 #include "node/ConnectionPool.h"
@@ -27,6 +28,7 @@
 #include "query/SqlFunctions.h"
 #include "vendrithane/Status.h"
 #include "vendrithane/String.h"
+#include "vendrithane/Time.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -82,6 +84,25 @@ class NodeImpl : public query::CatalogFunctionHost {
   int configure(int option, int value);
   int configure(int option);
 
+  // Transactions of the calling thread (see Node.h); each returns a Status.
+  Status transactionBegin(bool noBlock);
+  Status transactionCommit();
+  Status transactionRollback();
+  Status transactionState();
+
+  // The registry: store, load and remove a host's value under `tag`; 20 when not open.
+  Status scalarStore(const String& tag, const String& value);
+  Status scalarLoad(const String& tag, String* value);
+  Status scalarRemove(const String& tag);
+  // 0 asset (name: its type or table), 1 category (name: its namespace's label), 2 none
+  // (name ""). Throws 20 when not open, or the status of a failing query.
+  int characterizeID(int id, String* name);
+  // The node-state XML, and its file main directory + name + ".vst" (failures ignored).
+  std::string stateXml();
+  void dumpState();
+  // Prints the categories still referenced by a handle to the standard error stream.
+  void debugState();
+
   // State used by the other layers.
   bool isOpen() const { return pool_.isOpen(); }
   bool readOnlyCopy() const;
@@ -95,6 +116,9 @@ class NodeImpl : public query::CatalogFunctionHost {
   // The catalog's tables as loaded at open (and added since).
   bool knownTable(const std::string& table) const;
   void addKnownTable(const std::string& table);
+  void dropKnownTable(const std::string& table);
+  // The table of live assets: the one AssetImpl of each stored id that has handles.
+  LiveAssets& liveAssets() { return liveAssets_; }
   // A category of the in-memory map, null when absent.
   std::shared_ptr<category::CategoryObject> category(int id) const;
   size_t categoriesInMemory() const;
@@ -102,6 +126,10 @@ class NodeImpl : public query::CatalogFunctionHost {
   // Change events of other nodes are applied before the caller goes on; the change
   // dispatch fills this in. Caller holds the per-catalog mutex.
   void dispatchPendingEvents() {}
+  // The label of the namespace of category `id` when it is loaded in memory; the category
+  // layer fills this in.
+  bool categoryNamespaceLabel(int id, String* label) const;
+  Time startTime() const { return startTime_; }
   bool dispatching() const { return dispatching_.load(); }
 
   // The node-bound SQL functions.
@@ -123,6 +151,10 @@ class NodeImpl : public query::CatalogFunctionHost {
   void makeRootCategory();
   void dropCategories();
   int readPragmaNumber(node::NodeConnection& connection, const char* sql);
+  Status giveBackUnusedIds();                   // the queue's hook at the catalog's last detach
+  void dropThreadEntry(long thread, bool all);  // caller holds threadSetLock_
+
+  Time startTime_;  // when the node object was made
 
   mutable std::shared_mutex nameLock_;  // the name lock
   std::string name_;                    // base file name; guarded by nameLock_
@@ -152,6 +184,8 @@ class NodeImpl : public query::CatalogFunctionHost {
   std::set<std::string> tables_;   // the catalog's tables
 
   std::atomic<bool> dispatching_{false};  // a change-event dispatch runs on this node
+
+  LiveAssets liveAssets_;  // last member: unbinds the assets that outlive the node first
 };
 
 // Holds the per-catalog mutex for its lifetime, after applying pending change events

@@ -10,6 +10,7 @@
 #include "node/NodeImpl.h"
 #include "node/Statement.h"
 #include "node/Statements.h"
+#include "node/Transaction.h"
 #include "platform/Files.h"
 #include "platform/SystemInfo.h"
 
@@ -216,6 +217,15 @@ Status NodeImpl::closeNode(bool force) {
   std::lock_guard<std::mutex> threads(threadSetLock_);
   if (!force && !threadSet_.empty()) return StatusBusy;
   if (!isOpen()) return StatusNotOpen;
+  // A transaction of this thread's own (one begun inside the library) keeps the catalog
+  // open; a node going away rolls it back, so that it holds no catalog mutex afterwards.
+  if (node::NodeConnection* own = pool_.heldBy(platform::threadId())) {
+    if (own->depth.load() > 0) {
+      if (!force) return StatusBusy;
+      own->depth = 1;
+      node::rollbackTransaction(*own);
+    }
+  }
   // No new calls get a connection from here on; calls still running end first.
   if (!force) pool_.beginClose(platform::threadId());
   try {

@@ -88,7 +88,9 @@ Status execute(NodeConnection& connection, const std::string& sql) {
   connection.execEnded();
   if (code == SQLITE_OK) return StatusOk;
   Status status = execStatus(code);
-  connection.recordError(status, code, message ? message : sqlite3_errstr(code), sql);
+  // A refused write is returned as 81 but kept in the record as 41, as it always was.
+  Status recorded = status == StatusReadOnly ? StatusConstraint : status;
+  connection.recordError(recorded, code, message ? message : sqlite3_errstr(code), sql);
   sqlite3_free(message);
   return status;
 }

@@ -1,0 +1,227 @@
+// Assets on the node side: new assets, loads through the table of live assets (with the
+// fall-back to the shared table and the rows of old per-type tables), and row deletion.
+#include <sqlite3.h>
+
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "asset/AssetImpl.h"
+#include "asset/AssetPersist.h"
+#include "asset/AssetSeams.h"
+#include "asset/AssetSql.h"
+#include "asset/AssetStatements.h"
+#include "asset/ElementImpl.h"
+#include "monitor/SectionLayout.h"
+#include "node/NodeImpl.h"
+#include "node/Statement.h"
+#include "node/Transaction.h"
+#include "vendrithane/Asset.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+namespace assets {
+
+namespace {
+
+using Hold = std::lock_guard<RecordLock>;
+
+constexpr char kNothingDeleted[] = "no record deleted";
+constexpr char kIdColumn[] = "vd_id";
+
+// What one row read gives.
+struct Row {
+  String record;                                  // the record text
+  String tag;                                     // vd_tag of a shared-table row
+  bool legacy = false;                            // a row of an old table without vd_xml
+  std::vector<std::pair<String, String>> values;  // legacy: (column, value) per column
+};
+
+String lowered(const char* name) {
+  String lower(name);
+  lower.makeLower();
+  return lower;
+}
+
+Status engineFailure(node::NodeConnection& c, const std::string& sql, int code) {
+  EngineFailure failure;
+  failure.code = code;
+  failure.message = sqlite3_errmsg(c.db());
+  recordFailure(c, StatusEngineFailure, failure, sql);
+  return StatusEngineFailure;
+}
+
+// A row of an old per-type table: every column but the id becomes a text element.
+Status readLegacyRow(node::NodeConnection& c, const std::string& table, int id, Row* row) {
+  const std::string sql = node::sqlFormat(kSelectRow, kAllColumns, table.c_str(), id);
+  sqlite3_stmt* stmt = nullptr;
+  int code = sqlite3_prepare_v2(c.db(), sql.c_str(), -1, &stmt, nullptr);
+  if (code != SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    return engineFailure(c, sql, code);
+  }
+  int rows = 0;
+  while ((code = sqlite3_step(stmt)) == SQLITE_ROW && ++rows == 1) {
+    for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+      String column = lowered(sqlite3_column_name(stmt, i));
+      const unsigned char* text = sqlite3_column_text(stmt, i);
+      if (column == kIdColumn || text == nullptr) continue;
+      row->values.emplace_back(column,
+                               String(reinterpret_cast<const char*>(text),
+                                      static_cast<unsigned>(sqlite3_column_bytes(stmt, i))));
+    }
+  }
+  if (code != SQLITE_ROW && code != SQLITE_DONE) code = engineFailure(c, sql, code);
+  sqlite3_finalize(stmt);
+  if (code != SQLITE_ROW && code != SQLITE_DONE) return StatusEngineFailure;
+  if (rows == 0) return StatusNotFound;
+  if (rows > 1) return engineFailure(c, sql, SQLITE_OK);
+  row->legacy = true;
+  return StatusOk;
+}
+
+// Reads the row `id` of `table`: 0, 30 (no row) or 31 (recorded).
+Status readRow(node::NodeConnection& c, const std::string& table, bool collection, int id,
+               Row* row) {
+  const int width = collection ? 2 : 1;
+  const std::string sql = node::sqlFormat(
+      kSelectRow, collection ? kCollectionColumns : kOwnTableColumns, table.c_str(), id);
+  node::Statement statement(c, sql);
+  if (!statement.valid()) {
+    const std::string message = sqlite3_errmsg(c.db());
+    if (!collection && message.find(kRecordColumn) != std::string::npos)
+      return readLegacyRow(c, table, id, row);
+    return engineFailure(c, sql, statement.code());
+  }
+  int rows = 0;
+  bool wrongWidth = false;
+  while (statement.step()) {
+    if (++rows > 1) break;
+    if (statement.columnCount() != width) {
+      wrongWidth = true;
+      continue;
+    }
+    row->record = statement.columnText(0);
+    if (collection) row->tag = statement.columnText(1);
+  }
+  const int code = statement.code() & 0xff;
+  if (code != SQLITE_ROW && code != SQLITE_DONE) return engineFailure(c, sql, statement.code());
+  statement.reset();
+  if (rows == 0) return StatusNotFound;
+  if (rows > 1 || wrongWidth) return engineFailure(c, sql, SQLITE_OK);
+  return StatusOk;
+}
+
+// A handle that keeps `asset` alive for an undo action.
+std::shared_ptr<Asset> keepAsset(AssetImpl* asset) {
+  asset->refs.fetch_add(1);
+  return std::make_shared<Asset>(asset);
+}
+
+// The live asset of a deleted row (if any) becomes unsaved; a rollback restores it.
+void forgetLive(node::NodeConnection& c, NodeImpl& node, int id) {
+  AssetImpl* live = node.liveAssets().find(id);
+  if (live == nullptr) return;
+  Asset handle(live);  // owns the reference find() took
+  {
+    Hold hold(*live->lock);
+    if (live->id == id) live->id = -1;
+  }
+  node.liveAssets().leave(live, id);
+  std::shared_ptr<Asset> keep = keepAsset(live);
+  NodeImpl* owner = &node;
+  node::journalUndo(c, [keep, owner, id] {
+    AssetImpl* asset = keep->impl();
+    {
+      Hold hold(*asset->lock);
+      if (asset->id == -1) asset->id = id;
+    }
+    AssetImpl* entered = owner->liveAssets().enter(asset, id);
+    if (entered != asset) releaseAsset(entered);
+  });
+}
+
+}  // namespace
+
+AssetImpl* newAsset(NodeImpl& node, const char* name, bool inCollection) {
+  const String type = lowered(name);
+  if (!inCollection && !isOwnTableType(node, type)) throw StatusNoSuchTable;
+  std::unique_ptr<AssetImpl> asset(new AssetImpl(type, inCollection));
+  asset->node = &node;
+  node.liveAssets().bind(asset.get());
+  return asset.release();
+}
+
+AssetImpl* loadAsset(NodeImpl& node, int id, const char* rawType, bool collection) {
+  if (AssetImpl* live = node.liveAssets().find(id)) return live;
+  String type = lowered(rawType);
+  if (!collection && !isOwnTableType(node, type)) collection = true;
+  node::ConnectionLease lease(node.pool());
+  if (!lease) throw StatusNotOpen;
+  Row row;
+  Status status = StatusNotFound;
+  if (!collection) {
+    status = readRow(*lease, std::string(type.buffer(), type.length()), false, id, &row);
+    if (status != StatusOk) collection = true;
+  }
+  if (collection) {
+    row = Row();
+    status = readRow(*lease, kAssetsTable, true, id, &row);
+    if (status == StatusOk) type = row.tag;
+  }
+  // An engine failure stays one: only a missing row reads as "not found".
+  if (status != StatusOk) throw status;
+
+  AssetImpl* asset = newAsset(node, collection ? kAssetsTable : type.buffer(), collection);
+  {
+    Hold hold(*asset->lock);
+    asset->typeName = type;
+    asset->id = id;
+    for (const auto& value : row.values) {
+      Element& e = asset->elementLocked(value.first);
+      e = value.second;
+      e.impl()->userSet = false;
+    }
+    asset->record = row.record;
+    asset->parsed = false;
+  }
+  AssetImpl* entered = node.liveAssets().enter(asset, id);
+  if (entered != asset) releaseAsset(asset);  // loaded meanwhile by another thread
+  return entered;
+}
+
+Status deleteAssetRow(node::NodeConnection& c, NodeImpl& node, const std::string& table, int id,
+                      bool mustExist) {
+  EngineFailure failure;
+  const std::string sql = node::sqlFormat(kDeleteRow, table.c_str(), id);
+  if (!runRecorded(c, sql, StatusEngineFailure, &failure))
+    return writeStatus(failure, StatusEngineFailure);
+  if (mustExist && sqlite3_changes(c.db()) < 1) {
+    c.recordError(StatusEmptyArgument, 0, kNothingDeleted, sql);
+    return StatusRemoveFailed;
+  }
+  if (!runRecorded(c, node::sqlFormat(kDeleteRowBlobs, id), StatusEngineFailure, &failure))
+    return writeStatus(failure, StatusEngineFailure);
+  forgetLive(c, node, id);
+  node::queueEvent(c, monitor::kEventRecordDeleted, id);
+  return StatusOk;
+}
+
+Status removeAssets(NodeImpl& node, const std::vector<int>& ids) {
+  node::ConnectionLease lease(node.pool());
+  if (!lease) return StatusNotOpen;
+  Status begun = StatusOk;
+  node::TransactionScope scope(*lease, &begun);
+  if (begun != StatusOk) return begun;
+  for (int id : ids) {
+    if (deleteAssetRow(*lease, node, kAssetsTable, id, true) != StatusOk) return StatusRemoveFailed;
+    Status status = unapplyCategories(*lease, node, id);
+    if (status != StatusOk) return status;
+  }
+  return scope.commit();
+}
+
+}  // namespace assets
+}  // namespace Vendrithane
+}  // namespace KESTRIN

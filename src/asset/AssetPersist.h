@@ -1,0 +1,61 @@
+// The catalog side of assets: type declaration and destruction, the making and loading of
+// assets through the node's table of live assets, and the deletion of asset rows. The Node
+// methods of asset types pass on to these; Asset::store, update and remove use them too.
+#ifndef VENDRITHANE_ASSET_ASSETPERSIST_H
+#define VENDRITHANE_ASSET_ASSETPERSIST_H
+
+#include <string>
+#include <vector>
+
+#include "vendrithane/Status.h"
+#include "vendrithane/String.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+class AssetImpl;
+class NodeImpl;
+
+namespace node {
+class NodeConnection;
+}
+
+namespace assets {
+
+// Whether a (lower-cased) name can be the table of an own-table type: letters, digits and
+// "_", not starting with a digit, not an SQL keyword.
+bool isPlainIdentifier(const String& name);
+// Whether `name` (lower-cased) is a declared own-table type of the node: a plain identifier
+// without "vd_" (the library's own tables) in the node's set of tables.
+bool isOwnTableType(NodeImpl& node, const String& name);
+// The table of an asset's rows.
+std::string tableOf(const AssetImpl& asset);
+
+Status declareType(NodeImpl& node, const char* name, bool inCollection);
+bool typeDeclared(NodeImpl& node, const char* name, bool inCollection);  // throws 20
+Status destroyType(NodeImpl& node, const char* name, bool inCollection);
+// Table names, or own-table type names only. Throws 24 for `remote`, 20 when not open.
+std::vector<String> typeNames(NodeImpl& node, bool remote, bool ownTypesOnly);
+
+// A new unsaved asset of the type bound to the node (one reference for the caller). Throws
+// 64 for an own-table type that is not declared.
+AssetImpl* newAsset(NodeImpl& node, const char* name, bool inCollection);
+// The asset with that id (one reference for the caller): the live one, else read from the
+// type's own table when `type` is a declared own-table type and not found there, from the
+// shared table. Throws 20, 30 (no such row) or 31.
+AssetImpl* loadAsset(NodeImpl& node, int id, const char* type, bool collection);
+// Deletes the shared-table rows of `ids` in one transaction: 0, 20, 29.
+Status removeAssets(NodeImpl& node, const std::vector<int>& ids);
+
+// Deletes the row `id` of `table` and its blobs inside the caller's transaction; the live
+// asset of the id (if any) gets id -1 and leaves the live table (journalled), and a
+// record-deleted change is queued. With `mustExist` a missing row is a failure (recorded as
+// 14). Returns 0, or 81/31 (29 when the row is missing).
+Status deleteAssetRow(node::NodeConnection& connection, NodeImpl& node, const std::string& table,
+                      int id, bool mustExist);
+
+}  // namespace assets
+}  // namespace Vendrithane
+}  // namespace KESTRIN
+
+#endif  // VENDRITHANE_ASSET_ASSETPERSIST_H

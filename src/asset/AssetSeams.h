@@ -1,0 +1,50 @@
+// The steps of asset persistence that belong to other parts of the library: promoted element
+// columns (element indexes) and category membership. Until those parts are in place these
+// do what needs no category objects or index map: promoted columns are none, and removing a
+// record's memberships deletes its membership rows.
+#ifndef VENDRITHANE_ASSET_ASSETSEAMS_H
+#define VENDRITHANE_ASSET_ASSETSEAMS_H
+
+#include <string>
+#include <vector>
+
+#include "vendrithane/Status.h"
+#include "vendrithane/String.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+class AssetImpl;
+class NodeImpl;
+
+namespace node {
+class NodeConnection;
+}
+
+namespace assets {
+
+// A promoted element of the asset: its column in `table` and its value text.
+struct PromotedValue {
+  String column;  // the element's column name
+  String value;   // the element's value text
+};
+
+// The asset's elements that have a column of their own in `table`, in map order; the
+// caller holds the asset's lock.
+std::vector<PromotedValue> promotedValues(NodeImpl& node, const std::string& table,
+                                          const AssetImpl& asset);
+
+// Marks modified the categories of the record whose namespaces ask for it, after an update.
+Status touchMemberCategories(node::NodeConnection& connection, NodeImpl& node, int id);
+
+// Takes the record out of every category it belongs to; 0 or the failing statement's status.
+Status unapplyCategories(node::NodeConnection& connection, NodeImpl& node, int id);
+
+// Destroys the category namespaces whose target is the own-table type `type`.
+Status destroyTypeNamespaces(node::NodeConnection& connection, NodeImpl& node, const String& type);
+
+}  // namespace assets
+}  // namespace Vendrithane
+}  // namespace KESTRIN
+
+#endif  // VENDRITHANE_ASSET_ASSETSEAMS_H

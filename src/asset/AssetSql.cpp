@@ -1,0 +1,71 @@
+// Statement helpers of the persistence layer.
+#include "asset/AssetSql.h"
+
+#include <sqlite3.h>
+
+#include "node/NodeConnection.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+namespace assets {
+
+bool EngineFailure::readOnly() const {
+  return (code & 0xff) == SQLITE_READONLY;
+}
+
+bool EngineFailure::mentions(const char* text) const {
+  return message.find(text) != std::string::npos;
+}
+
+int runBound(node::NodeConnection& c, const std::string& sql, const std::vector<String>& texts,
+             EngineFailure* failure) {
+  sqlite3_stmt* stmt = nullptr;
+  int code = sqlite3_prepare_v2(c.db(), sql.c_str(), -1, &stmt, nullptr);
+  for (size_t i = 0; code == SQLITE_OK && i < texts.size(); ++i) {
+    code = sqlite3_bind_text(stmt, static_cast<int>(i + 1), texts[i].buffer(),
+                             static_cast<int>(texts[i].length()), SQLITE_STATIC);
+  }
+  if (code == SQLITE_OK) {
+    c.execStarted();
+    code = sqlite3_step(stmt);
+    c.execEnded();
+    if (code == SQLITE_DONE || code == SQLITE_ROW) code = SQLITE_OK;
+  }
+  int changed = -1;
+  if (code == SQLITE_OK) {
+    changed = sqlite3_changes(c.db());
+  } else {
+    failure->code = code;
+    const char* message = sqlite3_errmsg(c.db());
+    failure->message = message ? message : sqlite3_errstr(code);
+  }
+  sqlite3_finalize(stmt);
+  return changed;
+}
+
+bool runRecorded(node::NodeConnection& c, const std::string& sql, Status recordAs,
+                 EngineFailure* failure) {
+  char* message = nullptr;
+  c.execStarted();
+  const int code = sqlite3_exec(c.db(), sql.c_str(), nullptr, nullptr, &message);
+  c.execEnded();
+  if (code == SQLITE_OK) return true;
+  failure->code = code;
+  failure->message = message ? message : sqlite3_errstr(code);
+  sqlite3_free(message);
+  recordFailure(c, recordAs, *failure, sql);
+  return false;
+}
+
+void recordFailure(node::NodeConnection& c, Status status, const EngineFailure& failure,
+                   const std::string& sql) {
+  c.recordError(status, failure.code, failure.message, sql);
+}
+
+Status writeStatus(const EngineFailure& failure, Status otherwise) {
+  return failure.readOnly() ? StatusReadOnly : otherwise;
+}
+
+}  // namespace assets
+}  // namespace Vendrithane
+}  // namespace KESTRIN

@@ -1,0 +1,51 @@
+// Statement helpers of the persistence layer: a statement run with texts bound by their
+// length, the engine's last failure, and the re-recording of a failure under the status
+// the calling operation reports.
+#ifndef VENDRITHANE_ASSET_ASSETSQL_H
+#define VENDRITHANE_ASSET_ASSETSQL_H
+
+#include <string>
+#include <vector>
+
+#include "vendrithane/Status.h"
+#include "vendrithane/String.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+namespace node {
+class NodeConnection;
+}
+
+namespace assets {
+
+// An engine failure: its result code and message (code 0 when none).
+struct EngineFailure {
+  int code = 0;         // the engine's result code
+  std::string message;  // the engine's message
+  bool readOnly() const;
+  bool mentions(const char* text) const;
+};
+
+// Runs the one statement `sql` with `texts` bound to its parameters ?1, ?2, ... by their
+// length. Returns the rows it changed, or -1 with *failure filled (nothing recorded).
+int runBound(node::NodeConnection& connection, const std::string& sql,
+             const std::vector<String>& texts, EngineFailure* failure);
+
+// Runs `sql` (several statements allowed). On failure records `recordAs` with the engine's
+// code and message, fills *failure and returns false.
+bool runRecorded(node::NodeConnection& connection, const std::string& sql, Status recordAs,
+                 EngineFailure* failure);
+
+// Records `failure` of `sql` on the connection as `status`.
+void recordFailure(node::NodeConnection& connection, Status status, const EngineFailure& failure,
+                   const std::string& sql);
+
+// The status of a failed write: 81 when the database is read-only, else `otherwise`.
+Status writeStatus(const EngineFailure& failure, Status otherwise);
+
+}  // namespace assets
+}  // namespace Vendrithane
+}  // namespace KESTRIN
+
+#endif  // VENDRITHANE_ASSET_ASSETSQL_H

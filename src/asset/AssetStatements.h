@@ -1,0 +1,71 @@
+// The statement texts of asset types and asset rows, each written once here. Texts with %
+// directives go through sqlFormat; "?" marks a value bound with its length (record texts and
+// type tags may hold any byte).
+#ifndef VENDRITHANE_ASSET_ASSETSTATEMENTS_H
+#define VENDRITHANE_ASSET_ASSETSTATEMENTS_H
+
+namespace KESTRIN {
+namespace Vendrithane {
+namespace assets {
+
+constexpr char kAssetsTable[] = "vd_assets";    // the table of collection assets
+constexpr char kReservedInfix[] = "vd_";        // in the names of the library's own tables
+constexpr char kCreatedStamp[] = "vd_created";  // reserved time-stamp elements
+constexpr char kModifiedStamp[] = "vd_modified";
+
+// Own-table types.
+constexpr char kCreateTypeTable[] = "CREATE TABLE %s (vd_id INTEGER PRIMARY KEY, vd_xml);";
+constexpr char kDeleteTypeBlobs[] = "DELETE FROM vd_blobs WHERE vd_aid IN (SELECT vd_id FROM %s);";
+constexpr char kDropTypeTable[] = "DROP TABLE %s;";
+
+// Rows. The column list, the value list (each value preceded by a comma, "?" each) and the
+// SET prefix come from the asset's kind and its promoted columns.
+constexpr char kInsertRow[] = "INSERT INTO %s (%s,vd_xml) VALUES (%d%s,?);";
+constexpr char kUpdateRow[] = "UPDATE %s SET %svd_xml=? WHERE vd_id=%d;";
+constexpr char kSelectRow[] = "SELECT %s FROM %s WHERE vd_id=%d;";
+constexpr char kCollectionColumns[] = "vd_xml,vd_tag";
+constexpr char kOwnTableColumns[] = "vd_xml";
+constexpr char kAllColumns[] = "*";
+constexpr char kDeleteRow[] = "DELETE FROM %s WHERE vd_id=%d;";
+constexpr char kDeleteRowBlobs[] = "DELETE FROM vd_blobs WHERE vd_aid=%d;";
+
+// Memberships of one record.
+constexpr char kSelectMemberCategories[] =
+    "SELECT DISTINCT vd_cid FROM vd_cat_xref WHERE vd_aid=%d ORDER BY vd_cid DESC;";
+constexpr char kDeleteMemberships[] = "DELETE FROM vd_cat_xref WHERE vd_aid=%d;";
+
+// Destruction of a collection type, with the check for categories it would leave empty.
+constexpr char kDeleteTypeMemberships[] =
+    "DELETE FROM vd_cat_xref WHERE vd_aid IN (SELECT vd_id FROM vd_assets WHERE vd_tag=%Q);";
+constexpr char kDropCheck[] = "DROP TABLE vd_cat_check;";
+constexpr char kCreateCheck[] =
+    "CREATE TEMP TABLE vd_cat_check AS SELECT vd_id,vd_cpid FROM vd_cat_nde WHERE vd_id NOT IN "
+    "(SELECT vd_cid FROM vd_cat_xref);";
+// One level up: each entry whose parent is a category node takes that node's own parent.
+constexpr char kClimbCheck[] =
+    "UPDATE vd_cat_check SET vd_cpid=(SELECT vd_cat_nde.vd_cpid FROM vd_cat_nde WHERE "
+    "vd_cat_nde.vd_id=vd_cat_check.vd_cpid) WHERE vd_cpid NOT IN (SELECT vd_id FROM vd_cat);";
+constexpr char kCountUnclimbed[] =
+    "SELECT count() FROM vd_cat_check WHERE vd_cpid NOT IN (SELECT vd_id FROM vd_cat);";
+constexpr char kCountNodesForCheck[] = "SELECT count() FROM vd_cat_nde;";
+constexpr char kCountEmptyNotKept[] =
+    "SELECT count() FROM vd_cat WHERE vd_id IN (SELECT vd_cpid FROM vd_cat_check) AND "
+    "(vd_cper&1)==0;";
+constexpr char kMarkEmptyNotKept[] =
+    "UPDATE vd_cat_check SET vd_id=-1 WHERE vd_cpid NOT IN (SELECT vd_cpid FROM vd_cat_check "
+    "WHERE vd_cpid IN (SELECT vd_id FROM vd_cat WHERE vd_cat.vd_id IN (SELECT "
+    "vd_cat_check.vd_cpid FROM vd_cat_check) AND (vd_cat.vd_cper&1)==0));";
+constexpr char kDeleteTypeBlobsShared[] =
+    "DELETE FROM vd_blobs WHERE vd_aid IN (SELECT vd_id FROM vd_assets WHERE vd_tag=%Q);";
+constexpr char kDeleteTypeRows[] = "DELETE FROM vd_assets WHERE vd_tag=%Q;";
+
+// Engine messages the persistence layer tells apart.
+constexpr char kNoSuchTable[] = "no such table";
+constexpr char kAlreadyExists[] = "already exists";
+constexpr char kRecordColumn[] = "vd_xml";
+
+}  // namespace assets
+}  // namespace Vendrithane
+}  // namespace KESTRIN
+
+#endif  // VENDRITHANE_ASSET_ASSETSTATEMENTS_H

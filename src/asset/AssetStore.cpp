@@ -1,0 +1,254 @@
+// Asset::store, update and remove: the stamping of "vd_created" and "vd_modified", the row
+// writes with their blobs, the live-table entries journalled for a rollback, and the change
+// records. Each runs in a transaction level of its own and holds the asset's lock (taken
+// after the transaction's catalog mutex) from its checks to its end.
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "asset/AssetImpl.h"
+#include "asset/AssetPersist.h"
+#include "asset/AssetSeams.h"
+#include "asset/AssetSql.h"
+#include "asset/AssetStatements.h"
+#include "asset/BlobStore.h"
+#include "asset/ElementImpl.h"
+#include "asset/RecordWriter.h"
+#include "monitor/SectionLayout.h"
+#include "node/IdAllocator.h"
+#include "node/NodeImpl.h"
+#include "node/Statement.h"
+#include "node/Transaction.h"
+#include "vendrithane/Asset.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+namespace {
+
+using Hold = std::lock_guard<RecordLock>;
+using assets::EngineFailure;
+
+constexpr char kNoRowUpdated[] = "no record updated";
+
+NodeImpl* nodeOf(AssetImpl& asset) {
+  Hold hold(*asset.lock);
+  return asset.node;
+}
+
+// Sets a reserved time stamp to now unless the host set it, and marks it as not set by the
+// host. Caller holds the asset's lock.
+void stamp(AssetImpl& asset, const char* name) {
+  auto it = asset.elements.find(String(name));
+  if (it != asset.elements.end() && it->second->impl()->userSet) {
+    it->second->impl()->userSet = false;
+    return;
+  }
+  Element& e = asset.elementLocked(String(name));
+  e = Time();
+  e.impl()->userSet = false;
+}
+
+void clearUserSet(AssetImpl& asset) {
+  for (auto& entry : asset.elements) entry.second->impl()->userSet = false;
+}
+
+// The status of a failed row write, recorded as the operation reports it: 64 when the
+// table is gone, else 61 (returned as 81 for a read-only database).
+Status rowWriteFailure(node::NodeConnection& c, const EngineFailure& failure,
+                       const std::string& sql) {
+  if (failure.mentions(assets::kNoSuchTable)) {
+    assets::recordFailure(c, StatusNoSuchTable, failure, sql);
+    return StatusNoSuchTable;
+  }
+  assets::recordFailure(c, StatusWriteFailed, failure, sql);
+  return assets::writeStatus(failure, StatusWriteFailed);
+}
+
+// Resets a new asset's id unless dismissed: a store that fails or throws leaves the asset
+// unsaved.
+class NewIdGuard {
+ public:
+  explicit NewIdGuard(AssetImpl& asset) : asset_(asset) {}
+  ~NewIdGuard() {
+    if (armed_) asset_.id = -1;
+  }
+  void dismiss() { armed_ = false; }
+
+ private:
+  AssetImpl& asset_;   // the asset being stored (its lock is held)
+  bool armed_ = true;  // reset the id at destruction
+};
+
+Status storeAsset(AssetImpl& asset) {
+  NodeImpl* node = nodeOf(asset);
+  if (node == nullptr) return StatusNotOpen;
+  {
+    Hold hold(*asset.lock);
+    if (asset.id >= 0) return StatusConstraint;
+  }
+  asset.ensureParsed();  // the parser's lock comes before the asset's
+  node::ConnectionLease lease(node->pool());
+  if (!lease) return StatusNotOpen;
+  Status begun = StatusOk;
+  node::TransactionScope scope(*lease, &begun);
+  if (begun != StatusOk) return begun;
+  Hold hold(*asset.lock);
+  if (asset.id >= 0) return StatusConstraint;
+  stamp(asset, assets::kCreatedStamp);
+  stamp(asset, assets::kModifiedStamp);
+
+  NewIdGuard guard(asset);
+  int id;
+  try {
+    id = node::nextId(*lease);
+  } catch (Status s) {
+    return s;
+  }
+  if (id < 0) return StatusIdCounterFailed;
+  asset.id = id;
+
+  const std::string table = assets::tableOf(asset);
+  std::string columns = "vd_id";
+  std::string values;
+  std::vector<String> texts;
+  if (asset.inCollection) {
+    columns += ",vd_tag";
+    values += ",?";
+    texts.push_back(asset.typeName);
+  }
+  for (const auto& promoted : assets::promotedValues(*node, table, asset)) {
+    columns += ",";
+    columns.append(promoted.column.buffer(), promoted.column.length());
+    values += ",?";
+    texts.push_back(promoted.value);
+  }
+  if (!asset.elements.empty()) {
+    Status status = storeAssetBlobs(*lease, asset);
+    if (status != StatusOk) return status;
+  }
+  texts.push_back(writeRecord(asset.elements));
+  const std::string sql =
+      node::sqlFormat(assets::kInsertRow, table.c_str(), columns.c_str(), id, values.c_str());
+  EngineFailure failure;
+  if (assets::runBound(*lease, sql, texts, &failure) < 0)
+    return rowWriteFailure(*lease, failure, sql);
+
+  clearUserSet(asset);
+  // A rollback of an enclosing transaction makes the asset unsaved again.
+  asset.refs.fetch_add(1);
+  auto keep = std::make_shared<Asset>(&asset);
+  node::journalUndo(*lease, [keep, node, id] {
+    AssetImpl* a = keep->impl();
+    {
+      Hold undo(*a->lock);
+      if (a->id == id) a->id = -1;
+    }
+    node->liveAssets().leave(a, id);
+  });
+  AssetImpl* entered = node->liveAssets().enter(&asset, id);
+  if (entered != &asset) releaseAsset(entered);  // an id is never live twice
+  guard.dismiss();
+  return scope.commit();
+}
+
+Status updateAsset(AssetImpl& asset) {
+  NodeImpl* node = nodeOf(asset);
+  if (node == nullptr) return StatusNotOpen;
+  node::ConnectionLease lease(node->pool());
+  if (!lease) return StatusNotOpen;
+  Status begun = StatusOk;
+  node::TransactionScope scope(*lease, &begun);
+  if (begun != StatusOk) return begun;
+  Hold hold(*asset.lock);
+  if (!asset.parsed) return StatusNotRead;
+  if (asset.id < 0) return StatusNotFound;
+  stamp(asset, assets::kModifiedStamp);
+
+  const std::string table = assets::tableOf(asset);
+  std::string prefix;
+  std::vector<String> texts;
+  if (asset.inCollection) {
+    prefix = "vd_tag=?,";
+    texts.push_back(asset.typeName);
+  }
+  for (const auto& promoted : assets::promotedValues(*node, table, asset)) {
+    prefix.append(promoted.column.buffer(), promoted.column.length());
+    prefix += "=?,";
+    texts.push_back(promoted.value);
+  }
+  texts.push_back(writeRecord(asset.elements));
+  if (!asset.elements.empty()) {
+    Status status = storeAssetBlobs(*lease, asset);
+    if (status != StatusOk) return status;
+  }
+  const std::string sql =
+      node::sqlFormat(assets::kUpdateRow, table.c_str(), prefix.c_str(), asset.id);
+  EngineFailure failure;
+  const int changed = assets::runBound(*lease, sql, texts, &failure);
+  if (changed < 0) return rowWriteFailure(*lease, failure, sql);
+  if (changed == 0) {
+    // The row went (another process deleted the record): nothing was written.
+    lease->recordError(StatusNotFound, 0, kNoRowUpdated, sql);
+    return StatusNotFound;
+  }
+  node::queueEvent(*lease, monitor::kEventRecordUpdated, asset.id);
+  clearUserSet(asset);
+  Status status = assets::touchMemberCategories(*lease, *node, asset.id);
+  if (status != StatusOk) return status;
+  return scope.commit();
+}
+
+Status removeAsset(AssetImpl& asset) {
+  NodeImpl* node;
+  {
+    Hold hold(*asset.lock);
+    if (asset.id < 0) return StatusNotFound;
+    node = asset.node;
+  }
+  if (node == nullptr) return StatusNotOpen;
+  node::ConnectionLease lease(node->pool());
+  if (!lease) return StatusNotOpen;
+  Status begun = StatusOk;
+  node::TransactionScope scope(*lease, &begun);
+  if (begun != StatusOk) return begun;
+  Hold hold(*asset.lock);
+  const int id = asset.id;
+  if (id < 0) return StatusNotFound;
+  if (assets::unapplyCategories(*lease, *node, id) != StatusOk) return StatusRemoveFailed;
+  if (assets::deleteAssetRow(*lease, *node, assets::tableOf(asset), id, false) != StatusOk)
+    return StatusRemoveFailed;
+  return scope.commit();
+}
+
+}  // namespace
+
+int Asset::store() {
+  try {
+    return storeAsset(*m_impl);
+  } catch (Status s) {
+    if (s == StatusUnsupported || s == StatusBlobFailed) throw;  // the record cannot be written
+    return s;
+  }
+}
+
+int Asset::update() {
+  try {
+    return updateAsset(*m_impl);
+  } catch (Status s) {
+    if (s == StatusUnsupported || s == StatusBlobFailed) throw;
+    return s;
+  }
+}
+
+int Asset::remove() {
+  try {
+    return removeAsset(*m_impl);
+  } catch (Status s) {
+    return s;
+  }
+}
+
+}  // namespace Vendrithane
+}  // namespace KESTRIN

@@ -1,0 +1,194 @@
+// Asset types: the name rules, declaration, the declared check, destruction of both kinds
+// and the listing of the catalog's tables.
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "asset/AssetImpl.h"
+#include "asset/AssetPersist.h"
+#include "asset/AssetSeams.h"
+#include "asset/AssetSql.h"
+#include "asset/AssetStatements.h"
+#include "monitor/SectionLayout.h"
+#include "node/NodeImpl.h"
+#include "node/Statement.h"
+#include "node/Statements.h"
+#include "node/Transaction.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+namespace assets {
+
+namespace {
+
+String lowered(const char* name) {
+  String lower(name);
+  lower.makeLower();
+  return lower;
+}
+
+std::string text(const String& s) {
+  return std::string(s.buffer(), s.length());
+}
+
+bool isAsciiLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// Whether some category namespace holds a category that no record belongs to, whose
+// namespace does not keep empty categories. Runs on the caller's transaction; 0 with
+// *found set, or the failing statement's status.
+Status emptyCategoriesLeft(node::NodeConnection& c, bool* found) {
+  node::execute(c, kDropCheck);  // a table left behind by an earlier check; mostly absent
+  Status status = node::execute(c, kCreateCheck);
+  if (status != StatusOk) return status;
+  // Each round moves every unresolved entry one level up its tree; a tree cannot be deeper
+  // than the catalog has nodes, so a parent chain that never reaches a namespace (a cycle
+  // in a damaged file) ends the climb instead of looping for ever.
+  String nodes;
+  status = node::queryValue(c, kCountNodesForCheck, &nodes);
+  if (status != StatusOk) return status;
+  long long rounds = std::strtoll(nodes.buffer(), nullptr, 10) + 1;
+  for (;;) {
+    String unclimbed;
+    status = node::queryValue(c, kCountUnclimbed, &unclimbed);
+    if (status != StatusOk) return status;
+    if (unclimbed == "0") break;
+    if (rounds-- <= 0) return StatusCorrupt;
+    status = node::execute(c, kClimbCheck);
+    if (status != StatusOk) return status;
+  }
+  String count;
+  status = node::queryValue(c, kCountEmptyNotKept, &count);
+  if (status != StatusOk) return status;
+  status = node::execute(c, kMarkEmptyNotKept);
+  if (status != StatusOk) return status;
+  *found = !(count == "0");
+  return StatusOk;
+}
+
+Status destroyCollectionType(NodeImpl& node, const String& name) {
+  node::ConnectionLease lease(node.pool());
+  if (!lease) return StatusNotOpen;
+  Status begun = StatusOk;
+  node::TransactionScope scope(*lease, &begun);
+  if (begun != StatusOk) return begun;
+  Status status = node::execute(*lease, node::sqlFormat(kDeleteTypeMemberships, name.buffer()));
+  if (status != StatusOk) return status;
+  bool empty = false;
+  status = emptyCategoriesLeft(*lease, &empty);
+  if (status != StatusOk) return status;
+  if (empty) return StatusEmptyCategories;
+  for (const char* step : {kDeleteTypeBlobsShared, kDeleteTypeRows}) {
+    status = node::execute(*lease, node::sqlFormat(step, name.buffer()));
+    if (status != StatusOk) return status;
+  }
+  status = node::execute(*lease, kDropCheck);
+  if (status != StatusOk) return status;
+  node::queueEvent(*lease, monitor::kEventCatalogChanged, 0);
+  return scope.commit();
+}
+
+Status destroyOwnType(NodeImpl& node, const String& name) {
+  node::ConnectionLease lease(node.pool());
+  if (!lease) return StatusNotOpen;
+  Status begun = StatusOk;
+  node::TransactionScope scope(*lease, &begun);
+  if (begun != StatusOk) return begun;
+  if (!isOwnTableType(node, name)) return StatusNotFound;
+  Status status = destroyTypeNamespaces(*lease, node, name);
+  if (status != StatusOk) return status;
+  for (const char* step : {kDeleteTypeBlobs, kDropTypeTable}) {
+    status = node::execute(*lease, node::sqlFormat(step, name.buffer()));
+    if (status != StatusOk) return status;
+  }
+  const std::string table = text(name);
+  node.dropKnownTable(table);
+  NodeImpl* owner = &node;
+  node::journalUndo(*lease, [owner, table] { owner->addKnownTable(table); });
+  node::queueEvent(*lease, monitor::kEventCatalogChanged, 0);
+  return scope.commit();
+}
+
+}  // namespace
+
+bool isPlainIdentifier(const String& name) {
+  const char* p = name.buffer();
+  const size_t n = name.length();
+  if (n == 0 || !(isAsciiLetter(p[0]) || p[0] == '_')) return false;
+  for (size_t i = 1; i < n; ++i) {
+    if (!(isAsciiLetter(p[i]) || p[i] == '_' || (p[i] >= '0' && p[i] <= '9'))) return false;
+  }
+  return sqlite3_keyword_check(p, static_cast<int>(n)) == 0;
+}
+
+bool isOwnTableType(NodeImpl& node, const String& name) {
+  return isPlainIdentifier(name) && std::strstr(name.buffer(), kReservedInfix) == nullptr &&
+         node.knownTable(text(name));
+}
+
+std::string tableOf(const AssetImpl& asset) {
+  return asset.inCollection ? std::string(kAssetsTable) : text(asset.typeName);
+}
+
+Status declareType(NodeImpl& node, const char* rawName, bool inCollection) {
+  if (inCollection) return StatusOk;
+  const String name = lowered(rawName);
+  if (!isPlainIdentifier(name) || std::strstr(name.buffer(), kReservedInfix) != nullptr) {
+    // The library's own tables count as declared; any other name must be a plain one.
+    return node.knownTable(text(name)) ? StatusExists : StatusEmptyArgument;
+  }
+  node::ConnectionLease lease(node.pool());
+  if (!lease) return StatusNotOpen;
+  CatalogLockHold hold(node);
+  if (node.knownTable(text(name))) return StatusExists;
+  const std::string sql = node::sqlFormat(kCreateTypeTable, name.buffer());
+  EngineFailure failure;
+  if (!runRecorded(*lease, sql, StatusEngineFailure, &failure)) {
+    // Declared meanwhile by another process: the table is there, as asked.
+    if (failure.mentions(kAlreadyExists)) {
+      node.addKnownTable(text(name));
+      return StatusExists;
+    }
+    return writeStatus(failure, StatusEngineFailure);
+  }
+  node.pool().schemaChanged(*lease);
+  node.addKnownTable(text(name));
+  // Inside a transaction of the caller the table goes again with a rollback.
+  NodeImpl* owner = &node;
+  const std::string table = text(name);
+  node::journalUndo(*lease, [owner, table] { owner->dropKnownTable(table); });
+  return StatusOk;
+}
+
+bool typeDeclared(NodeImpl& node, const char* name, bool inCollection) {
+  if (inCollection) return true;
+  node::ConnectionLease lease(node.pool());
+  if (!lease) throw StatusNotOpen;
+  return node::tableExists(*lease, text(lowered(name)));
+}
+
+Status destroyType(NodeImpl& node, const char* rawName, bool inCollection) {
+  const String name = lowered(rawName);
+  if (!node.isOpen()) return StatusNotOpen;
+  if (inCollection) return destroyCollectionType(node, name);
+  if (!isPlainIdentifier(name)) return StatusEmptyArgument;
+  return destroyOwnType(node, name);
+}
+
+std::vector<String> typeNames(NodeImpl& node, bool remote, bool ownTypesOnly) {
+  if (remote) throw StatusUnsupported;
+  node::ConnectionLease lease(node.pool());
+  if (!lease) throw StatusNotOpen;
+  std::vector<String> names;
+  for (const String& table : node::queryColumn(*lease, node::kSelectTables)) {
+    if (ownTypesOnly && std::strstr(table.buffer(), kReservedInfix) != nullptr) continue;
+    names.push_back(table);
+  }
+  return names;
+}
+
+}  // namespace assets
+}  // namespace Vendrithane
+}  // namespace KESTRIN

@@ -1,0 +1,83 @@
+// The table of live assets.
+#include "asset/LiveAssets.h"
+
+#include <vector>
+
+#include "asset/AssetImpl.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+LiveAssets::~LiveAssets() {
+  std::vector<AssetImpl*> bound;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (const auto& entry : ids_) bound.push_back(entry.first);
+    ids_.clear();
+    byId_.clear();
+  }
+  for (AssetImpl* asset : bound) {
+    std::lock_guard<RecordLock> hold(*asset->lock);
+    asset->node = nullptr;
+  }
+}
+
+void LiveAssets::bind(AssetImpl* asset) {
+  std::lock_guard<std::mutex> hold(lock_);
+  ids_.emplace(asset, 0);
+}
+
+AssetImpl* LiveAssets::find(int id) {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto it = byId_.find(id);
+  if (it == byId_.end()) return nullptr;
+  it->second->refs.fetch_add(1);
+  return it->second;
+}
+
+AssetImpl* LiveAssets::enter(AssetImpl* asset, int id) {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto it = byId_.find(id);
+  if (it != byId_.end() && it->second != asset) {
+    it->second->refs.fetch_add(1);
+    return it->second;
+  }
+  byId_[id] = asset;
+  ids_[asset] = id;
+  return asset;
+}
+
+void LiveAssets::leave(AssetImpl* asset, int id) {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto it = byId_.find(id);
+  if (it != byId_.end() && it->second == asset) byId_.erase(it);
+  auto own = ids_.find(asset);
+  if (own != ids_.end() && own->second == id) own->second = 0;
+}
+
+void LiveAssets::release(AssetImpl* asset) {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (asset->refs.fetch_sub(1) != 1) return;
+    auto own = ids_.find(asset);
+    if (own != ids_.end()) {
+      auto it = byId_.find(own->second);
+      if (it != byId_.end() && it->second == asset) byId_.erase(it);
+      ids_.erase(own);
+    }
+  }
+  delete asset;  // outside the table's lock: the destructor takes the asset's lock
+}
+
+size_t LiveAssets::liveCount() {
+  std::lock_guard<std::mutex> hold(lock_);
+  return byId_.size();
+}
+
+size_t LiveAssets::boundCount() {
+  std::lock_guard<std::mutex> hold(lock_);
+  return ids_.size();
+}
+
+}  // namespace Vendrithane
+}  // namespace KESTRIN

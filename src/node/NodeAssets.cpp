@@ -1,0 +1,65 @@
+// The Node methods of asset types and records, passed on to the persistence layer with
+// thrown Status values turned into results where the method returns one.
+#include <mutex>
+
+#include "asset/AssetImpl.h"
+#include "asset/AssetPersist.h"
+#include "asset/AssetStatements.h"
+#include "node/NodeImpl.h"
+#include "vendrithane/Node.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+namespace {
+
+template <class F>
+int statusOf(F&& f) {
+  try {
+    return f();
+  } catch (Status s) {
+    return s;
+  }
+}
+
+}  // namespace
+
+void NodeImpl::dropKnownTable(const std::string& table) {
+  std::lock_guard<std::mutex> hold(tablesLock_);
+  tables_.erase(table);
+}
+
+int Node::assetDeclare(const char* name, bool inCollection) {
+  return statusOf([&] { return assets::declareType(*m_impl, name, inCollection); });
+}
+
+bool Node::assetDeclared(const char* name, bool inCollection) {
+  return assets::typeDeclared(*m_impl, name, inCollection);
+}
+
+int Node::assetDestroy(const char* name, bool inCollection) {
+  return statusOf([&] { return assets::destroyType(*m_impl, name, inCollection); });
+}
+
+Asset Node::asset(const char* name, bool inCollection) {
+  return Asset(assets::newAsset(*m_impl, name, inCollection));
+}
+
+Asset Node::assetLoad(int id) {
+  return Asset(assets::loadAsset(*m_impl, id, assets::kAssetsTable, true));
+}
+
+Asset Node::assetLoad(int id, const char* type) {
+  return Asset(assets::loadAsset(*m_impl, id, type, false));
+}
+
+int Node::assetRemove(const std::vector<int>& ids) {
+  return statusOf([&] { return assets::removeAssets(*m_impl, ids); });
+}
+
+std::vector<String> Node::assetNames(bool remote, bool ownTypesOnly) {
+  return assets::typeNames(*m_impl, remote, ownTypesOnly);
+}
+
+}  // namespace Vendrithane
+}  // namespace KESTRIN

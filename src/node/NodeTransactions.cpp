@@ -1,0 +1,107 @@
+// The public transaction calls of a node, with the set of threads that have one open, the
+// node-bound id function and the give-back of unused ids at the catalog's last detach.
+#include "node/IdAllocator.h"
+#include "node/NodeImpl.h"
+#include "node/Transaction.h"
+#include "platform/SystemInfo.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+void NodeImpl::dropThreadEntry(long thread, bool all) {
+  auto found = threadSet_.find(thread);
+  if (found == threadSet_.end()) return;
+  if (all) {
+    threadSet_.erase(thread);
+  } else {
+    threadSet_.erase(found);
+  }
+}
+
+// The thread enters the set before it looks at the node; a begin that fails takes its entry
+// out again, so that a failed begin never keeps close() at 77.
+Status NodeImpl::transactionBegin(bool noBlock) {
+  long me = platform::threadId();
+  std::unique_lock<std::mutex> threads(threadSetLock_);
+  if (noBlock) {
+    for (long other : threadSet_)
+      if (other != me) return StatusBusy;
+  }
+  threadSet_.insert(me);
+  if (!noBlock) threads.unlock();  // the catalog mutex is waited for without it
+  Status status;
+  try {
+    node::ConnectionLease lease(pool_);
+    status = lease ? node::beginTransaction(*lease) : StatusNotOpen;
+  } catch (...) {
+    if (!threads.owns_lock()) threads.lock();
+    dropThreadEntry(me, false);
+    throw;
+  }
+  if (status != StatusOk) {
+    if (!threads.owns_lock()) threads.lock();
+    dropThreadEntry(me, false);
+  }
+  return status;
+}
+
+// The thread leaves the set once its transaction has ended, not after a nested level: it
+// keeps close() at 77 and transactionBeginNoBlock() of other threads at 77 while open.
+Status NodeImpl::transactionCommit() {
+  long me = platform::threadId();
+  Status status;
+  bool ended;
+  {
+    node::ConnectionLease lease(pool_, me);
+    if (!lease) return StatusNotOpen;
+    status = node::commitTransaction(*lease);
+    ended = lease->depth.load() == 0;
+  }  // the slot goes back before the thread-set lock is taken
+  if (ended) {
+    std::lock_guard<std::mutex> threads(threadSetLock_);
+    dropThreadEntry(me, true);
+  }
+  return status;
+}
+
+Status NodeImpl::transactionRollback() {
+  long me = platform::threadId();
+  Status status;
+  bool ended;
+  {
+    node::ConnectionLease lease(pool_, me);
+    if (!lease) return StatusNotOpen;
+    status = node::rollbackTransaction(*lease);
+    ended = lease->depth.load() == 0;
+  }  // the slot goes back before the thread-set lock is taken
+  if (ended) {
+    std::lock_guard<std::mutex> threads(threadSetLock_);
+    dropThreadEntry(me, true);
+  }
+  return status;
+}
+
+Status NodeImpl::transactionState() {
+  node::ConnectionLease lease(pool_);
+  if (!lease) return StatusNotOpen;
+  return node::transactionState(*lease);
+}
+
+// vd_nextid(): an id drawn on the calling thread's connection. An id that cannot be had
+// fails the statement rather than handing -1 to it.
+int NodeImpl::functionNextId() {
+  node::ConnectionLease lease(pool_);
+  if (!lease) throw StatusNotOpen;
+  int id = node::nextId(*lease);
+  if (id < 0) throw StatusEngineFailure;
+  return id;
+}
+
+Status NodeImpl::giveBackUnusedIds() {
+  node::ConnectionLease lease(pool_);
+  if (!lease) return StatusOk;  // no connection left: the ids stay reserved, a gap only
+  return node::giveBackIds(*lease);
+}
+
+}  // namespace Vendrithane
+}  // namespace KESTRIN

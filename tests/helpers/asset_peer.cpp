@@ -1,0 +1,68 @@
+// A peer process for the asset tests: holds one Node and answers one line per command. The
+// first argument is the object-name prefix of the test that started it.
+//
+// Commands: open NAME DIR | declare TYPE | destroy TYPE (own-table type) | store TYPE (a
+// collection record; replies its id) | remove ID | exit
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "platform/ObjectNames.h"
+#include "vendrithane/Node.h"
+
+using namespace KESTRIN::Vendrithane;
+
+namespace {
+
+std::unique_ptr<Node> gNode;  // the catalog of this peer
+
+void reply(const std::string& text) {
+  std::cout << text << std::endl;  // flushed: the test waits for it
+}
+
+Node& node() {
+  if (!gNode) throw StatusNotOpen;
+  return *gNode;
+}
+
+bool run(const std::string& line) {
+  std::istringstream in(line);
+  std::string cmd, a, b;
+  in >> cmd >> a >> b;
+  if (cmd == "exit") return false;
+  if (cmd == "open") {
+    gNode = std::make_unique<Node>(a.c_str(), b.c_str());
+    reply(std::to_string(gNode->open()));
+  } else if (cmd == "declare") {
+    reply(std::to_string(node().assetDeclare(a.c_str(), false)));
+  } else if (cmd == "destroy") {
+    reply(std::to_string(node().assetDestroy(a.c_str(), false)));
+  } else if (cmd == "store") {
+    Asset asset = node().asset(a.c_str(), true);
+    asset.element("from") = "peer";
+    int status = asset.store();
+    reply(status == 0 ? std::to_string(asset.id()) : "status " + std::to_string(status));
+  } else if (cmd == "remove") {
+    reply(std::to_string(node().assetRemove({std::stoi(a)})));
+  } else {
+    reply("unknown " + cmd);
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1) platform::setObjectPrefixForTesting(argv[1]);
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    try {
+      if (!run(line)) break;
+    } catch (Status s) {
+      reply("status " + std::to_string(static_cast<int>(s)));
+    }
+  }
+  gNode.reset();
+  return 0;
+}
