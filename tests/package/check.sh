@@ -10,7 +10,9 @@ trap 'rm -rf "$work"' EXIT
 "$cmake" --install "$build" --prefix "$work/prefix" >/dev/null
 # A sanitizer build of the library needs the host built with the same runtimes.
 flags=""
-if nm -D "$work"/prefix/lib*/libvendrithane.so 2>/dev/null | grep -q __asan_init; then
+# (grep reads the whole listing: with -q it could stop early, nm would die of SIGPIPE and
+# pipefail would count the match as a failure.)
+if nm -D "$work"/prefix/lib*/libvendrithane.so 2>/dev/null | grep __asan_init >/dev/null; then
   flags="-fsanitize=address,undefined"
 fi
 "$cmake" -S "$src" -B "$work/build" -DCMAKE_PREFIX_PATH="$work/prefix" \
