@@ -1,36 +1,66 @@
-// A small host program: builds texts and times with the library's value types and prints
-// what it made. Run it with ./run-example.sh.
+// A small host program: makes a catalog in a scratch directory, declares a record type,
+// stores a record and reads it back, then closes and removes the catalog. Run it with
+// ./run-example.sh [title].
 #include <vendrithane/vendrithane.h>
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <cstdio>
-#include <cstdlib>
+#include <string>
 
 using namespace KESTRIN::Vendrithane;
 
-int main(int argc, char** argv) {
+namespace {
+
+int fail(const char* what, int status) {
+  std::fprintf(stderr, "%s: status %d\n", what, status);
+  return 1;
+}
+
+int run(const std::string& dir, const char* titleText) {
   try {
-    String title(argc > 1 ? argv[1] : "Harbour at dusk");
-    String xml = String("<title>") + title.toXML() + "</title>";
-    std::printf("record text: %s (%u bytes)\n", xml.buffer(), xml.length());
+    Node node("photos", dir.c_str());
+    if (int s = node.create()) return fail("create", s);
+    if (int s = node.open()) return fail("open", s);
+    std::printf("catalog %s%s opened, schema version %s\n", node.path(false).buffer(),
+                node.name().buffer(), node.version().buffer());
 
-    Time shot(2008, 3, 5, 14, 7, 9);
-    std::printf("taken: %s, day %d of the year, weekday %d\n", shot.toString().buffer(),
-                shot.dayOfYear(), shot.dayOfWeek());
+    if (int s = node.assetDeclare("photo", false)) return fail("declare", s);
+    Asset photo = node.asset("photo", false);
+    photo.element("title") = titleText;
+    photo.element("rating") = 4;
+    photo.element("taken") = Time(2008, 3, 5, 14, 7, 9);  // local wall-clock time
+    if (int s = photo.store()) return fail("store", s);
+    const int id = photo.id();
 
-    String stamp;
-    stamp.format("%lld", static_cast<long long>(shot));
-    std::printf("stored as: %s\n", stamp.buffer());
+    Asset loaded = node.assetLoad(id, "photo");
+    String title = loaded.element("title");
+    Time taken(loaded.element("taken"));
+    std::printf("record %d: \"%s\", rating %d, taken %s (day %d of the year)\n", id, title.buffer(),
+                static_cast<int>(loaded.element("rating")), taken.toString().buffer(),
+                taken.dayOfYear());
 
-    Time now = Time::currentTime();
-    std::printf("now: %s\n", now.toString().buffer());
+    node.scalarStore("lastExample", Time::currentTime());
+    String when;
+    node.scalarLoad("lastExample", when);
+    std::printf("registry value lastExample = %s\n", when.buffer());
 
-    char16_t* wide = title.altEncode(String::UTF16, 0);
-    String back(wide);
-    std::free(wide);
-    std::printf("UTF-16 round trip %s\n", back == title ? "ok" : "FAILED");
-    return back == title ? 0 : 1;
+    if (int s = node.close()) return fail("close", s);
+    if (int s = node.remove()) return fail("remove", s);
   } catch (Status s) {
-    std::fprintf(stderr, "status %d\n", static_cast<int>(s));
-    return 1;
+    return fail("exception", s);
   }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  char scratch[] = "/tmp/vendrithane-example-XXXXXX";
+  if (mkdtemp(scratch) == nullptr) return fail("scratch directory", -1);
+  const int rc = run(std::string(scratch) + "/", argc > 1 ? argv[1] : "Harbour at dusk");
+  const std::string cleanup = std::string("rm -rf '") + scratch + "'";
+  if (system(cleanup.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", scratch);
+  return rc;
 }
