@@ -51,6 +51,17 @@ class VENDRITHANE_API Element {
   void erase(const char* name);  // that attribute, if present
   void erase();                  // every attribute; the value stays
 
+  // Promotes the element to a column of its asset's table (vd_assets for a collection asset,
+  // the type's own table otherwise), filled from the stored records, with an SQL index when
+  // `flags` ask for one (1 unique, 2 ascending, 4 descending). 0; 18 already promoted with
+  // these flags; 20 no open catalog; 24 a blob or asset element; 14 flags with both orders or
+  // unknown bits, a name that cannot be a column, or an index that cannot be made; 48; 81.
+  int index(unsigned flags);
+  // Takes the element's column out of the table again. 0; 18 not promoted; 20; 14; 48 or 81
+  // when the declaration cannot be removed. Throws Status 48 when the SQL index cannot be
+  // dropped or the table cannot be rebuilt (nothing is changed then).
+  int unindex();
+
   // For the library's own use: adopts one reference on impl.
   explicit Element(ElementImpl* impl) : m_impl(impl) {}
   ElementImpl* impl() const { return m_impl; }

@@ -37,7 +37,9 @@ enum Status {
   StatusUnknownFormat = 36,       // the catalog is of an unknown format or newer than the library
   StatusOutOfBounds = 37,         // an index, count or length lies outside its object
   StatusConstraint = 41,          // constraint violated, or the record is stored already
+  StatusTableCopyFailed = 43,     // a table could not be copied while it was rebuilt
   StatusWrongCatalog = 44,        // objects of two different catalogs were combined
+  StatusIndexFailed = 48,         // an element index could not be made or removed
   StatusBeginFailed = 54,         // the engine refused to begin a transaction
   StatusCommitFailed = 55,        // the engine refused to commit (the transaction was undone)
   StatusRollbackFailed = 56,      // the engine refused to roll back

@@ -1,16 +1,27 @@
-// The seams of asset persistence toward element indexes and category membership.
+// The seams of asset persistence toward element indexes and category membership. Store and
+// update write each element that has a promoted column in the table into that column too.
 #include "asset/AssetSeams.h"
 
+#include "asset/AssetImpl.h"
 #include "asset/AssetSql.h"
 #include "asset/AssetStatements.h"
+#include "asset/ElementImpl.h"
+#include "node/NodeImpl.h"
 #include "node/Statement.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
 namespace assets {
 
-std::vector<PromotedValue> promotedValues(NodeImpl&, const std::string&, const AssetImpl&) {
-  return {};  // no element has a column of its own yet
+std::vector<PromotedValue> promotedValues(NodeImpl& node, const std::string& table,
+                                          const AssetImpl& asset) {
+  std::vector<PromotedValue> values;
+  for (const std::string& column : node.elementIndexes().columns(table)) {
+    auto it = asset.elements.find(String(column.c_str(), static_cast<unsigned>(column.size())));
+    if (it == asset.elements.end()) continue;  // an absent element leaves its column alone
+    values.push_back({it->second->impl()->name, it->second->impl()->text});
+  }
+  return values;
 }
 
 Status touchMemberCategories(node::NodeConnection&, NodeImpl&, int) {

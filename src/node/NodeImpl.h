@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "asset/ElementIndexMap.h"
 #include "asset/LiveAssets.h"
 #include "category/CategoryObject.h"
 #include "monitor/EventQueue.h"
@@ -119,6 +120,8 @@ class NodeImpl : public query::CatalogFunctionHost {
   void dropKnownTable(const std::string& table);
   // The table of live assets: the one AssetImpl of each stored id that has handles.
   LiveAssets& liveAssets() { return liveAssets_; }
+  // The promoted element columns of the catalog's tables, loaded at open.
+  assets::ElementIndexMap& elementIndexes() { return elementIndexes_; }
   // A category of the in-memory map, null when absent.
   std::shared_ptr<category::CategoryObject> category(int id) const;
   size_t categoriesInMemory() const;
@@ -184,6 +187,8 @@ class NodeImpl : public query::CatalogFunctionHost {
   std::set<std::string> tables_;   // the catalog's tables
 
   std::atomic<bool> dispatching_{false};  // a change-event dispatch runs on this node
+
+  assets::ElementIndexMap elementIndexes_;  // promoted element columns; has its own lock
 
   LiveAssets liveAssets_;  // last member: unbinds the assets that outlive the node first
 };

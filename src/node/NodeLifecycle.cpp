@@ -154,8 +154,9 @@ Status NodeImpl::makeReadOnlyCopy(const std::string& tempDir, OpenProgress* prog
 }
 
 Status NodeImpl::loadCatalogState(node::NodeConnection& connection) {
-  // Element index declarations come first; the index layer fills this step in.
-  Status status = StatusOk;
+  // Element index declarations come first.
+  Status status = elementIndexes_.load(connection);
+  if (status != StatusOk) return status;
   {
     std::vector<String> tables = node::queryColumn(connection, node::kSelectTables);
     std::lock_guard<std::mutex> hold(tablesLock_);
@@ -185,6 +186,7 @@ void NodeImpl::abandonOpen(const OpenProgress& progress) {
   pool_.clear();
   mainRaw_.reset();
   blobRaw_.reset();
+  elementIndexes_.clear();
   {
     std::lock_guard<std::mutex> hold(tablesLock_);
     tables_.clear();
@@ -236,7 +238,7 @@ Status NodeImpl::closeNode(bool force) {
   pool_.clear();
   mainRaw_.reset();
   blobRaw_.reset();
-  // The element-index state is dropped here once the index layer is in place.
+  elementIndexes_.clear();
   dropCategories();
   {
     std::lock_guard<std::mutex> hold(tablesLock_);

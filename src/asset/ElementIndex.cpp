@@ -1,0 +1,243 @@
+// Element::index and Element::unindex: the promotion of an element to a column of its
+// asset's table and back. Each runs in a transaction level of its own, holding the
+// per-catalog mutex, then the asset's lock, then (briefly) the index-map lock; the map is
+// changed only after every statement succeeded, and journalled so that a rollback of an
+// enclosing transaction restores it.
+#include "asset/ElementIndex.h"
+
+#include <cstring>
+
+#include "asset/AssetImpl.h"
+#include "asset/AssetPersist.h"
+#include "asset/AssetSql.h"
+#include "asset/ElementImpl.h"
+#include "asset/ElementIndexMap.h"
+#include "node/IdAllocator.h"
+#include "node/NodeImpl.h"
+#include "node/Statement.h"
+#include "node/Transaction.h"
+#include "vendrithane/Element.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+namespace assets {
+
+namespace {
+
+// A failure of unindex that passes out of the public method as a thrown Status 48.
+struct RemovalFailed {};
+
+// What an index operation works on, read under the asset's lock.
+struct Target {
+  NodeImpl* node = nullptr;  // the asset's catalog
+  std::string table;         // the asset's table
+  std::string column;        // the element's name
+  Type type = TypeUndef;     // the element's type
+};
+
+// Fills *t from the element and its asset; false when the element belongs to no asset of a
+// catalog. Caller holds the element's lock, or none (then it is taken here).
+bool readTarget(ElementImpl& element, Target* t) {
+  HeldLock hold(element.lock);
+  const AssetImpl* asset = element.asset;
+  if (asset == nullptr || asset->node == nullptr) return false;
+  t->node = asset->node;
+  t->table = tableOf(*asset);
+  t->column.assign(element.name.buffer(), element.name.length());
+  t->type = element.type;
+  return true;
+}
+
+// A column name must be a plain identifier outside the library's own "vd_" columns.
+bool acceptableColumn(const std::string& column) {
+  return isPlainIdentifier(String(column.c_str(), static_cast<unsigned>(column.size()))) &&
+         column.compare(0, std::strlen(kReservedColumnPrefix), kReservedColumnPrefix) != 0;
+}
+
+bool validFlags(unsigned flags) {
+  const unsigned bothOrders = kIndexAscending | kIndexDescending;
+  return (flags & ~kIndexAllFlags) == 0 && (flags & bothOrders) != bothOrders;
+}
+
+const char* columnType(Type type) {
+  switch (type) {
+    case TypeUndef:
+    case TypeText:
+      return "TEXT";
+    case TypeInt4:
+    case TypeInt8:
+    case TypeTime:
+      return "INTEGER";
+    default:
+      return nullptr;  // blobs and asset references have no column
+  }
+}
+
+// Runs `sql`; on failure records `recordAs` and returns 81 (read-only) or `recordAs`.
+Status run(node::NodeConnection& c, const std::string& sql, Status recordAs) {
+  EngineFailure failure;
+  if (runRecorded(c, sql, recordAs, &failure)) return StatusOk;
+  return writeStatus(failure, recordAs);
+}
+
+// Restores (table, column) of the map to `flags` (-1: absent) when the transaction is undone.
+void journalMap(node::NodeConnection& c, NodeImpl& node, const Target& t, int flags) {
+  NodeImpl* owner = &node;
+  const std::string table = t.table, column = t.column;
+  node::journalUndo(c, [owner, table, column, flags] {
+    if (flags < 0) {
+      owner->elementIndexes().erase(table, column);
+    } else {
+      owner->elementIndexes().set(table, column, flags);
+    }
+  });
+}
+
+// The statements of a promotion inside the caller's transaction level.
+Status promoteSteps(node::NodeConnection& c, const Target& t, int current, unsigned flags) {
+  const char* table = t.table.c_str();
+  const char* column = t.column.c_str();
+  const std::string stem = indexStem(t.table, t.column);
+  if (current < 0) {
+    Status status =
+        run(c, node::sqlFormat(kAddColumn, table, column, columnType(t.type)), StatusIndexFailed);
+    if (status != StatusOk) return status;
+  }
+  if (current > 0) {
+    Status status = run(c, node::sqlFormat(kDropIndex, stem.c_str()), StatusIndexFailed);
+    if (status != StatusOk) return status;
+  }
+  if (flags != 0) {
+    const char* unique = (flags & kIndexUnique) ? "UNIQUE" : "";
+    const char* order = (flags & kIndexDescending)  ? "DESC"
+                        : (flags & kIndexAscending) ? "ASC"
+                                                    : "";
+    Status status =
+        run(c, node::sqlFormat(kCreateIndex, unique, stem.c_str(), table, column, order),
+            StatusEmptyArgument);
+    if (status != StatusOk) return status;
+  }
+  if (current < 0) {
+    Status status = run(c, node::sqlFormat(kFillColumn, table, column, column), StatusIndexFailed);
+    if (status != StatusOk) return status;
+  }
+  const int id = node::nextId(c);
+  if (id < 0) return StatusIdCounterFailed;
+  return run(c, node::sqlFormat(kInsertDeclaration, id, column, table, static_cast<int>(flags)),
+             StatusIndexFailed);
+}
+
+}  // namespace
+
+Status promoteElement(ElementImpl& element, unsigned flags) {
+  if (!validFlags(flags)) return StatusEmptyArgument;
+  Target t;
+  if (!readTarget(element, &t)) return StatusNotOpen;
+  if (!acceptableColumn(t.column)) return StatusEmptyArgument;
+  NodeImpl& node = *t.node;
+  if (!node.isOpen()) return StatusNotOpen;
+  if (node.elementIndexes().flags(t.table, t.column) == static_cast<int>(flags))
+    return StatusExists;
+
+  node::ConnectionLease lease(node.pool());
+  if (!lease) return StatusNotOpen;
+  Status begun = StatusOk;
+  node::TransactionScope scope(*lease, &begun);
+  if (begun != StatusOk) return begun;
+  HeldLock hold(element.lock);  // the asset's lock, for the rest of the operation
+  Target now;
+  if (!readTarget(element, &now) || now.node != &node) {
+    scope.commit();  // nothing written: an enclosing transaction goes on unharmed
+    return StatusNotOpen;
+  }
+  const int current = node.elementIndexes().flags(now.table, now.column);
+  if (current == static_cast<int>(flags)) {
+    scope.commit();
+    return StatusExists;
+  }
+  if (current < 0 && columnType(now.type) == nullptr) {
+    scope.commit();
+    return StatusUnsupported;
+  }
+  Status status = promoteSteps(*lease, now, current, flags);
+  if (status != StatusOk) return status;  // the scope rolls back
+  node.elementIndexes().set(now.table, now.column, static_cast<int>(flags));
+  journalMap(*lease, node, now, current);
+  node.pool().schemaChanged(*lease);
+  return scope.commit();
+}
+
+Status forgetTableIndexes(node::NodeConnection& c, NodeImpl& node, const std::string& table) {
+  Status status =
+      run(c, node::sqlFormat(kDeleteTableDeclarations, table.c_str()), StatusIndexFailed);
+  if (status != StatusOk) return status;
+  const std::map<std::string, int> held = node.elementIndexes().eraseTable(table);
+  if (held.empty()) return StatusOk;
+  NodeImpl* owner = &node;
+  node::journalUndo(c, [owner, table, held] {
+    for (const auto& column : held) owner->elementIndexes().set(table, column.first, column.second);
+  });
+  return StatusOk;
+}
+
+Status demoteElement(ElementImpl& element) {
+  Target t;
+  if (!readTarget(element, &t)) return StatusNotOpen;
+  if (!acceptableColumn(t.column)) return StatusEmptyArgument;
+  NodeImpl& node = *t.node;
+  if (!node.isOpen()) return StatusNotOpen;
+  if (node.elementIndexes().flags(t.table, t.column) < 0) return StatusExists;
+
+  node::ConnectionLease lease(node.pool());
+  if (!lease) return StatusNotOpen;
+  Status begun = StatusOk;
+  node::TransactionScope scope(*lease, &begun);
+  if (begun != StatusOk) return begun;
+  HeldLock hold(element.lock);
+  Target now;
+  if (!readTarget(element, &now) || now.node != &node) {
+    scope.commit();
+    return StatusNotOpen;
+  }
+  const int current = node.elementIndexes().flags(now.table, now.column);
+  if (current < 0) {
+    scope.commit();
+    return StatusExists;
+  }
+  if (current > 0 &&
+      run(*lease, node::sqlFormat(kDropIndex, indexStem(now.table, now.column).c_str()),
+          StatusIndexFailed) != StatusOk)
+    throw RemovalFailed();
+  if (rebuildWithout(*lease, now.table, now.column) != StatusOk) throw RemovalFailed();
+  Status status =
+      run(*lease, node::sqlFormat(kDeleteDeclaration, now.column.c_str(), now.table.c_str()),
+          StatusIndexFailed);
+  if (status != StatusOk) return status;
+  node.elementIndexes().erase(now.table, now.column);
+  journalMap(*lease, node, now, current);
+  node.pool().schemaChanged(*lease);
+  return scope.commit();
+}
+
+}  // namespace assets
+
+int Element::index(unsigned flags) {
+  try {
+    return assets::promoteElement(*m_impl, flags);
+  } catch (Status s) {
+    return s;
+  }
+}
+
+int Element::unindex() {
+  try {
+    return assets::demoteElement(*m_impl);
+  } catch (assets::RemovalFailed) {
+    throw StatusIndexFailed;  // the SQL index or the table rebuild failed; nothing changed
+  } catch (Status s) {
+    return s;
+  }
+}
+
+}  // namespace Vendrithane
+}  // namespace KESTRIN

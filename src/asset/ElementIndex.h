@@ -1,0 +1,84 @@
+// Element indexes: the promotion of an element of an asset type to a column of the type's
+// table (with an optional SQL index on it) and back, the statements they run, and the
+// reading of a table's column definitions that the map loader and the table rebuild share.
+#ifndef VENDRITHANE_ASSET_ELEMENTINDEX_H
+#define VENDRITHANE_ASSET_ELEMENTINDEX_H
+
+#include <string>
+#include <vector>
+
+#include "vendrithane/Status.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+class ElementImpl;
+class NodeImpl;
+
+namespace node {
+class NodeConnection;
+}
+
+namespace assets {
+
+// Statement texts. Table and column names are plain identifiers checked beforehand; every
+// name inside quoted SQL text goes through %Q.
+constexpr char kAddColumn[] = "ALTER TABLE %s ADD COLUMN %s %s;";
+constexpr char kCreateIndex[] = "CREATE %s INDEX %s_idx ON %s (%s %s);";
+constexpr char kDropIndex[] = "DROP INDEX %s_idx;";
+constexpr char kFillColumn[] = "UPDATE %s SET %s=element_extract(%Q, vd_xml);";
+constexpr char kInsertDeclaration[] =
+    "INSERT INTO vd_idx (vd_id,vd_kmap,vd_ktgt,vd_ktyp) VALUES (%d, %Q, %Q, %d);";
+constexpr char kDeleteDeclaration[] = "DELETE FROM vd_idx WHERE vd_kmap=%Q AND vd_ktgt=%Q;";
+constexpr char kDeleteTableDeclarations[] = "DELETE FROM vd_idx WHERE vd_ktgt=%Q;";
+constexpr char kSelectDeclarations[] = "SELECT vd_kmap,vd_ktgt,vd_ktyp FROM vd_idx ORDER BY rowid;";
+constexpr char kTableInfo[] = "PRAGMA table_info(%Q);";
+constexpr char kSelectTableIndexes[] =
+    "SELECT sql FROM sqlite_master WHERE type='index' AND tbl_name=%Q AND sql IS NOT NULL;";
+constexpr char kRebuildTable[] =
+    "CREATE TABLE vd_tmp_%s (%s);INSERT INTO vd_tmp_%s SELECT %s FROM %s;DROP TABLE %s;"
+    "ALTER TABLE vd_tmp_%s RENAME TO %s;";
+
+constexpr char kReservedColumnPrefix[] = "vd_";  // the library's own columns
+
+// One column of a table as the engine declares it.
+struct TableColumn {
+  std::string name;          // column name
+  std::string type;          // declared type; empty when none
+  bool notNull = false;      // NOT NULL
+  int primaryKey = 0;        // position in the primary key, 0 when not part of it
+  bool hasDefault = false;   // a DEFAULT clause exists
+  std::string defaultValue;  // its expression text
+};
+
+// The columns of `table` in table order (none when the table does not exist). 0, or the
+// query status, recorded on the connection.
+Status tableColumns(node::NodeConnection& connection, const std::string& table,
+                    std::vector<TableColumn>* columns);
+
+// The SQL index name stem of a promoted column: table, "_", the column with every comma
+// turned into "_" (the statements append "_idx").
+std::string indexStem(const std::string& table, const std::string& column);
+
+// Rebuilds `table` without `column` inside the caller's transaction: every other column
+// keeps its declaration (type, primary key, NOT NULL, default), the rows are copied and the
+// table's other SQL indexes are made again. 0, 43 (the copy failed) or 48, recorded.
+Status rebuildWithout(node::NodeConnection& connection, const std::string& table,
+                      const std::string& column);
+
+// Forgets the promotions of a table that is being dropped, inside the caller's transaction:
+// deletes its vd_idx rows and its entries of the node's map (journalled, so a rollback
+// brings them back). A type declared anew under that name then starts without columns.
+// 0, or 81/48 (recorded).
+Status forgetTableIndexes(node::NodeConnection& connection, NodeImpl& node,
+                          const std::string& table);
+
+// Element::index and Element::unindex on an element's implementation (see Element.h).
+Status promoteElement(ElementImpl& element, unsigned flags);
+Status demoteElement(ElementImpl& element);
+
+}  // namespace assets
+}  // namespace Vendrithane
+}  // namespace KESTRIN
+
+#endif  // VENDRITHANE_ASSET_ELEMENTINDEX_H
