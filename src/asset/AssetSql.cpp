@@ -43,6 +43,43 @@ int runBound(node::NodeConnection& c, const std::string& sql, const std::vector<
   return changed;
 }
 
+int runBoundWithId(node::NodeConnection& c, const std::string& sql,
+                   const std::vector<String>& texts, int id, EngineFailure* failure,
+                   std::string* expanded) {
+  int code = SQLITE_OK;
+  sqlite3_stmt* stmt = c.cachedStatement(sql, &code);
+  const int idIndex = stmt ? sqlite3_bind_parameter_index(stmt, ":id") : 0;
+  if (code == SQLITE_OK) code = sqlite3_bind_int(stmt, idIndex, id);
+  int position = 1;
+  for (size_t i = 0; code == SQLITE_OK && i < texts.size(); ++i, ++position) {
+    if (position == idIndex) ++position;
+    code = sqlite3_bind_text(stmt, position, texts[i].buffer(), static_cast<int>(texts[i].length()),
+                             SQLITE_STATIC);
+  }
+  if (code == SQLITE_OK) {
+    c.execStarted();
+    code = sqlite3_step(stmt);
+    c.execEnded();
+    if (code == SQLITE_DONE || code == SQLITE_ROW) code = SQLITE_OK;
+  }
+  int changed = -1;
+  if (code == SQLITE_OK) {
+    changed = sqlite3_changes(c.db());
+  } else {
+    failure->code = code;
+    const char* message = sqlite3_errmsg(c.db());
+    failure->message = message ? message : sqlite3_errstr(code);
+    char* text = stmt ? sqlite3_expanded_sql(stmt) : nullptr;
+    *expanded = text ? text : sql;
+    sqlite3_free(text);
+  }
+  if (stmt) {
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);  // the texts bound are the caller's, and go now
+  }
+  return changed;
+}
+
 bool runRecorded(node::NodeConnection& c, const std::string& sql, Status recordAs,
                  EngineFailure* failure) {
   char* message = nullptr;

@@ -31,6 +31,13 @@ struct EngineFailure {
 // length. Returns the rows it changed, or -1 with *failure filled (nothing recorded).
 int runBound(node::NodeConnection& connection, const std::string& sql,
              const std::vector<String>& texts, EngineFailure* failure);
+// As runBound, with the record id bound to the parameter :id, through the connection's
+// compiled statements (`sql` is the same text for every id); `texts` go to the other
+// parameters in order. *expanded receives the text with the values in place, for an error
+// record.
+int runBoundWithId(node::NodeConnection& connection, const std::string& sql,
+                   const std::vector<String>& texts, int id, EngineFailure* failure,
+                   std::string* expanded);
 
 // Runs `sql` (several statements allowed). On failure records `recordAs` with the engine's
 // code and message, fills *failure and returns false.

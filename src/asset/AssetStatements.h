@@ -20,8 +20,8 @@ constexpr char kDropTypeTable[] = "DROP TABLE %s;";
 
 // Rows. The column list, the value list (each value preceded by a comma, "?" each) and the
 // SET prefix come from the asset's kind and its promoted columns.
-constexpr char kInsertRow[] = "INSERT INTO %s (%s,vd_xml) VALUES (%d%s,?);";
-constexpr char kUpdateRow[] = "UPDATE %s SET %svd_xml=? WHERE vd_id=%d;";
+constexpr char kInsertRow[] = "INSERT INTO %s (%s,vd_xml) VALUES (:id%s,?);";
+constexpr char kUpdateRow[] = "UPDATE %s SET %svd_xml=? WHERE vd_id=:id;";
 constexpr char kSelectRow[] = "SELECT %s FROM %s WHERE vd_id=%d;";
 constexpr char kCollectionColumns[] = "vd_xml,vd_tag";
 constexpr char kOwnTableColumns[] = "vd_xml";

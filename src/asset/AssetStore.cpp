@@ -125,27 +125,30 @@ Status storeAsset(AssetImpl& asset) {
     texts.push_back(promoted.value);
   }
   if (!asset.elements.empty()) {
-    Status status = storeAssetBlobs(*lease, asset);
+    Status status = storeAssetBlobs(*lease, asset, /*firstStore=*/true);
     if (status != StatusOk) return status;
   }
   texts.push_back(writeRecord(asset.elements));
   const std::string sql =
-      node::sqlFormat(assets::kInsertRow, table.c_str(), columns.c_str(), id, values.c_str());
+      node::sqlFormat(assets::kInsertRow, table.c_str(), columns.c_str(), values.c_str());
   EngineFailure failure;
-  if (assets::runBound(*lease, sql, texts, &failure) < 0)
-    return rowWriteFailure(*lease, failure, sql);
+  std::string expanded;
+  if (assets::runBoundWithId(*lease, sql, texts, id, &failure, &expanded) < 0)
+    return rowWriteFailure(*lease, failure, expanded);
 
   clearUserSet(asset);
-  // A rollback of an enclosing transaction makes the asset unsaved again.
-  asset.refs.fetch_add(1);
-  auto keep = std::make_shared<Asset>(&asset);
-  node::journalUndo(*lease, [keep, node, id] {
-    AssetImpl* a = keep->impl();
+  // A rollback of an enclosing transaction makes the asset unsaved again, if a handle on it
+  // is left (the live table is the weak reference: a transaction of many stores must not
+  // keep every asset alive until its end).
+  node::journalUndo(*lease, [node, id] {
+    AssetImpl* a = node->liveAssets().find(id);
+    if (a == nullptr) return;
     {
       Hold undo(*a->lock);
       if (a->id == id) a->id = -1;
     }
     node->liveAssets().leave(a, id);
+    releaseAsset(a);
   });
   AssetImpl* entered = node->liveAssets().enter(&asset, id);
   if (entered != &asset) releaseAsset(entered);  // an id is never live twice
@@ -183,14 +186,15 @@ Status updateAsset(AssetImpl& asset) {
     Status status = storeAssetBlobs(*lease, asset);
     if (status != StatusOk) return status;
   }
-  const std::string sql =
-      node::sqlFormat(assets::kUpdateRow, table.c_str(), prefix.c_str(), asset.id);
+  const std::string sql = node::sqlFormat(assets::kUpdateRow, table.c_str(), prefix.c_str());
   EngineFailure failure;
-  const int changed = assets::runBound(*lease, sql, texts, &failure);
-  if (changed < 0) return rowWriteFailure(*lease, failure, sql);
+  std::string expanded;
+  const int changed = assets::runBoundWithId(*lease, sql, texts, asset.id, &failure, &expanded);
+  if (changed < 0) return rowWriteFailure(*lease, failure, expanded);
   if (changed == 0) {
     // The row went (another process deleted the record): nothing was written.
-    lease->recordError(StatusNotFound, 0, kNoRowUpdated, sql);
+    lease->recordError(StatusNotFound, 0, kNoRowUpdated,
+                       node::sqlFormat(assets::kUpdateRow, table.c_str(), prefix.c_str()));
     return StatusNotFound;
   }
   node::queueEvent(*lease, monitor::kEventRecordUpdated, asset.id);

@@ -107,7 +107,7 @@ Status deleteOtherRows(node::NodeConnection& c, int assetId, std::string keep) {
 
 }  // namespace
 
-Status storeAssetBlobs(node::NodeConnection& c, AssetImpl& asset) {
+Status storeAssetBlobs(node::NodeConnection& c, AssetImpl& asset, bool firstStore) {
   assert(asset.id > 0);
   RowWriter writer(c, asset.id);
   std::string keep;  // the keep list, without its closing parenthesis
@@ -142,8 +142,10 @@ Status storeAssetBlobs(node::NodeConnection& c, AssetImpl& asset) {
     }
     appendKept(keep, element.name);
   }
-  Status status = deleteOtherRows(c, asset.id, keep);
-  if (status != StatusOk) return status;
+  if (!firstStore) {
+    Status status = deleteOtherRows(c, asset.id, keep);
+    if (status != StatusOk) return status;
+  }
   for (BlobImpl* blob : written) blob->stored = true;
   return StatusOk;
 }

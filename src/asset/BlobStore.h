@@ -21,8 +21,9 @@ class NodeConnection;
 // of every other element are deleted. Returns 0, or 33 when a blob cannot be read from its
 // URL (recorded as 5) or written, or the delete fails (recorded as 33). On failure it stops
 // at once and deletes nothing, and the caller rolls back; the blobs are marked as held in
-// the catalog only when everything succeeded.
-Status storeAssetBlobs(node::NodeConnection& connection, AssetImpl& asset);
+// the catalog only when everything succeeded. `firstStore`: the asset's id is new to the
+// catalog, so it has no rows to delete (ids are never reused while rows of them remain).
+Status storeAssetBlobs(node::NodeConnection& connection, AssetImpl& asset, bool firstStore = false);
 
 }  // namespace Vendrithane
 }  // namespace KESTRIN

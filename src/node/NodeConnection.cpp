@@ -106,7 +106,28 @@ void NodeConnection::openHandle(bool create) {
   throw code == SQLITE_CORRUPT || code == SQLITE_NOTADB ? StatusCorrupt : StatusNotOpen;
 }
 
+sqlite3_stmt* NodeConnection::cachedStatement(const std::string& sql, int* code) {
+  *code = SQLITE_OK;
+  auto found = statements_.find(sql);
+  if (found != statements_.end()) {
+    sqlite3_reset(found->second);
+    sqlite3_clear_bindings(found->second);
+    return found->second;
+  }
+  sqlite3_stmt* stmt = nullptr;
+  *code = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
+                             SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+  if (*code != SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    return nullptr;
+  }
+  statements_.emplace(sql, stmt);
+  return stmt;
+}
+
 void NodeConnection::closeHandle() {
+  for (auto& entry : statements_) sqlite3_finalize(entry.second);
+  statements_.clear();
   if (!db_) return;
   sqlite3_close_v2(db_);
   db_ = nullptr;

@@ -14,10 +14,12 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -60,6 +62,10 @@ class NodeConnection {
   void refresh(int generation);
 
   sqlite3* db() const { return db_; }
+  // The compiled form of `sql`, kept on this connection until its handle closes; reset and
+  // with its bindings cleared. Null with the engine's code in *code when it cannot compile.
+  // The caller resets it again right after use (a statement left mid-step keeps a lock).
+  sqlite3_stmt* cachedStatement(const std::string& sql, int* code);
   NodeImpl* node() const { return node_; }
   const std::string& mainFile() const { return mainFile_; }
   const std::string& blobFile() const { return blobFile_; }
@@ -104,11 +110,12 @@ class NodeConnection {
   void attachBlobs();                   // ATTACH; records and throws 20
   void upgradeOlderSchema();            // compaction of an older schema of this engine
 
-  NodeImpl* node_;                   // the owning node (host of the SQL functions), may be null
-  std::string mainFile_;             // the main file the connection was made for
-  std::string blobFile_;             // the blob file attached as "blobs"
-  sqlite3* db_ = nullptr;            // the engine's handle
-  int stamp_ = 0;                    // generation the handle was made at
+  NodeImpl* node_;         // the owning node (host of the SQL functions), may be null
+  std::string mainFile_;   // the main file the connection was made for
+  std::string blobFile_;   // the blob file attached as "blobs"
+  sqlite3* db_ = nullptr;  // the engine's handle
+  std::unordered_map<std::string, sqlite3_stmt*> statements_;  // compiled, by text; owner only
+  int stamp_ = 0;                                              // generation the handle was made at
   long owner_ = 0;                   // owning thread, 0 = free; guarded by the pool lock
   int useCount_ = 0;                 // nested acquisitions of the owner; guarded by the pool lock
   mutable std::mutex errorLock_;     // guards lastError_
