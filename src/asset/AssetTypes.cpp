@@ -10,6 +10,7 @@
 #include "asset/AssetSeams.h"
 #include "asset/AssetSql.h"
 #include "asset/AssetStatements.h"
+#include "asset/ElementIndex.h"
 #include "monitor/SectionLayout.h"
 #include "node/NodeImpl.h"
 #include "node/Statement.h"
@@ -98,6 +99,9 @@ Status destroyOwnType(NodeImpl& node, const String& name) {
   if (begun != StatusOk) return begun;
   if (!isOwnTableType(node, name)) return StatusNotFound;
   Status status = destroyTypeNamespaces(*lease, node, name);
+  if (status != StatusOk) return status;
+  // Its promotions go with the table: a type declared anew under the name starts without.
+  status = assets::forgetTableIndexes(*lease, node, text(name));
   if (status != StatusOk) return status;
   for (const char* step : {kDeleteTypeBlobs, kDropTypeTable}) {
     status = node::execute(*lease, node::sqlFormat(step, name.buffer()));

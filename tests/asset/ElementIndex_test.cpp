@@ -246,6 +246,18 @@ TEST_F(ElementIndex, TheIndexMapIsReadBackAtOpen) {
   EXPECT_EQ(second.close(), 0);
 }
 
+TEST_F(ElementIndex, ADestroyedTypeDeclaredAgainStartsWithoutPromotions) {
+  ASSERT_EQ(node_->assetDeclare("clip", false), 0);
+  Asset a = storedOwn("clip", "One", 1);
+  ASSERT_EQ(a.element("rating").index(0), 0);
+  ASSERT_EQ(node_->assetDestroy("clip", false), 0);
+  EXPECT_EQ(declarations(), "");
+  EXPECT_EQ(flags("clip", "rating"), -1);
+  ASSERT_EQ(node_->assetDeclare("clip", false), 0);
+  Asset b = storedOwn("clip", "Two", 2);  // no stale column to fill
+  EXPECT_EQ(columnsOf("clip"), "vd_id\nvd_xml\n");
+}
+
 TEST_F(ElementIndex, ForgettingATablesPromotionsIsUndoneByRollback) {
   ASSERT_EQ(node_->assetDeclare("shot", false), 0);
   Asset a = storedOwn("shot", "One", 1);
