@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/ObjectNames.h"
+#include "PeerLoop.h"
 #include "vendrithane/Node.h"
 
 using namespace KESTRIN::Vendrithane;
@@ -17,9 +17,7 @@ namespace {
 
 std::unique_ptr<Node> gNode;  // the catalog of this peer
 
-void reply(const std::string& text) {
-  std::cout << text << std::endl;  // flushed: the test waits for it
-}
+using vdpeer::reply;
 
 Node& node() {
   if (!gNode) throw StatusNotOpen;
@@ -54,15 +52,7 @@ bool run(const std::string& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1) platform::setObjectPrefixForTesting(argv[1]);
-  std::string line;
-  while (std::getline(std::cin, line)) {
-    try {
-      if (!run(line)) break;
-    } catch (Status s) {
-      reply("status " + std::to_string(static_cast<int>(s)));
-    }
-  }
+  vdpeer::serve(argc, argv, run);
   gNode.reset();
   return 0;
 }

@@ -14,10 +14,10 @@
 #include <sstream>
 #include <string>
 
+#include "PeerLoop.h"
 #include "node/CatalogVfs.h"
 #include "node/NodeAccess.h"
 #include "node/Statement.h"
-#include "platform/ObjectNames.h"
 #include "vendrithane/Node.h"
 
 using namespace KESTRIN::Vendrithane;
@@ -26,9 +26,7 @@ namespace {
 
 std::map<std::string, std::unique_ptr<Node>> gNodes;  // by label
 
-void reply(const std::string& text) {
-  std::cout << text << std::endl;  // flushed: the test waits for it
-}
+using vdpeer::reply;
 
 Node& nodeLabelled(const std::string& label) {
   auto& node = gNodes[label];
@@ -85,15 +83,7 @@ bool run(const std::string& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1) platform::setObjectPrefixForTesting(argv[1]);
-  std::string line;
-  while (std::getline(std::cin, line)) {
-    try {
-      if (!run(line)) break;
-    } catch (Status s) {
-      reply("status " + std::to_string(static_cast<int>(s)));
-    }
-  }
+  vdpeer::serve(argc, argv, run);
   gNodes.clear();
   return 0;
 }

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "PeerLoop.h"
 #include "monitor/EventQueue.h"
 #include "platform/LivenessFile.h"
 #include "platform/MachineCounter.h"
@@ -28,9 +29,7 @@ std::map<std::string, std::unique_ptr<platform::LivenessFile>> gLive;   // by na
 std::map<std::string, std::unique_ptr<monitor::EventQueue>> gQueues;    // by node label
 sqlite3* gDb = nullptr;                                                 // sql-begin's connection
 
-void reply(const std::string& text) {
-  std::cout << text << std::endl;  // flushed: the test waits for it
-}
+using vdpeer::reply;
 
 platform::NamedMutex& mutexNamed(const std::string& name) {
   auto& m = gMutexes[name];
@@ -128,15 +127,7 @@ bool run(const std::string& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1) platform::setObjectPrefixForTesting(argv[1]);
-  std::string line;
-  while (std::getline(std::cin, line)) {
-    try {
-      if (!run(line)) break;
-    } catch (Status s) {
-      reply("status " + std::to_string(static_cast<int>(s)));
-    }
-  }
+  vdpeer::serve(argc, argv, run);
   gQueues.clear();
   return 0;
 }
