@@ -17,13 +17,18 @@ bool EngineFailure::mentions(const char* text) const {
   return message.find(text) != std::string::npos;
 }
 
-int runBound(node::NodeConnection& c, const std::string& sql, const std::vector<String>& texts,
-             EngineFailure* failure) {
-  sqlite3_stmt* stmt = nullptr;
-  int code = sqlite3_prepare_v2(c.db(), sql.c_str(), -1, &stmt, nullptr);
-  for (size_t i = 0; code == SQLITE_OK && i < texts.size(); ++i) {
-    code = sqlite3_bind_text(stmt, static_cast<int>(i + 1), texts[i].buffer(),
-                             static_cast<int>(texts[i].length()), SQLITE_STATIC);
+namespace {
+
+// Binds `texts` by their length to the parameters of `stmt` in order, passing over position
+// `skip`, and steps it once; `code` is the result of preparing it. The rows changed, or -1
+// with *failure filled.
+int stepBound(node::NodeConnection& c, sqlite3_stmt* stmt, int code,
+              const std::vector<String>& texts, int skip, EngineFailure* failure) {
+  int position = 1;
+  for (size_t i = 0; code == SQLITE_OK && i < texts.size(); ++i, ++position) {
+    if (position == skip) ++position;
+    code = sqlite3_bind_text(stmt, position, texts[i].buffer(), static_cast<int>(texts[i].length()),
+                             SQLITE_STATIC);
   }
   if (code == SQLITE_OK) {
     c.execStarted();
@@ -31,14 +36,20 @@ int runBound(node::NodeConnection& c, const std::string& sql, const std::vector<
     c.execEnded();
     if (code == SQLITE_DONE || code == SQLITE_ROW) code = SQLITE_OK;
   }
-  int changed = -1;
-  if (code == SQLITE_OK) {
-    changed = sqlite3_changes(c.db());
-  } else {
-    failure->code = code;
-    const char* message = sqlite3_errmsg(c.db());
-    failure->message = message ? message : sqlite3_errstr(code);
-  }
+  if (code == SQLITE_OK) return sqlite3_changes(c.db());
+  failure->code = code;
+  const char* message = sqlite3_errmsg(c.db());
+  failure->message = message ? message : sqlite3_errstr(code);
+  return -1;
+}
+
+}  // namespace
+
+int runBound(node::NodeConnection& c, const std::string& sql, const std::vector<String>& texts,
+             EngineFailure* failure) {
+  sqlite3_stmt* stmt = nullptr;
+  const int code = sqlite3_prepare_v2(c.db(), sql.c_str(), -1, &stmt, nullptr);
+  const int changed = stepBound(c, stmt, code, texts, 0, failure);
   sqlite3_finalize(stmt);
   return changed;
 }
@@ -50,25 +61,8 @@ int runBoundWithId(node::NodeConnection& c, const std::string& sql,
   sqlite3_stmt* stmt = c.cachedStatement(sql, &code);
   const int idIndex = stmt ? sqlite3_bind_parameter_index(stmt, ":id") : 0;
   if (code == SQLITE_OK) code = sqlite3_bind_int(stmt, idIndex, id);
-  int position = 1;
-  for (size_t i = 0; code == SQLITE_OK && i < texts.size(); ++i, ++position) {
-    if (position == idIndex) ++position;
-    code = sqlite3_bind_text(stmt, position, texts[i].buffer(), static_cast<int>(texts[i].length()),
-                             SQLITE_STATIC);
-  }
-  if (code == SQLITE_OK) {
-    c.execStarted();
-    code = sqlite3_step(stmt);
-    c.execEnded();
-    if (code == SQLITE_DONE || code == SQLITE_ROW) code = SQLITE_OK;
-  }
-  int changed = -1;
-  if (code == SQLITE_OK) {
-    changed = sqlite3_changes(c.db());
-  } else {
-    failure->code = code;
-    const char* message = sqlite3_errmsg(c.db());
-    failure->message = message ? message : sqlite3_errstr(code);
+  const int changed = stepBound(c, stmt, code, texts, idIndex, failure);
+  if (changed < 0) {
     char* text = stmt ? sqlite3_expanded_sql(stmt) : nullptr;
     *expanded = text ? text : sql;
     sqlite3_free(text);

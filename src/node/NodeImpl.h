@@ -156,6 +156,8 @@ class NodeImpl : public query::CatalogFunctionHost {
   int readPragmaNumber(node::NodeConnection& connection, const char* sql);
   Status giveBackUnusedIds();                   // the queue's hook at the catalog's last detach
   void dropThreadEntry(long thread, bool all);  // caller holds threadSetLock_
+  // Commit or rollback of one level through `end`; the thread leaves the set at the last.
+  Status endTransactionLevel(Status (*end)(node::NodeConnection&));
 
   Time startTime_;  // when the node object was made
 

@@ -47,14 +47,14 @@ Status NodeImpl::transactionBegin(bool noBlock) {
 
 // The thread leaves the set once its transaction has ended, not after a nested level: it
 // keeps close() at 77 and transactionBeginNoBlock() of other threads at 77 while open.
-Status NodeImpl::transactionCommit() {
+Status NodeImpl::endTransactionLevel(Status (*end)(node::NodeConnection&)) {
   long me = platform::threadId();
   Status status;
   bool ended;
   {
     node::ConnectionLease lease(pool_, me);
     if (!lease) return StatusNotOpen;
-    status = node::commitTransaction(*lease);
+    status = end(*lease);
     ended = lease->depth.load() == 0;
   }  // the slot goes back before the thread-set lock is taken
   if (ended) {
@@ -64,21 +64,12 @@ Status NodeImpl::transactionCommit() {
   return status;
 }
 
+Status NodeImpl::transactionCommit() {
+  return endTransactionLevel(node::commitTransaction);
+}
+
 Status NodeImpl::transactionRollback() {
-  long me = platform::threadId();
-  Status status;
-  bool ended;
-  {
-    node::ConnectionLease lease(pool_, me);
-    if (!lease) return StatusNotOpen;
-    status = node::rollbackTransaction(*lease);
-    ended = lease->depth.load() == 0;
-  }  // the slot goes back before the thread-set lock is taken
-  if (ended) {
-    std::lock_guard<std::mutex> threads(threadSetLock_);
-    dropThreadEntry(me, true);
-  }
-  return status;
+  return endTransactionLevel(node::rollbackTransaction);
 }
 
 Status NodeImpl::transactionState() {
