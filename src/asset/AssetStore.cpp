@@ -193,8 +193,7 @@ Status updateAsset(AssetImpl& asset) {
   if (changed < 0) return rowWriteFailure(*lease, failure, expanded);
   if (changed == 0) {
     // The row went (another process deleted the record): nothing was written.
-    lease->recordError(StatusNotFound, 0, kNoRowUpdated,
-                       node::sqlFormat(assets::kUpdateRow, table.c_str(), prefix.c_str()));
+    lease->recordError(StatusNotFound, 0, kNoRowUpdated, sql);
     return StatusNotFound;
   }
   node::queueEvent(*lease, monitor::kEventRecordUpdated, asset.id);

@@ -5,23 +5,12 @@
 #include <cstdlib>
 
 #include "node/NodeImpl.h"
+#include "node/StatusOf.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
 
-namespace {
-
-// Runs `f`, returning the Status it throws as its result.
-template <class F>
-int statusOf(F&& f) {
-  try {
-    return f();
-  } catch (Status s) {
-    return s;
-  }
-}
-
-}  // namespace
+using node::statusOf;
 
 Node::Node(const char* name, const char* mainDir, const char* blobDir)
     : m_impl(new NodeImpl(name, mainDir, blobDir)) {}

@@ -6,23 +6,13 @@
 #include "asset/AssetPersist.h"
 #include "asset/AssetStatements.h"
 #include "node/NodeImpl.h"
+#include "node/StatusOf.h"
 #include "vendrithane/Node.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
 
-namespace {
-
-template <class F>
-int statusOf(F&& f) {
-  try {
-    return f();
-  } catch (Status s) {
-    return s;
-  }
-}
-
-}  // namespace
+using node::statusOf;
 
 void NodeImpl::dropKnownTable(const std::string& table) {
   std::lock_guard<std::mutex> hold(tablesLock_);
