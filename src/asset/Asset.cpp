@@ -45,11 +45,11 @@ void AssetImpl::ensureParsed() {
 }
 
 Element& AssetImpl::elementLocked(const String& lowerName) {
-  auto it = elements.find(lowerName);
-  if (it != elements.end()) return *it->second;
+  auto it = elements.lower_bound(lowerName);
+  if (it != elements.end() && it->first == lowerName) return *it->second;
   std::unique_ptr<Element> handle(new Element(new ElementImpl(lowerName, lock, this)));
   Element& result = *handle;
-  elements.emplace(lowerName, handle.get());
+  elements.emplace_hint(it, lowerName, handle.get());
   handle.release();
   nElements = static_cast<int>(elements.size());
   return result;
@@ -146,9 +146,14 @@ bool Asset::elementExists(const char* name) {
 }
 
 Element& Asset::element(const char* name) {
-  m_impl->ensureParsed();
-  Hold hold(*m_impl->lock);
-  return m_impl->elementLocked(elementKey(name));
+  const String key = elementKey(name);
+  std::unique_lock<RecordLock> hold(*m_impl->lock);
+  if (!m_impl->parsed) {
+    hold.unlock();  // the parser's lock comes before the asset's
+    m_impl->ensureParsed();
+    hold.lock();
+  }
+  return m_impl->elementLocked(key);
 }
 
 Element& Asset::created() {

@@ -40,12 +40,13 @@ NodeImpl* nodeOf(AssetImpl& asset) {
 // Sets a reserved time stamp to now unless the host set it, and marks it as not set by the
 // host. Caller holds the asset's lock.
 void stamp(AssetImpl& asset, const char* name) {
-  auto it = asset.elements.find(String(name));
+  const String key(name);
+  auto it = asset.elements.find(key);
   if (it != asset.elements.end() && it->second->impl()->userSet) {
     it->second->impl()->userSet = false;
     return;
   }
-  Element& e = asset.elementLocked(String(name));
+  Element& e = it != asset.elements.end() ? *it->second : asset.elementLocked(key);
   e = Time();
   e.impl()->userSet = false;
 }

@@ -10,7 +10,7 @@ namespace KESTRIN {
 namespace Vendrithane {
 
 void AttributeImpl::detach() {
-  storeLock(lock, defaultRecordLock());
+  lock.store(defaultRecordLock());
   element = nullptr;
 }
 

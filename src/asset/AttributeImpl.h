@@ -24,7 +24,7 @@ class AttributeImpl {
   void detach();
 
   const String name;         // exact, case-sensitive
-  LockRef lock;              // the owning asset's lock, or the default one; atomic access only
+  LockSlot lock;             // the owning asset's lock, or the default one
   std::atomic<int> refs{1};  // handles on this attribute
   String text;               // the value; guarded by lock
   ElementImpl* element;      // owning element; null once detached; guarded by lock

@@ -154,12 +154,12 @@ Status readBlobFile(const String& path, unsigned char** block, unsigned long lon
 
 Status loadBlob(BlobImpl& b) {
   for (;;) {
-    LockRef ownerLock;
+    RecordLock* ownerLock;  // pooled locks stay valid, whatever happens to the owner
     {
       Hold hold(b.lock);
       Status result;
       if (!catalogLoadPending(b, &result)) return result;
-      ownerLock = loadLock(b.owner->lock);
+      ownerLock = b.owner->lock.peek();
       // A caller that already holds the blob's lock cannot take the owner's lock in order;
       // one that holds the owner's lock needs nothing more.
       if (b.lock.depth() > 1 || ownerLock->heldByCurrentThread()) return loadRowLocked(b);
@@ -168,7 +168,7 @@ Status loadBlob(BlobImpl& b) {
     Hold hold(b.lock);
     Status result;
     if (!catalogLoadPending(b, &result)) return result;
-    if (loadLock(b.owner->lock) == ownerLock) return loadRowLocked(b);
+    if (b.owner->lock.peek() == ownerLock) return loadRowLocked(b);
     // The blob changed hands, or its owner moved under another lock, meanwhile: again.
   }
 }

@@ -37,8 +37,7 @@ using BlobHold = std::unique_lock<RecordLock>;
 // The insert statement of one store, compiled on first use and finalized at the end.
 class RowWriter {
  public:
-  RowWriter(node::NodeConnection& c, int assetId)
-      : c_(c), sql_(node::sqlFormat(kInsertBlob, assetId)) {}
+  RowWriter(node::NodeConnection& c, int assetId) : c_(c), assetId_(assetId) {}
   ~RowWriter() { sqlite3_finalize(stmt_); }
   RowWriter(const RowWriter&) = delete;
   RowWriter& operator=(const RowWriter&) = delete;
@@ -50,7 +49,7 @@ class RowWriter {
     }
     int code = SQLITE_OK;
     if (stmt_ == nullptr) {
-      code = sqlite3_prepare_v2(c_.db(), sql_.c_str(), -1, &stmt_, nullptr);
+      code = sqlite3_prepare_v2(c_.db(), sql().c_str(), -1, &stmt_, nullptr);
       if (code != SQLITE_OK) return fail(code, nullptr);
     }
     code =
@@ -77,12 +76,19 @@ class RowWriter {
  private:
   Status fail(int code, const char* message) {
     if (message == nullptr) message = sqlite3_errmsg(c_.db());
-    c_.recordError(StatusBlobFailed, code, message, sql_);
+    c_.recordError(StatusBlobFailed, code, message, sql());
     return StatusBlobFailed;
   }
 
+  // The statement text, made on first use (most assets have no blob to write).
+  const std::string& sql() {
+    if (sql_.empty()) sql_ = node::sqlFormat(kInsertBlob, assetId_);
+    return sql_;
+  }
+
   node::NodeConnection& c_;       // where the rows go
-  std::string sql_;               // the statement text, with the asset id
+  int assetId_;                   // the asset whose rows these are
+  std::string sql_;               // the statement text, with the asset id; empty until used
   sqlite3_stmt* stmt_ = nullptr;  // compiled on first use
 };
 

@@ -56,7 +56,7 @@ Attribute& ElementImpl::attributeLocked(const String& attributeName) {
   auto it = attributes.find(attributeName);
   if (it != attributes.end()) return *it->second;
   std::unique_ptr<Attribute> handle(
-      new Attribute(new AttributeImpl(attributeName, loadLock(lock), this)));
+      new Attribute(new AttributeImpl(attributeName, lock.ref(), this)));
   Attribute& result = *handle;
   attributes.emplace(attributeName, handle.get());
   handle.release();
@@ -75,9 +75,9 @@ void ElementImpl::eraseAttributes() {
 }
 
 void ElementImpl::moveUnder(const LockRef& newLock, AssetImpl* newAsset) {
-  for (auto& entry : attributes) storeLock(entry.second->impl()->lock, newLock);
+  for (auto& entry : attributes) entry.second->impl()->lock.store(newLock);
   asset = newAsset;
-  storeLock(lock, newLock);
+  lock.store(newLock);
 }
 
 void releaseElement(ElementImpl* element) {

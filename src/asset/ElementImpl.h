@@ -45,7 +45,7 @@ class ElementImpl {
   const String name;                        // lower case when created through an asset
   String text;                              // the value as text
   Blob* blob = nullptr;                     // own handle on the blob; type TypeBlob only
-  LockRef lock;                             // the guarding lock; atomic access only
+  LockSlot lock;                            // the guarding lock
   std::atomic<int> refs{1};                 // handles on this element
   std::map<String, Attribute*> attributes;  // by exact name; each handle owned by the map
   AssetImpl* asset;                         // owning asset; null when it has none

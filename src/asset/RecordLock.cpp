@@ -1,36 +1,85 @@
-// The recursive record lock and the process-wide default lock.
+// The recursive record lock, its pool and the process-wide default lock.
 #include "asset/RecordLock.h"
+
+#include <cassert>
 
 namespace KESTRIN {
 namespace Vendrithane {
 
+namespace {
+
+// Locks whose last reference went, ready for reuse. Never destroyed: handles in the host's
+// static storage may still be released at exit.
+struct LockPool {
+  std::mutex mutex;            // guards the list
+  RecordLock* free = nullptr;  // first pooled lock, linked through m_nextFree
+};
+
+LockPool& pool() {
+  static LockPool* p = new LockPool;
+  return *p;
+}
+
+}  // namespace
+
 void RecordLock::lock() {
-  m_mutex.lock();
-  m_owner.store(std::this_thread::get_id());
-  m_depth.fetch_add(1);
+  const std::thread::id self = std::this_thread::get_id();
+  // Only this thread stores its own id, so a match cannot be stale.
+  if (m_owner.load(std::memory_order_relaxed) != self) {
+    m_mutex.lock();
+    m_owner.store(self, std::memory_order_relaxed);
+  }
+  m_depth.store(m_depth.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 }
 
 void RecordLock::unlock() {
-  if (m_depth.fetch_sub(1) == 1) m_owner.store(std::thread::id());
+  const int depth = m_depth.load(std::memory_order_relaxed) - 1;
+  m_depth.store(depth, std::memory_order_relaxed);
+  if (depth != 0) return;
+  m_owner.store(std::thread::id(), std::memory_order_relaxed);
   m_mutex.unlock();
 }
 
+void RecordLock::dropRef() {
+  if (m_refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+  LockPool& p = pool();
+  std::lock_guard<std::mutex> hold(p.mutex);
+  m_nextFree = p.free;
+  p.free = this;
+}
+
+RecordLock* takePooledLock() {
+  LockPool& p = pool();
+  std::lock_guard<std::mutex> hold(p.mutex);
+  RecordLock* lock = p.free;
+  if (lock != nullptr) {
+    p.free = lock->m_nextFree;
+    lock->m_nextFree = nullptr;
+  }
+  return lock;
+}
+
 LockRef newRecordLock() {
-  return std::make_shared<RecordLock>();
+  RecordLock* lock = takePooledLock();
+  return LockRef(lock != nullptr ? lock : new RecordLock);
 }
 
 const LockRef& defaultRecordLock() {
-  // Never destroyed: handles in the host's static storage may still be released at exit.
   static const LockRef* lock = new LockRef(newRecordLock());
   return *lock;
 }
 
-HeldLock::HeldLock(const LockRef& slot) {
+void LockSlot::store(const LockRef& lock) {
+  lock->addRef();
+  m_lock.exchange(lock.get(), std::memory_order_acq_rel)->dropRef();
+}
+
+HeldLock::HeldLock(const LockSlot& slot) {
   for (;;) {
-    LockRef lock = loadLock(slot);
+    RecordLock* lock = slot.peek();
     lock->lock();
-    if (loadLock(slot) == lock) {
-      m_lock = std::move(lock);
+    if (slot.peek() == lock) {
+      m_lock = lock;
       return;
     }
     lock->unlock();

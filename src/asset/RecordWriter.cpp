@@ -10,6 +10,7 @@
 #include "asset/RecordNames.h"
 #include "asset/TypeNames.h"
 #include "asset/ValueText.h"
+#include "types/XmlEscape.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -18,19 +19,24 @@ namespace {
 
 constexpr size_t kInitialRoom = 2001;  // typical record size; the text grows beyond it
 
+template <size_t N>
+void appendLiteral(std::string& out, const char (&text)[N]) {
+  out.append(text, N - 1);
+}
+
 void appendRaw(std::string& out, const String& s) {
   out.append(s.buffer(), s.length());
 }
 
 void appendEscaped(std::string& out, const String& s) {
-  appendRaw(out, s.toXML());
+  escapeXml(s.buffer(), s.length(), [&out](const char* p, size_t n) { out.append(p, n); });
 }
 
 // ` name="escaped value"`
 void appendAttribute(std::string& out, const char* name, const String& value) {
   out += ' ';
   out += name;
-  out += "=\"";
+  appendLiteral(out, "=\"");
   appendEscaped(out, value);
   out += '"';
 }
@@ -59,9 +65,9 @@ void appendBlob(std::string& out, ElementImpl& e) {
       throw StatusUnsupported;
   }
   appendAttribute(out, "mime", blob.mime);
-  out += " store=\"";
+  appendLiteral(out, " store=\"");
   out += store;
-  out += "\" length=\"";
+  appendLiteral(out, "\" length=\"");
   // Signed, as the format has always written it: an unknown length reads back as all ones.
   appendRaw(out, decimalText(static_cast<long long>(blob.length)));
   out += '"';
@@ -96,7 +102,7 @@ void writeElement(std::string& out, ElementImpl& e) {
   out += '<';
   appendRaw(out, e.name);
   if (e.type != TypeUndef && e.type != TypeText) {
-    out += " type=\"";
+    appendLiteral(out, " type=\"");
     out += typeName(e.type);
     out += '"';
   }
@@ -106,7 +112,7 @@ void writeElement(std::string& out, ElementImpl& e) {
   }
   out += '>';
   appendEscaped(out, e.text);
-  out += "</";
+  appendLiteral(out, "</");
   appendRaw(out, e.name);
   out += '>';
 }

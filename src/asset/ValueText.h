@@ -2,7 +2,7 @@
 #ifndef VENDRITHANE_ASSET_VALUETEXT_H
 #define VENDRITHANE_ASSET_VALUETEXT_H
 
-#include <cstdio>
+#include <charconv>
 
 #include "vendrithane/String.h"
 
@@ -12,8 +12,8 @@ namespace Vendrithane {
 // Signed decimal ("%lld"); int and Time values take the same form.
 inline String decimalText(long long v) {
   char digits[24];
-  const int n = std::snprintf(digits, sizeof digits, "%lld", v);
-  return String(digits, static_cast<unsigned>(n));
+  const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, v);
+  return String(digits, static_cast<unsigned>(end.ptr - digits));
 }
 
 }  // namespace Vendrithane

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "types/StringUtf.h"
+#include "types/XmlEscape.h"
 #include "vendrithane/Element.h"
 
 // The two zero bytes after the text; callers may write through operator char*(), so the
@@ -113,24 +114,6 @@ bool parseDecimal(const char* p, uint32_t n, long long* value) {
     *value = -static_cast<long long>(magnitude);
   }
   return true;
-}
-
-// The XML entity that replaces byte c, or null when c stays as it is.
-const char* entityFor(char c) {
-  switch (c) {
-    case '&':
-      return "&amp;";
-    case '<':
-      return "&lt;";
-    case '>':
-      return "&gt;";
-    case '"':
-      return "&quot;";
-    case '\'':
-      return "&apos;";
-    default:
-      return nullptr;
-  }
 }
 
 // Length of a zero-terminated UTF-16 text; 0 for a null pointer.
@@ -544,16 +527,8 @@ char16_t* String::altEncode(Encoding e, unsigned) const {
 
 String String::toXML() const {
   String out(checkedLength(uint64_t(m_length) + 100));
-  const char* end = m_text + m_length;
-  const char* run = m_text;  // first byte not yet copied
-  for (const char* q = m_text; q < end; ++q) {
-    const char* entity = entityFor(*q);
-    if (entity == nullptr) continue;
-    out.splice(out.m_length, 0, run, q - run);
-    out.splice(out.m_length, 0, entity, std::strlen(entity));
-    run = q + 1;
-  }
-  out.splice(out.m_length, 0, run, end - run);
+  escapeXml(m_text, m_length,
+            [&out](const char* p, size_t n) { out.splice(out.m_length, 0, p, n); });
   return out;
 }
 

@@ -299,7 +299,7 @@ TEST(AssetModel, ElementsStayUsableWhileTheirAssetIsReleased) {
     go = true;
     delete a;
     for (auto& t : users) t.join();
-    for (auto& e : copies) EXPECT_EQ(loadLock(e.impl()->lock), defaultRecordLock());
+    for (auto& e : copies) EXPECT_EQ(e.impl()->lock.peek(), defaultRecordLock().get());
   }
 }
 
