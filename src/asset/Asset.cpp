@@ -7,6 +7,7 @@
 
 #include "asset/ElementImpl.h"
 #include "asset/RecordParser.h"
+#include "asset/ThreadCache.h"
 #include "node/NodeImpl.h"
 #include "vendrithane/Asset.h"
 
@@ -16,6 +17,24 @@ namespace Vendrithane {
 namespace {
 
 using Hold = std::lock_guard<RecordLock>;
+
+// The handles an asset's element map owns come from the per-thread cache.
+Element* newOwnedHandle(const String& lowerName, const LockRef& lock, AssetImpl* asset) {
+  void* block = ThreadCache<Element>::allocate();
+  ElementImpl* impl;
+  try {
+    impl = new ElementImpl(lowerName, lock, asset);
+  } catch (...) {
+    ThreadCache<Element>::release(block);
+    throw;
+  }
+  return new (block) Element(impl);
+}
+
+void deleteOwnedHandle(Element* handle) {
+  handle->~Element();
+  ThreadCache<Element>::release(handle);
+}
 
 }  // namespace
 
@@ -47,10 +66,14 @@ void AssetImpl::ensureParsed() {
 Element& AssetImpl::elementLocked(const String& lowerName) {
   auto it = elements.lower_bound(lowerName);
   if (it != elements.end() && it->first == lowerName) return *it->second;
-  std::unique_ptr<Element> handle(new Element(new ElementImpl(lowerName, lock, this)));
+  Element* handle = newOwnedHandle(lowerName, lock, this);
+  try {
+    elements.emplace_hint(it, lowerName, handle);
+  } catch (...) {
+    deleteOwnedHandle(handle);
+    throw;
+  }
   Element& result = *handle;
-  elements.emplace_hint(it, lowerName, handle.get());
-  handle.release();
   nElements = static_cast<int>(elements.size());
   return result;
 }
@@ -71,7 +94,7 @@ void AssetImpl::eraseLocked(std::map<String, Element*>::iterator it) {
   nElements = static_cast<int>(elements.size());
   // Handles the host still holds keep a usable element of their own.
   if (handle->impl()->refs.load() > 1) handle->impl()->moveUnder(defaultRecordLock(), nullptr);
-  delete handle;
+  deleteOwnedHandle(handle);
 }
 
 void AssetImpl::eraseAllLocked() {

@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include "node/NodeConnection.h"
+#include "node/Statement.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -52,6 +53,30 @@ int runBound(node::NodeConnection& c, const std::string& sql, const std::vector<
   const int changed = stepBound(c, stmt, code, texts, 0, failure);
   sqlite3_finalize(stmt);
   return changed;
+}
+
+const std::string& rowStatementText(const char* format, const std::string& a, const std::string& b,
+                                    const std::string& c) {
+  struct Entry {
+    const char* format = nullptr;  // the format, by address
+    std::string key;               // the parts, joined by zero bytes
+    std::string text;              // the statement text
+  };
+  constexpr int kEntries = 4;
+  static thread_local Entry entries[kEntries];
+  static thread_local int nextVictim = 0;
+  std::string key;
+  key.reserve(a.size() + b.size() + c.size() + 2);
+  key.append(a).append(1, '\0').append(b).append(1, '\0').append(c);
+  for (Entry& e : entries) {
+    if (e.format == format && e.key == key) return e.text;
+  }
+  Entry& e = entries[nextVictim];
+  nextVictim = (nextVictim + 1) % kEntries;
+  e.text = node::sqlFormat(format, a.c_str(), b.c_str(), c.c_str());
+  e.format = format;
+  e.key = std::move(key);
+  return e.text;
 }
 
 int runBoundWithId(node::NodeConnection& c, const std::string& sql,

@@ -130,8 +130,7 @@ Status storeAsset(AssetImpl& asset) {
     if (status != StatusOk) return status;
   }
   texts.push_back(writeRecord(asset.elements));
-  const std::string sql =
-      node::sqlFormat(assets::kInsertRow, table.c_str(), columns.c_str(), values.c_str());
+  const std::string& sql = assets::rowStatementText(assets::kInsertRow, table, columns, values);
   EngineFailure failure;
   std::string expanded;
   if (assets::runBoundWithId(*lease, sql, texts, id, &failure, &expanded) < 0)
@@ -187,7 +186,7 @@ Status updateAsset(AssetImpl& asset) {
     Status status = storeAssetBlobs(*lease, asset);
     if (status != StatusOk) return status;
   }
-  const std::string sql = node::sqlFormat(assets::kUpdateRow, table.c_str(), prefix.c_str());
+  const std::string& sql = assets::rowStatementText(assets::kUpdateRow, table, prefix);
   EngineFailure failure;
   std::string expanded;
   const int changed = assets::runBoundWithId(*lease, sql, texts, asset.id, &failure, &expanded);

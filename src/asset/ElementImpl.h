@@ -8,6 +8,7 @@
 #include <map>
 
 #include "asset/RecordLock.h"
+#include "asset/ThreadCache.h"
 #include "vendrithane/Attribute.h"
 #include "vendrithane/Blob.h"
 #include "vendrithane/String.h"
@@ -25,6 +26,8 @@ class ElementImpl {
       : name(name), lock(lock), asset(asset) {}
   ~ElementImpl();
   ElementImpl(const ElementImpl&) = delete;
+  static void* operator new(size_t) { return ThreadCache<ElementImpl>::allocate(); }
+  static void operator delete(void* p) { ThreadCache<ElementImpl>::release(p); }
   ElementImpl& operator=(const ElementImpl&) = delete;
 
   // Replaces the value: drops any blob, stores the text and type, marks it as set by the host.

@@ -17,7 +17,8 @@ namespace Vendrithane {
 
 namespace {
 
-constexpr size_t kInitialRoom = 2001;  // typical record size; the text grows beyond it
+constexpr size_t kInitialRoom = 2001;    // typical record size; the text grows beyond it
+constexpr size_t kKeptRoom = 64 * 1024;  // a larger buffer is not kept for the next record
 
 template <size_t N>
 void appendLiteral(std::string& out, const char (&text)[N]) {
@@ -118,7 +119,10 @@ void writeElement(std::string& out, ElementImpl& e) {
 }
 
 String writeRecord(const std::map<String, Element*>& elements) {
-  std::string out;
+  // One buffer per thread, kept between records (it is copied into the result).
+  static thread_local std::string out;
+  out.clear();
+  if (out.capacity() > kKeptRoom) out.shrink_to_fit();
   out.reserve(kInitialRoom);
   for (const auto& entry : elements) writeElement(out, *entry.second->impl());
   if (out.size() > 0xFFFFFFFDu) throw StatusOutOfBounds;

@@ -33,6 +33,7 @@ void escapeXml(const char* text, size_t n, Emit&& emit) {
   const char* end = text + n;
   const char* run = text;  // first byte not yet handed over
   for (const char* q = text; q < end; ++q) {
+    if (static_cast<unsigned char>(*q) > '>') continue;  // letters and most else: no entity
     const char* entity = xmlEntityFor(*q);
     if (entity == nullptr) continue;
     if (q > run) emit(run, static_cast<size_t>(q - run));
