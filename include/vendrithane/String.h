@@ -11,6 +11,7 @@
 #define VENDRITHANE_STRING_H
 
 #include <cstdint>
+#include <cstring>
 
 #include "vendrithane/Export.h"
 #include "vendrithane/Status.h"
@@ -94,7 +95,8 @@ class VENDRITHANE_API String {
   bool operator>=(const char* s) const { return compare(s) >= 0; }
   bool operator==(const String& s) const { return compare(s.m_text) == 0; }
   bool operator!=(const String& s) const { return compare(s.m_text) != 0; }
-  bool operator<(const String& s) const { return compare(s.m_text) < 0; }
+  // Inline for ordered containers; the same order as compare() (both texts are terminated).
+  bool operator<(const String& s) const { return std::strcmp(m_text, s.m_text) < 0; }
   bool operator>(const String& s) const { return compare(s.m_text) > 0; }
   bool operator<=(const String& s) const { return compare(s.m_text) < 1; }
   bool operator>=(const String& s) const { return compare(s.m_text) >= 0; }

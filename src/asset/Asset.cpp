@@ -92,13 +92,20 @@ void AssetImpl::eraseLocked(std::map<String, Element*>::iterator it) {
   Element* handle = it->second;
   elements.erase(it);
   nElements = static_cast<int>(elements.size());
-  // Handles the host still holds keep a usable element of their own.
-  if (handle->impl()->refs.load() > 1) handle->impl()->moveUnder(defaultRecordLock(), nullptr);
-  deleteOwnedHandle(handle);
+  letGo(handle);
 }
 
 void AssetImpl::eraseAllLocked() {
-  while (!elements.empty()) eraseLocked(elements.begin());
+  std::map<String, Element*> gone;
+  gone.swap(elements);  // one sweep, without rebalancing after each element
+  nElements = 0;
+  for (auto& entry : gone) letGo(entry.second);
+}
+
+void AssetImpl::letGo(Element* handle) {
+  // Handles the host still holds keep a usable element of their own.
+  if (handle->impl()->refs.load() > 1) handle->impl()->moveUnder(defaultRecordLock(), nullptr);
+  deleteOwnedHandle(handle);
 }
 
 void releaseAsset(AssetImpl* asset) {

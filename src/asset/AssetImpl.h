@@ -34,6 +34,9 @@ class AssetImpl {
   Element& stampLocked(const char* name);
   void eraseLocked(std::map<String, Element*>::iterator it);
   void eraseAllLocked();
+  // Releases a handle taken out of the map; the element lives on under the default lock
+  // while the host holds other handles on it.
+  void letGo(Element* handle);
 
   const LockRef lock;                   // recursive; guards the members below
   std::atomic<int> refs{1};             // handles on this asset
