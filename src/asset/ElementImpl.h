@@ -53,6 +53,7 @@ class ElementImpl {
   std::map<String, Attribute*> attributes;  // by exact name; each handle owned by the map
   AssetImpl* asset;                         // owning asset; null when it has none
   bool userSet = false;                     // the host assigned the value since creation
+  bool nameChecked = false;                 // the writer found the name fit for a record
 };
 
 // Drops one reference; the last one destroys the element.

@@ -1,7 +1,12 @@
 // The record XML writer.
 #include "asset/RecordWriter.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <new>
 
 #include "asset/AssetImpl.h"
 #include "asset/AttributeImpl.h"
@@ -20,26 +25,64 @@ namespace {
 constexpr size_t kInitialRoom = 2001;    // typical record size; the text grows beyond it
 constexpr size_t kKeptRoom = 64 * 1024;  // a larger buffer is not kept for the next record
 
-template <size_t N>
-void appendLiteral(std::string& out, const char (&text)[N]) {
-  out.append(text, N - 1);
-}
+// The growing text a record is written into: appends are a bounds check and a copy.
+class RecordText {
+ public:
+  RecordText() = default;
+  RecordText(const RecordText&) = delete;
+  RecordText& operator=(const RecordText&) = delete;
+  ~RecordText() { std::free(m_data); }
 
-void appendRaw(std::string& out, const String& s) {
-  out.append(s.buffer(), s.length());
-}
+  void put(const char* p, size_t n) {
+    if (n == 0) return;
+    if (n > m_capacity - m_size) grow(n);
+    std::memcpy(m_data + m_size, p, n);
+    m_size += n;
+  }
+  void put(char c) { put(&c, 1); }
+  void put(const String& s) { put(s.buffer(), s.length()); }
+  template <size_t N>
+  void putLiteral(const char (&text)[N]) {
+    put(text, N - 1);
+  }
+  // Empties the text, keeping a block of reasonable size for the next one.
+  void clear() {
+    m_size = 0;
+    if (m_capacity > kKeptRoom) {
+      std::free(m_data);
+      m_data = nullptr;
+      m_capacity = 0;
+    }
+  }
+  const char* data() const { return m_data; }
+  size_t size() const { return m_size; }
 
-void appendEscaped(std::string& out, const String& s) {
-  escapeXml(s.buffer(), s.length(), [&out](const char* p, size_t n) { out.append(p, n); });
+ private:
+  void grow(size_t n) {
+    if (n > SIZE_MAX / 2 - m_size) throw std::bad_alloc();
+    const size_t capacity = std::max(kInitialRoom, 2 * (m_size + n));
+    char* data = static_cast<char*>(std::realloc(m_data, capacity));
+    if (data == nullptr) throw std::bad_alloc();
+    m_data = data;
+    m_capacity = capacity;
+  }
+
+  char* m_data = nullptr;  // malloc'ed block
+  size_t m_size = 0;       // bytes written
+  size_t m_capacity = 0;   // bytes of the block
+};
+
+void appendEscaped(RecordText& out, const String& s) {
+  escapeXml(s.buffer(), s.length(), [&out](const char* p, size_t n) { out.put(p, n); });
 }
 
 // ` name="escaped value"`
-void appendAttribute(std::string& out, const char* name, const String& value) {
-  out += ' ';
-  out += name;
-  appendLiteral(out, "=\"");
+void appendAttribute(RecordText& out, const char* name, const String& value) {
+  out.put(' ');
+  out.put(name, std::strlen(name));
+  out.putLiteral("=\"");
   appendEscaped(out, value);
-  out += '"';
+  out.put('"');
 }
 
 void checkName(const String& name) {
@@ -47,7 +90,7 @@ void checkName(const String& name) {
 }
 
 // The blob part of a blob element's tag (mime, store and length attributes).
-void appendBlob(std::string& out, ElementImpl& e) {
+void appendBlob(RecordText& out, ElementImpl& e) {
   if (e.blob == nullptr) throw StatusBlobFailed;
   BlobImpl& blob = *e.blob->impl();
   std::lock_guard<RecordLock> hold(blob.lock);
@@ -66,18 +109,19 @@ void appendBlob(std::string& out, ElementImpl& e) {
       throw StatusUnsupported;
   }
   appendAttribute(out, "mime", blob.mime);
-  appendLiteral(out, " store=\"");
-  out += store;
-  appendLiteral(out, "\" length=\"");
+  out.putLiteral(" store=\"");
+  out.put(store, std::strlen(store));
+  out.putLiteral("\" length=\"");
   // Signed, as the format has always written it: an unknown length reads back as all ones.
-  appendRaw(out, decimalText(static_cast<long long>(blob.length)));
-  out += '"';
+  out.put(decimalText(static_cast<long long>(blob.length)));
+  out.put('"');
 }
 
-}  // namespace
-
-void writeElement(std::string& out, ElementImpl& e) {
-  checkName(e.name);
+void writeElementTo(RecordText& out, ElementImpl& e) {
+  if (!e.nameChecked) {
+    checkName(e.name);
+    e.nameChecked = true;  // the name never changes
+  }
   int tagAttributes = static_cast<int>(e.attributes.size());
   switch (e.type) {
     case TypeUndef:
@@ -100,31 +144,38 @@ void writeElement(std::string& out, ElementImpl& e) {
   if (tagAttributes > kMaxTagAttributes) throw StatusUnsupported;
   for (const auto& entry : e.attributes) checkName(entry.first);
 
-  out += '<';
-  appendRaw(out, e.name);
+  out.put('<');
+  out.put(e.name);
   if (e.type != TypeUndef && e.type != TypeText) {
-    appendLiteral(out, " type=\"");
-    out += typeName(e.type);
-    out += '"';
+    out.putLiteral(" type=\"");
+    const char* type = typeName(e.type);
+    out.put(type, std::strlen(type));
+    out.put('"');
   }
   if (e.type == TypeBlob) appendBlob(out, e);
   for (const auto& entry : e.attributes) {
     appendAttribute(out, entry.first.buffer(), entry.second->impl()->text);
   }
-  out += '>';
+  out.put('>');
   appendEscaped(out, e.text);
-  appendLiteral(out, "</");
-  appendRaw(out, e.name);
-  out += '>';
+  out.putLiteral("</");
+  out.put(e.name);
+  out.put('>');
+}
+
+}  // namespace
+
+void writeElement(std::string& out, ElementImpl& e) {
+  RecordText text;
+  writeElementTo(text, e);
+  out.append(text.data(), text.size());
 }
 
 String writeRecord(const std::map<String, Element*>& elements) {
-  // One buffer per thread, kept between records (it is copied into the result).
-  static thread_local std::string out;
+  // One buffer per thread, kept between records (the result is a copy).
+  static thread_local RecordText out;
   out.clear();
-  if (out.capacity() > kKeptRoom) out.shrink_to_fit();
-  out.reserve(kInitialRoom);
-  for (const auto& entry : elements) writeElement(out, *entry.second->impl());
+  for (const auto& entry : elements) writeElementTo(out, *entry.second->impl());
   if (out.size() > 0xFFFFFFFDu) throw StatusOutOfBounds;
   return String(out.data(), static_cast<unsigned>(out.size()));
 }
