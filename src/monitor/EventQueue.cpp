@@ -38,6 +38,15 @@ bool slotInUse(const std::string& slotKey) {
   return !k.empty() && platform::LivenessFile::inUse(catalogLivenessName(k));
 }
 
+// A slot's attach count moved by one. The count lies in world-writable memory and may hold
+// anything: it is kept within [0, INT32_MAX] rather than overflowing.
+int32_t countUp(int32_t count) {
+  return count < 0 ? 1 : count == INT32_MAX ? count : count + 1;
+}
+int32_t countDown(int32_t count) {
+  return count <= 0 ? 0 : count - 1;
+}
+
 uint32_t drawPosterIdentity() {
   platform::MachineCounter counter(posterCounterName());
   return counter.next();
@@ -68,7 +77,7 @@ QueueSlot* EventQueue::claimSlot() {
     bool terminated;
     if (slotKey(slot, &terminated) != slotKey_ || !terminated) continue;
     if (slotInUse(slotKey_)) {
-      slot.attachCount = slot.attachCount < 0 ? 1 : slot.attachCount + 1;
+      slot.attachCount = countUp(slot.attachCount);
     } else {
       initialiseSlot(&slot, slotKey_);
     }
@@ -111,10 +120,8 @@ void EventQueue::attach(const std::string& mainFile) {
       liveness_.hold(catalogLivenessName(key_));
     } catch (...) {
       if (slot_) {  // taken but not held: give the count back
-        if (--slot_->attachCount <= 0) {
-          slot_->attachCount = 0;
-          if (!slotInUse(slotKey_)) freeSlot(slot_);
-        }
+        slot_->attachCount = countDown(slot_->attachCount);
+        if (slot_->attachCount == 0 && !slotInUse(slotKey_)) freeSlot(slot_);
         slot_ = nullptr;
       }
       catalogMutex_.unlock();
@@ -202,8 +209,8 @@ Status EventQueue::leaveSlot() {
   if (last) {
     slot_->attachCount = 0;
     freeSlot(slot_);
-  } else if (--slot_->attachCount < 0) {
-    slot_->attachCount = 0;
+  } else {
+    slot_->attachCount = countDown(slot_->attachCount);
   }
   std::string k = key_;
   unlock();

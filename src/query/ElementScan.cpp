@@ -2,6 +2,8 @@
 // decoding. Positions are checked against the text's length before every access.
 #include "query/ElementScan.h"
 
+#include <algorithm>
+
 namespace KESTRIN {
 namespace Vendrithane {
 namespace query {
@@ -9,6 +11,7 @@ namespace query {
 namespace {
 
 constexpr size_t npos = std::string_view::npos;
+constexpr int kMaxTagAttributes = 10;  // attributes the record reader keeps per tag
 
 // Whether `close` stands at `pos` of xml as "</" + name + ">".
 bool closeTagAt(std::string_view xml, std::string_view name, size_t pos) {
@@ -56,12 +59,27 @@ bool findElement(std::string_view xml, std::string_view name, ElementSpan* span)
 }
 
 ScanType elementType(std::string_view xml, const ElementSpan& span) {
-  static constexpr std::string_view kType = " type=\"";
-  const std::string_view tag = xml.substr(span.nameEnd, span.valueBegin - span.nameEnd);
-  const size_t at = tag.find(kType);
-  if (at == npos) return ScanType::Text;
-  const std::string_view value = tag.substr(at + kType.size());
-  auto charAt = [&value](size_t i) { return i < value.size() ? value[i] : '\0'; };
+  // The open tag's attributes, read as the record reader reads them: spaces, a name up to
+  // "=", a value in double quotes; at most kMaxTagAttributes of them, the last "type" one
+  // counting. So an attribute value that merely ends in " type=" gives no type.
+  const std::string_view tag = xml.substr(span.nameEnd, span.valueBegin - 1 - span.nameEnd);
+  std::string_view type;
+  bool typed = false;
+  size_t pos = 0;
+  for (int n = 0; n < kMaxTagAttributes; ++n) {
+    while (pos < tag.size() && tag[pos] == ' ') ++pos;
+    const size_t equals = tag.find('=', pos);
+    if (equals == npos || equals + 1 >= tag.size() || tag[equals + 1] != '"') break;
+    const size_t open = equals + 2;
+    const size_t close = std::min(tag.find('"', open), tag.size());  // cut off: to the tag end
+    if (tag.substr(pos, equals - pos) == "type") {
+      type = tag.substr(open, close - open);
+      typed = true;
+    }
+    pos = close + 1;
+  }
+  if (!typed) return ScanType::Text;
+  auto charAt = [&type](size_t i) { return i < type.size() ? type[i] : '\0'; };
   switch (charAt(0)) {
     case 'i':
       return charAt(3) == '4' ? ScanType::Int4 : ScanType::Int8;

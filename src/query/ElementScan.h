@@ -38,7 +38,8 @@ size_t findOpenTag(std::string_view xml, std::string_view name, size_t from = 0)
 // "</name>" after it. False when there is none.
 bool findElement(std::string_view xml, std::string_view name, ElementSpan* span);
 
-// The value type declared by the element's type attribute (` type="..."` inside its open tag).
+// The value type declared by the element's type attribute, its open tag's attributes read as
+// the record reader reads them (at most ten, the last "type" one counting).
 ScanType elementType(std::string_view xml, const ElementSpan& span);
 
 // `text` with "&apos;", "&amp;", "&quot;", "&lt;" and "&gt;" decoded. Entities are told apart

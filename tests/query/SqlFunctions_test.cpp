@@ -195,6 +195,13 @@ TEST_F(SqlFunctionsTest, ExtractGivesTypedValues) {
 
   EXPECT_EQ(eval("SELECT element_extract(NULL, 'x');").type, SQLITE_NULL);
   EXPECT_EQ(eval("SELECT element_extract('a', NULL);").type, SQLITE_NULL);
+
+  // The type comes from a type attribute, as the record reader sees it, never from an
+  // attribute value that happens to end in " type=".
+  const Value noted = extract("t", "<t note=\"see type=\">x</t>");
+  EXPECT_EQ(noted.type, SQLITE_TEXT);
+  EXPECT_EQ(noted.text, "x");
+  EXPECT_EQ(extract("t", "<t type=\"text\" type=\"int4\">7</t>").type, SQLITE_INTEGER);
 }
 
 TEST_F(SqlFunctionsTest, ExtractDecodesEntitiesWithinTheValue) {
