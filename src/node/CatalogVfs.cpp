@@ -1,9 +1,11 @@
 // The catalog VFS "vendrithane": a thin layer over the default "unix" VFS. Files opened as
 // main databases (the main file and every attached file) get a wrapper whose reads and
 // writes translate the first 16 bytes between the catalog's header string on disk and the
-// engine's in memory; all other files (journals, temporary files) are the unix VFS's own.
-// Organisation: header translation, the io methods of a wrapped file, the VFS methods,
-// registration.
+// engine's in memory. Rollback journals (and the super-journal of a commit across both
+// files) get the same wrapper without the translation, so that the test-only fault switch
+// (FaultInjection.h) reaches every file a commit depends on; temporary files are the unix
+// VFS's own. Organisation: header translation, the io methods of a wrapped file, the VFS
+// methods, registration.
 #include "node/CatalogVfs.h"
 
 #include <sqlite3.h>
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "node/FaultInjection.h"
 #include "vendrithane/Status.h"
 
 namespace KESTRIN {
@@ -33,17 +36,22 @@ const char kEngineHeader[kHeaderSize] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
 const char kRefusedHeader[kHeaderSize] = {'n', 'o', 't', ' ', 'a', ' ', 'c', 'a',
                                           't', 'a', 'l', 'o', 'g', '!', '!', '\0'};
 
-// One open main-database file: the io-methods slot the engine sees, followed in the same
-// allocation (szOsFile) by the wrapped unix file.
+// One open main-database or journal file: the io-methods slot the engine sees, followed in
+// the same allocation (szOsFile) by the wrapped unix file.
 struct CatalogFile {
   sqlite3_file base;    // pMethods: one of the wrapper method tables
   sqlite3_file* inner;  // the unix file, stored right after this struct
+  bool header;          // a database file: its first 16 bytes are translated
 };
 
 sqlite3_vfs* g_unix = nullptr;  // the wrapped VFS, set once at registration
 
 sqlite3_file* innerOf(sqlite3_file* file) {
   return reinterpret_cast<CatalogFile*>(file)->inner;
+}
+
+bool translates(sqlite3_file* file) {
+  return reinterpret_cast<CatalogFile*>(file)->header;
 }
 
 // --- Header translation ---------------------------------------------------------------------
@@ -91,8 +99,10 @@ int fileClose(sqlite3_file* file) {
 }
 
 int fileRead(sqlite3_file* file, void* buf, int amount, sqlite3_int64 offset) {
+  if (const int fault = injectedFault(FaultKind::Read)) return fault;
   sqlite3_file* inner = innerOf(file);
   const int rc = inner->pMethods->xRead(inner, buf, amount, offset);
+  if (!translates(file)) return rc;
   if (rc == SQLITE_OK || rc == SQLITE_IOERR_SHORT_READ) translateRead(inner, buf, amount, offset);
   return rc;
 }
@@ -100,9 +110,10 @@ int fileRead(sqlite3_file* file, void* buf, int amount, sqlite3_int64 offset) {
 // Writes of the engine's header string (or of a part of it) put the catalog's on disk. The
 // caller's buffer is the pager's cached page and stays as it is: the write goes from a copy.
 int fileWrite(sqlite3_file* file, const void* buf, int amount, sqlite3_int64 offset) {
+  if (const int fault = injectedFault(FaultKind::Write)) return fault;
   sqlite3_file* inner = innerOf(file);
   int from, to;
-  if (headerOverlap(offset, amount, &from, &to)) {
+  if (translates(file) && headerOverlap(offset, amount, &from, &to)) {
     const char* head = static_cast<const char*>(buf) + (from - offset);
     if (std::memcmp(head, kEngineHeader + from, to - from) == 0) {
       char local[kHeaderSize];
@@ -122,10 +133,12 @@ int fileWrite(sqlite3_file* file, const void* buf, int amount, sqlite3_int64 off
 }
 
 int fileTruncate(sqlite3_file* file, sqlite3_int64 size) {
+  if (const int fault = injectedFault(FaultKind::Truncate)) return fault;
   sqlite3_file* inner = innerOf(file);
   return inner->pMethods->xTruncate(inner, size);
 }
 int fileSync(sqlite3_file* file, int flags) {
+  if (const int fault = injectedFault(FaultKind::Sync)) return fault;
   sqlite3_file* inner = innerOf(file);
   return inner->pMethods->xSync(inner, flags);
 }
@@ -134,6 +147,7 @@ int fileSize(sqlite3_file* file, sqlite3_int64* size) {
   return inner->pMethods->xFileSize(inner, size);
 }
 int fileLock(sqlite3_file* file, int level) {
+  if (const int fault = injectedFault(FaultKind::Lock)) return fault;
   sqlite3_file* inner = innerOf(file);
   return inner->pMethods->xLock(inner, level);
 }
@@ -229,14 +243,16 @@ const sqlite3_io_methods* methodsFor(int innerVersion) {
 
 // --- VFS methods ----------------------------------------------------------------------------
 
-// Main databases get the translating wrapper; every other file is opened by the unix VFS
-// directly into the engine's buffer (szOsFile leaves room for it).
+// Main databases get the translating wrapper and their journals the plain one; every other
+// file is opened by the unix VFS directly into the engine's buffer (szOsFile leaves room).
 int vfsOpen(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* outFlags) {
-  if ((flags & SQLITE_OPEN_MAIN_DB) == 0) {
+  const bool database = (flags & SQLITE_OPEN_MAIN_DB) != 0;
+  if (!database && (flags & (SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_SUPER_JOURNAL)) == 0) {
     return g_unix->xOpen(g_unix, name, file, flags, outFlags);
   }
   CatalogFile* wrapper = reinterpret_cast<CatalogFile*>(file);
   wrapper->base.pMethods = nullptr;
+  wrapper->header = database;
   wrapper->inner = reinterpret_cast<sqlite3_file*>(wrapper + 1);
   wrapper->inner->pMethods = nullptr;
   const int rc = g_unix->xOpen(g_unix, name, wrapper->inner, flags, outFlags);
@@ -248,6 +264,7 @@ int vfsOpen(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* 
 }
 
 int vfsDelete(sqlite3_vfs*, const char* name, int syncDir) {
+  if (const int fault = injectedFault(FaultKind::Delete)) return fault;
   return g_unix->xDelete(g_unix, name, syncDir);
 }
 int vfsAccess(sqlite3_vfs*, const char* name, int flags, int* out) {

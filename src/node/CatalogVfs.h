@@ -3,7 +3,8 @@
 // of the engine's, for main files and attached databases alike. Memory-mapped I/O is off
 // for these files so that every read passes through the substitution. A file carrying the
 // engine's standard header is not a catalog file and is refused. The layer wraps the
-// default "unix" VFS and is never registered as the default VFS.
+// default "unix" VFS and is never registered as the default VFS. Tests can make its file
+// operations fail on purpose through the switch in FaultInjection.h.
 #ifndef VENDRITHANE_NODE_CATALOGVFS_H
 #define VENDRITHANE_NODE_CATALOGVFS_H
 

@@ -95,6 +95,7 @@ class NodeConnection {
   std::atomic<int> nextIdSnapshot{0};              // shared nextId at the outermost begin
   int maxIdSnapshot = 0;                           // shared maxId at the outermost begin
   bool holdsCatalog = false;                       // the outermost level holds the catalog mutex
+  bool engineLost = false;                         // the engine undid the transaction itself
   bool collecting = true;                          // pending events are still collected
   std::vector<std::pair<int, int>> pendingEvents;  // (kind, id) queued by the transaction
   std::vector<std::function<void()>> undoJournal;  // in-memory undo actions, oldest first

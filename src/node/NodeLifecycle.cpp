@@ -51,8 +51,16 @@ Status NodeImpl::create(bool replace) {
   platform::deleteFile(main + kJournalSuffix);
   platform::deleteFile(blob + kJournalSuffix);
 
+  // A catalog without its id could never be opened: a create that fails leaves nothing
+  // behind, whether the id could not be written or the connection could not be made.
+  auto discard = [&] {
+    platform::deleteFile(main);
+    platform::deleteFile(blob);
+    platform::deleteFile(main + kJournalSuffix);
+    platform::deleteFile(blob + kJournalSuffix);
+  };
   Status status = StatusOk;
-  {
+  try {
     node::NodeConnection connection(main, blob, this, false);
     std::string sql = node::sqlFormat(node::kRegistryStore, node::kCatalogIdTag,
                                       node::generateCatalogId(main).c_str());
@@ -61,11 +69,12 @@ Status NodeImpl::create(bool replace) {
       node::ErrorRecord error = connection.lastError();
       connection.recordError(StatusSchemaFailed, error.engineCode, error.message, sql);
     }
+  } catch (Status) {
+    discard();
+    throw;
   }
   if (status == StatusOk) return StatusOk;
-  // A catalog without its id could never be opened: leave nothing behind.
-  platform::deleteFile(main);
-  platform::deleteFile(blob);
+  discard();
   return status == StatusReadOnly ? StatusReadOnly : StatusSchemaFailed;
 }
 
@@ -215,18 +224,27 @@ Status NodeImpl::close() {
 }
 
 Status NodeImpl::closeNode(bool force) {
-  platform::NamedMutexHold system(systemMutex());
-  std::lock_guard<std::mutex> threads(threadSetLock_);
-  if (!force && !threadSet_.empty()) return StatusBusy;
-  if (!isOpen()) return StatusNotOpen;
-  // A transaction of this thread's own (one begun inside the library) keeps the catalog
-  // open; a node going away rolls it back, so that it holds no catalog mutex afterwards.
+  // A thread inside a transaction holds the per-catalog mutex, which comes after the system
+  // mutex: it must not wait for the system mutex, or it deadlocks with any process that
+  // opens or closes this catalog meanwhile. A close is refused before the system mutex is
+  // taken; a node going away rolls its own transaction back first.
+  if (!force) {
+    std::lock_guard<std::mutex> threads(threadSetLock_);
+    if (!threadSet_.empty()) return StatusBusy;
+  }
   if (node::NodeConnection* own = pool_.heldBy(platform::threadId())) {
     if (own->depth.load() > 0) {
       if (!force) return StatusBusy;
       own->depth = 1;
       node::rollbackTransaction(*own);
     }
+  }
+  platform::NamedMutexHold system(systemMutex());
+  std::lock_guard<std::mutex> threads(threadSetLock_);
+  if (!force && !threadSet_.empty()) return StatusBusy;
+  if (!isOpen()) return StatusNotOpen;
+  if (node::NodeConnection* own = pool_.heldBy(platform::threadId())) {
+    if (own->depth.load() > 0 && !force) return StatusBusy;
   }
   // No new calls get a connection from here on; calls still running end first.
   if (!force) pool_.beginClose(platform::threadId());

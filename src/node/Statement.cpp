@@ -9,6 +9,7 @@
 
 #include "node/NodeConnection.h"
 #include "node/Statements.h"
+#include "node/Transaction.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -82,6 +83,7 @@ bool isDamageCode(int engineCode) {
 }
 
 Status execute(NodeConnection& connection, const std::string& sql) {
+  if (int lost = keepEngineTransaction(connection)) return execStatus(lost);
   char* message = nullptr;
   connection.execStarted();
   int code = sqlite3_exec(connection.db(), sql.c_str(), nullptr, nullptr, &message);

@@ -30,7 +30,8 @@ Status queryStatus(int engineCode);
 bool isDamageCode(int engineCode);
 
 // Runs a statement text (several statements allowed) without result rows. Never throws
-// a Status; a failure is recorded on the connection and its status returned.
+// a Status; a failure is recorded on the connection and its status returned. Inside a
+// transaction it never runs outside the engine's (keepEngineTransaction).
 Status execute(NodeConnection& connection, const std::string& sql);
 
 // The first column of the first row in *value. 30 (recorded as 23, "no records found")

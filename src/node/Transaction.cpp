@@ -44,16 +44,33 @@ void publishEvents(NodeConnection& connection, monitor::EventQueue& queue) {
   }
 }
 
-// Ends the outermost level: commits (unless `commit` is false or a level was rolled back) or
-// rolls back, then gives back everything the level held. Never throws.
+constexpr char kEngineUndid[] = "the transaction was undone by the engine";
+
+bool engineInTransaction(NodeConnection& connection) {
+  return connection.db() != nullptr && sqlite3_get_autocommit(connection.db()) == 0;
+}
+
+// Ends the outermost level: commits (unless a level was rolled back or the engine lost the
+// transaction) or rolls back, then gives back everything the level held. Never throws.
 Status endOutermost(NodeConnection& connection) {
   NodeImpl& node = *connection.node();
   monitor::EventQueue& queue = node.queue();
-  bool commit = !connection.abort.load();
+  const bool wanted = !connection.abort.load();  // a commit, and no level was rolled back
+  const bool lost = connection.engineLost || !engineInTransaction(connection);
+  connection.engineLost = false;
+  bool commit = wanted && !lost;
   Status result = StatusOk;
   if (commit && execute(connection, kCommit) != StatusOk) {
     result = StatusCommitFailed;
     commit = false;
+  } else if (!commit && lost) {
+    // Part of the transaction is gone already: the rest goes as well. A commit asked for
+    // has failed; a rollback asked for has happened.
+    if (wanted) {
+      result = StatusCommitFailed;
+      connection.recordError(StatusCommitFailed, 0, kEngineUndid, kCommit);
+    }
+    if (engineInTransaction(connection)) execute(connection, kRollback);
   } else if (!commit && execute(connection, kRollback) != StatusOk) {
     result = StatusRollbackFailed;
   }
@@ -93,8 +110,20 @@ CatalogMutexGuard::~CatalogMutexGuard() {
   if (held_) queue_.unlock();
 }
 
+int keepEngineTransaction(NodeConnection& connection) {
+  if (connection.depth.load() <= 0 || engineInTransaction(connection)) return SQLITE_OK;
+  connection.engineLost = true;
+  int code = sqlite3_exec(connection.db(), kBeginImmediate, nullptr, nullptr, nullptr);
+  if (code != SQLITE_OK) {
+    connection.recordError(execStatus(code), code, sqlite3_errmsg(connection.db()),
+                           kBeginImmediate);
+  }
+  return code;
+}
+
 Status beginTransaction(NodeConnection& connection, bool immediate, bool dispatch) {
   if (connection.depth.load() > 0) {
+    if (keepEngineTransaction(connection) != SQLITE_OK) return StatusBeginFailed;
     ++connection.depth;
     return StatusOk;
   }

@@ -55,6 +55,15 @@ Status rollbackTransaction(NodeConnection& connection);
 // 57 open, 59 open and marked for rollback, 58 none.
 Status transactionState(const NodeConnection& connection);
 
+// Keeps the levels of the connection inside an engine transaction. A failing statement (an
+// I/O error, a full disk, no memory) can make the engine undo the whole transaction by
+// itself; what the levels run afterwards would then be committed statement by statement.
+// When that has happened the transaction is noted as lost (its outermost commit reports 55,
+// nothing of it is kept) and the engine's transaction is begun again to hold the rest until
+// the outermost end rolls it back. Returns the engine's result of that begin (recorded when
+// it fails), SQLITE_OK at once when no level is open or the engine's transaction is there.
+int keepEngineTransaction(NodeConnection& connection);
+
 // Adds an action that undoes an in-memory change of the open transaction; a rollback runs
 // the actions newest first, a commit drops them. Without a transaction it is dropped.
 void journalUndo(NodeConnection& connection, std::function<void()> undo);
