@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Shared by the README's commands: installs the Debian packages the build needs (when run as
 # root), then configures and builds into $BUILD_DIR (default build/). SANITIZE=1 builds with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, SANITIZE=thread with ThreadSanitizer.
+# BUILD_TARGETS (space-separated) builds only those targets instead of everything.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$top/build}
 SANITIZE=${SANITIZE:-0}
+BUILD_TARGETS=${BUILD_TARGETS:-}
 
 packages=(cmake g++ make pkg-config libsqlite3-dev libssl-dev libgtest-dev googletest
           libbenchmark-dev sqlite3 clang-format)
@@ -28,6 +30,11 @@ fi
 opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 if [ "$SANITIZE" = 1 ]; then
   opts=(-DCMAKE_BUILD_TYPE=Debug -DVENDRITHANE_SANITIZE=ON -DVENDRITHANE_BUILD_BENCH=OFF)
+elif [ "$SANITIZE" = thread ]; then
+  opts=(-DCMAKE_BUILD_TYPE=Debug -DVENDRITHANE_SANITIZE_THREAD=ON -DVENDRITHANE_BUILD_BENCH=OFF
+        -DVENDRITHANE_BUILD_EXAMPLES=OFF)
 fi
 cmake -S "$top" -B "$BUILD_DIR" "${opts[@]}" >/dev/null
-cmake --build "$BUILD_DIR" -j "$(nproc)"
+targets=()
+for t in $BUILD_TARGETS; do targets+=(--target "$t"); done
+cmake --build "$BUILD_DIR" -j "$(nproc)" "${targets[@]}"
