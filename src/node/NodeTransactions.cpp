@@ -28,7 +28,10 @@ Status NodeImpl::transactionBegin(bool noBlock) {
       if (other != me) return StatusBusy;
   }
   threadSet_.insert(me);
-  if (!noBlock) threads.unlock();  // the catalog mutex is waited for without it
+  // The catalog mutex is waited for without the set's lock: its holder may need the lock
+  // (a level of its own on this node, the end of its transaction). Once this thread is in
+  // the set, other no-wait begins answer 77 all the same.
+  threads.unlock();
   Status status;
   try {
     node::ConnectionLease lease(pool_);

@@ -165,3 +165,30 @@ TEST_F(ConcurrencyTest, ClosingInsideATransactionNeverWaitsForAnOpeningProcess) 
   EXPECT_EQ(peer.finish(), 0);
   EXPECT_EQ(node.close(), 0);
 }
+
+// A no-wait begin that passed its check waits for the catalog mutex like any begin, without
+// holding its node's thread set meanwhile: the thread holding the mutex may need that set,
+// here to close the waiter's node (which answers 77 while the waiter is in it).
+TEST_F(ConcurrencyTest, ANoWaitBeginWaitsWithoutHoldingItsNode) {
+  ASSERT_EQ(Node("nowait", dir_.c_str()).create(), 0);
+  Node first("nowait", dir_.c_str()), second("nowait", dir_.c_str());
+  ASSERT_EQ(first.open(), 0);
+  ASSERT_EQ(second.open(), 0);
+  withinTime(10000, "a close of the waiting node", [&] {
+    EXPECT_EQ(first.transactionBegin(), 0);  // this thread holds the catalog mutex
+    std::thread waiter([&] {
+      EXPECT_EQ(second.transactionBeginNoBlock(), 0);
+      EXPECT_EQ(second.scalarStore("waited", 1), 0);
+      EXPECT_EQ(second.transactionCommit(), 0);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the waiter is waiting
+    EXPECT_EQ(second.close(), StatusBusy);
+    EXPECT_EQ(first.transactionCommit(), 0);
+    waiter.join();
+    return 0;
+  });
+  int value = 0;
+  EXPECT_EQ(first.scalarLoad("waited", value), 0);
+  EXPECT_EQ(second.close(), 0);
+  EXPECT_EQ(first.close(), 0);
+}
