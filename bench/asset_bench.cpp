@@ -550,8 +550,8 @@ void BM_ScanPromotedColumn(benchmark::State& state) {
   reportScan(state, runScan(state, c.db(), "SELECT count(*) FROM vd_assets WHERE genre=?;"));
 }
 
-BENCHMARK(BM_RawStore)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CatalogStore)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RawStore)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CatalogStore)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 // Loads are read-only, so they run three passes each to even out the noise of the reads.
 BENCHMARK(BM_RawLoadById)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CatalogLoadById)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);

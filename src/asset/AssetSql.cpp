@@ -59,23 +59,22 @@ const std::string& rowStatementText(const char* format, const std::string& a, co
                                     const std::string& c) {
   struct Entry {
     const char* format = nullptr;  // the format, by address
-    std::string key;               // the parts, joined by zero bytes
+    std::string a, b, c;           // its parts
     std::string text;              // the statement text
   };
   constexpr int kEntries = 4;
   static thread_local Entry entries[kEntries];
   static thread_local int nextVictim = 0;
-  std::string key;
-  key.reserve(a.size() + b.size() + c.size() + 2);
-  key.append(a).append(1, '\0').append(b).append(1, '\0').append(c);
   for (Entry& e : entries) {
-    if (e.format == format && e.key == key) return e.text;
+    if (e.format == format && e.a == a && e.b == b && e.c == c) return e.text;
   }
   Entry& e = entries[nextVictim];
   nextVictim = (nextVictim + 1) % kEntries;
   e.text = node::sqlFormat(format, a.c_str(), b.c_str(), c.c_str());
   e.format = format;
-  e.key = std::move(key);
+  e.a = a;
+  e.b = b;
+  e.c = c;
   return e.text;
 }
 

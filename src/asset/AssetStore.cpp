@@ -37,9 +37,9 @@ NodeImpl* nodeOf(AssetImpl& asset) {
   return asset.node;
 }
 
-// Sets a reserved time stamp to now unless the host set it, and marks it as not set by the
-// host. Caller holds the asset's lock.
-void stamp(AssetImpl& asset, const char* name) {
+// Sets a reserved time stamp to `now` unless the host set it, and marks it as not set by
+// the host. Caller holds the asset's lock.
+void stamp(AssetImpl& asset, const char* name, const Time& now) {
   const String key(name);
   auto it = asset.elements.find(key);
   if (it != asset.elements.end() && it->second->impl()->userSet) {
@@ -47,7 +47,7 @@ void stamp(AssetImpl& asset, const char* name) {
     return;
   }
   Element& e = it != asset.elements.end() ? *it->second : asset.elementLocked(key);
-  e = Time();
+  e = now;
   e.impl()->userSet = false;
 }
 
@@ -97,8 +97,9 @@ Status storeAsset(AssetImpl& asset) {
   if (begun != StatusOk) return begun;
   Hold hold(*asset.lock);
   if (asset.id >= 0) return StatusConstraint;
-  stamp(asset, assets::kCreatedStamp);
-  stamp(asset, assets::kModifiedStamp);
+  const Time now;
+  stamp(asset, assets::kCreatedStamp, now);
+  stamp(asset, assets::kModifiedStamp, now);
 
   NewIdGuard guard(asset);
   int id;
@@ -114,6 +115,7 @@ Status storeAsset(AssetImpl& asset) {
   std::string columns = "vd_id";
   std::string values;
   std::vector<String> texts;
+  texts.reserve(3);
   if (asset.inCollection) {
     columns += ",vd_tag";
     values += ",?";
@@ -167,7 +169,7 @@ Status updateAsset(AssetImpl& asset) {
   Hold hold(*asset.lock);
   if (!asset.parsed) return StatusNotRead;
   if (asset.id < 0) return StatusNotFound;
-  stamp(asset, assets::kModifiedStamp);
+  stamp(asset, assets::kModifiedStamp, Time());
 
   const std::string table = assets::tableOf(asset);
   std::string prefix;

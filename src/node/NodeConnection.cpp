@@ -109,11 +109,7 @@ void NodeConnection::openHandle(bool create) {
 sqlite3_stmt* NodeConnection::cachedStatement(const std::string& sql, int* code) {
   *code = SQLITE_OK;
   auto found = statements_.find(sql);
-  if (found != statements_.end()) {
-    sqlite3_reset(found->second);
-    sqlite3_clear_bindings(found->second);
-    return found->second;
-  }
+  if (found != statements_.end()) return found->second;  // reset and cleared after its last use
   sqlite3_stmt* stmt = nullptr;
   *code = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
                              SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);

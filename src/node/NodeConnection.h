@@ -62,9 +62,10 @@ class NodeConnection {
   void refresh(int generation);
 
   sqlite3* db() const { return db_; }
-  // The compiled form of `sql`, kept on this connection until its handle closes; reset and
-  // with its bindings cleared. Null with the engine's code in *code when it cannot compile.
-  // The caller resets it again right after use (a statement left mid-step keeps a lock).
+  // The compiled form of `sql`, kept on this connection until its handle closes. Null with
+  // the engine's code in *code when it cannot compile. The caller resets it and clears its
+  // bindings right after every use (a statement left mid-step keeps a lock, and bound texts
+  // are the caller's), so that it comes back ready.
   sqlite3_stmt* cachedStatement(const std::string& sql, int* code);
   NodeImpl* node() const { return node_; }
   const std::string& mainFile() const { return mainFile_; }
