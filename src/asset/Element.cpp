@@ -37,6 +37,13 @@ void ElementImpl::assign(Type t, const String& value) {
   userSet = true;
 }
 
+void ElementImpl::assign(Type t, const char* value) {
+  if (blob != nullptr) return assign(t, String(value));
+  text = value;  // all or nothing, as above
+  type = t;
+  userSet = true;
+}
+
 void ElementImpl::dropBlob() {
   if (blob == nullptr) return;
   BlobImpl* impl = blob->impl();
@@ -143,19 +150,23 @@ Element::operator const Blob&() const {
 }
 
 Element& Element::operator=(int v) {
+  char digits[24];
   HeldLock hold(m_impl->lock);
-  m_impl->assign(TypeInt4, decimalText(v));
+  m_impl->assign(TypeInt4, decimalDigits(v, digits));
   return *this;
 }
 
 Element& Element::operator=(long long v) {
+  char digits[24];
   HeldLock hold(m_impl->lock);
-  m_impl->assign(TypeInt8, decimalText(v));
+  m_impl->assign(TypeInt8, decimalDigits(v, digits));
   return *this;
 }
 
 Element& Element::operator=(const char* v) {
-  return *this = String(v);
+  HeldLock hold(m_impl->lock);
+  m_impl->assign(TypeText, v);
+  return *this;
 }
 
 Element& Element::operator=(const String& v) {
@@ -166,7 +177,8 @@ Element& Element::operator=(const String& v) {
 
 Element& Element::operator=(const Time& v) {
   HeldLock hold(m_impl->lock);
-  m_impl->assign(TypeTime, decimalText(static_cast<long long>(v)));
+  char digits[24];
+  m_impl->assign(TypeTime, decimalDigits(static_cast<long long>(v), digits));
   return *this;
 }
 

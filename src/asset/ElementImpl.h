@@ -32,6 +32,7 @@ class ElementImpl {
 
   // Replaces the value: drops any blob, stores the text and type, marks it as set by the host.
   void assign(Type t, const String& value);
+  void assign(Type t, const char* value);  // null as the empty text
   // Detaches and releases the blob, if any (its owner link is cleared first).
   void dropBlob();
   // Attaches blob, adopting one reference on it, and records this element as its owner.

@@ -22,24 +22,6 @@ LockPool& pool() {
 
 }  // namespace
 
-void RecordLock::lock() {
-  const std::thread::id self = std::this_thread::get_id();
-  // Only this thread stores its own id, so a match cannot be stale.
-  if (m_owner.load(std::memory_order_relaxed) != self) {
-    m_mutex.lock();
-    m_owner.store(self, std::memory_order_relaxed);
-  }
-  m_depth.store(m_depth.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-}
-
-void RecordLock::unlock() {
-  const int depth = m_depth.load(std::memory_order_relaxed) - 1;
-  m_depth.store(depth, std::memory_order_relaxed);
-  if (depth != 0) return;
-  m_owner.store(std::thread::id(), std::memory_order_relaxed);
-  m_mutex.unlock();
-}
-
 void RecordLock::dropRef() {
   if (m_refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
   LockPool& p = pool();

@@ -27,8 +27,23 @@ class RecordLock {
   RecordLock(const RecordLock&) = delete;
   RecordLock& operator=(const RecordLock&) = delete;
 
-  void lock();
-  void unlock();
+  // Inline: taken several times for every element a host sets or a record holds.
+  void lock() {
+    const std::thread::id self = std::this_thread::get_id();
+    // Only this thread stores its own id, so a match cannot be stale.
+    if (m_owner.load(std::memory_order_relaxed) != self) {
+      m_mutex.lock();
+      m_owner.store(self, std::memory_order_relaxed);
+    }
+    m_depth.store(m_depth.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  }
+  void unlock() {
+    const int depth = m_depth.load(std::memory_order_relaxed) - 1;
+    m_depth.store(depth, std::memory_order_relaxed);
+    if (depth != 0) return;
+    m_owner.store(std::thread::id(), std::memory_order_relaxed);
+    m_mutex.unlock();
+  }
   bool heldByCurrentThread() const {
     return m_owner.load(std::memory_order_relaxed) == std::this_thread::get_id();
   }

@@ -9,11 +9,16 @@
 namespace KESTRIN {
 namespace Vendrithane {
 
-// Signed decimal ("%lld"); int and Time values take the same form.
+// Signed decimal ("%lld") written into `buffer`, zero-terminated; returns the buffer. Int
+// and Time values take the same form.
+inline const char* decimalDigits(long long v, char (&buffer)[24]) {
+  *std::to_chars(buffer, buffer + sizeof buffer - 1, v).ptr = 0;
+  return buffer;
+}
+
 inline String decimalText(long long v) {
   char digits[24];
-  const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, v);
-  return String(digits, static_cast<unsigned>(end.ptr - digits));
+  return String(decimalDigits(v, digits));
 }
 
 }  // namespace Vendrithane
