@@ -26,14 +26,12 @@ ElementImpl::~ElementImpl() {
 void ElementImpl::assign(Type t, const String& value) {
   if (blob == nullptr) {
     text = value;  // all or nothing: a failure leaves the element as it was
-    type = t;
-    userSet = true;
-    return;
+  } else {
+    String copy(value);  // before any change, for the same reason
+    dropBlob();
+    text = std::move(copy);
   }
-  String copy(value);  // before any change, so that a failure leaves the element as it was
-  dropBlob();
   type = t;
-  text = std::move(copy);
   userSet = true;
 }
 
