@@ -2,6 +2,7 @@
 // user payload and the release of elements that outlive their asset.
 #include "asset/AssetImpl.h"
 
+#include <cassert>
 #include <memory>
 #include <mutex>
 
@@ -64,6 +65,7 @@ void AssetImpl::ensureParsed() {
 }
 
 Element& AssetImpl::elementLocked(const String& lowerName) {
+  assert(lock->heldByCurrentThread());
   auto it = elements.lower_bound(lowerName);
   if (it != elements.end() && it->first == lowerName) return *it->second;
   Element* handle = newOwnedHandle(lowerName, lock, this);
@@ -79,6 +81,7 @@ Element& AssetImpl::elementLocked(const String& lowerName) {
 }
 
 Element& AssetImpl::stampLocked(const char* name) {
+  assert(lock->heldByCurrentThread());
   const String key(name);
   auto it = elements.find(key);
   if (it != elements.end()) return *it->second;
@@ -89,6 +92,7 @@ Element& AssetImpl::stampLocked(const char* name) {
 }
 
 void AssetImpl::eraseLocked(std::map<String, Element*>::iterator it) {
+  assert(lock->heldByCurrentThread());
   Element* handle = it->second;
   elements.erase(it);
   nElements = static_cast<int>(elements.size());
@@ -96,6 +100,7 @@ void AssetImpl::eraseLocked(std::map<String, Element*>::iterator it) {
 }
 
 void AssetImpl::eraseAllLocked() {
+  assert(lock->heldByCurrentThread());
   std::map<String, Element*> gone;
   gone.swap(elements);  // one sweep, without rebalancing after each element
   nElements = 0;

@@ -7,6 +7,7 @@
 #include <stdint.h>
 #include <sys/stat.h>
 
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -46,6 +47,7 @@ Status failRow(node::NodeConnection& c, int code, const char* message, const std
 
 // Reads a file blob's bytes; the caller holds the blob's lock.
 Status loadFileLocked(BlobImpl& b) {
+  assert(b.lock.heldByCurrentThread());
   unsigned char* block = nullptr;
   unsigned long long n = 0;
   Status status = readBlobFile(b.url, &block, &n);
@@ -58,6 +60,7 @@ Status loadFileLocked(BlobImpl& b) {
 // Reads a catalog blob's row; the caller holds the blob's lock and the owner's lock (or
 // the blob's lock was already held on entry, see loadBlob).
 Status loadRowLocked(BlobImpl& b) {
+  assert(b.lock.heldByCurrentThread());
   if (b.owner == nullptr) return StatusBlobFailed;  // a free blob: no row to name
   ElementImpl& element = *b.owner;
   AssetImpl* asset = element.asset;

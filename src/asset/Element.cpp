@@ -2,6 +2,7 @@
 // the attachment of blobs.
 #include "asset/ElementImpl.h"
 
+#include <cassert>
 #include <memory>
 #include <mutex>
 
@@ -64,6 +65,7 @@ void ElementImpl::attachBlob(BlobImpl* impl) {
 }
 
 Attribute& ElementImpl::attributeLocked(const String& attributeName) {
+  assert(lock.peek()->heldByCurrentThread());
   auto it = attributes.find(attributeName);
   if (it != attributes.end()) return *it->second;
   std::unique_ptr<Attribute> handle(

@@ -14,7 +14,7 @@ namespace Vendrithane {
 namespace assets {
 
 int ElementIndexMap::flags(const std::string& table, const std::string& column) const {
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   auto t = tables_.find(table);
   if (t == tables_.end()) return -1;
   auto c = t->second.find(column);
@@ -22,12 +22,12 @@ int ElementIndexMap::flags(const std::string& table, const std::string& column) 
 }
 
 void ElementIndexMap::set(const std::string& table, const std::string& column, int flags) {
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   tables_[table][column] = flags;
 }
 
 void ElementIndexMap::erase(const std::string& table, const std::string& column) {
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   auto t = tables_.find(table);
   if (t == tables_.end()) return;
   t->second.erase(column);
@@ -35,7 +35,7 @@ void ElementIndexMap::erase(const std::string& table, const std::string& column)
 }
 
 std::map<std::string, int> ElementIndexMap::eraseTable(const std::string& table) {
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   std::map<std::string, int> held;
   auto t = tables_.find(table);
   if (t == tables_.end()) return held;
@@ -45,13 +45,13 @@ std::map<std::string, int> ElementIndexMap::eraseTable(const std::string& table)
 }
 
 void ElementIndexMap::clear() {
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   tables_.clear();
 }
 
 std::vector<std::string> ElementIndexMap::columns(const std::string& table) const {
   std::vector<std::string> names;
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   auto t = tables_.find(table);
   if (t == tables_.end()) return names;
   names.reserve(t->second.size());
@@ -61,7 +61,7 @@ std::vector<std::string> ElementIndexMap::columns(const std::string& table) cons
 
 std::vector<ElementIndexMap::Entry> ElementIndexMap::entries() const {
   std::vector<Entry> all;
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   for (const auto& t : tables_)
     for (const auto& c : t.second) all.push_back({t.first, c.first, c.second});
   return all;
@@ -95,7 +95,7 @@ Status ElementIndexMap::load(node::NodeConnection& connection) {
       c = names.count(c->first) ? std::next(c) : t->second.erase(c);
     t = t->second.empty() ? loaded.erase(t) : std::next(t);
   }
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   tables_.swap(loaded);
   return StatusOk;
 }

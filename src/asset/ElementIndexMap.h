@@ -8,10 +8,10 @@
 #define VENDRITHANE_ASSET_ELEMENTINDEXMAP_H
 
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/Mutex.h"
 #include "vendrithane/Status.h"
 
 namespace KESTRIN {
@@ -57,8 +57,9 @@ class ElementIndexMap {
   Status load(node::NodeConnection& connection);
 
  private:
-  mutable std::mutex lock_;                                   // the index-map lock
-  std::map<std::string, std::map<std::string, int>> tables_;  // table -> column -> flags
+  mutable platform::Mutex lock_{platform::LockRank::kIndexMap, "index-map lock"};
+  std::map<std::string, std::map<std::string, int>> tables_
+      GUARDED_BY(lock_);  // table -> column -> flags
 };
 
 }  // namespace assets

@@ -11,7 +11,7 @@ namespace Vendrithane {
 LiveAssets::~LiveAssets() {
   std::vector<AssetImpl*> bound;
   {
-    std::lock_guard<std::mutex> hold(lock_);
+    platform::MutexLock hold(lock_);
     for (const auto& entry : ids_) bound.push_back(entry.first);
     ids_.clear();
     byId_.clear();
@@ -23,12 +23,12 @@ LiveAssets::~LiveAssets() {
 }
 
 void LiveAssets::bind(AssetImpl* asset) {
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   ids_.emplace(asset, 0);
 }
 
 AssetImpl* LiveAssets::find(int id) {
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   auto it = byId_.find(id);
   if (it == byId_.end()) return nullptr;
   it->second->refs.fetch_add(1);
@@ -36,7 +36,7 @@ AssetImpl* LiveAssets::find(int id) {
 }
 
 AssetImpl* LiveAssets::enter(AssetImpl* asset, int id) {
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   auto it = byId_.find(id);
   if (it != byId_.end() && it->second != asset) {
     it->second->refs.fetch_add(1);
@@ -48,7 +48,7 @@ AssetImpl* LiveAssets::enter(AssetImpl* asset, int id) {
 }
 
 void LiveAssets::leave(AssetImpl* asset, int id) {
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   auto it = byId_.find(id);
   if (it != byId_.end() && it->second == asset) byId_.erase(it);
   auto own = ids_.find(asset);
@@ -57,7 +57,7 @@ void LiveAssets::leave(AssetImpl* asset, int id) {
 
 void LiveAssets::release(AssetImpl* asset) {
   {
-    std::lock_guard<std::mutex> hold(lock_);
+    platform::MutexLock hold(lock_);
     if (asset->refs.fetch_sub(1) != 1) return;
     auto own = ids_.find(asset);
     if (own != ids_.end()) {
@@ -70,12 +70,12 @@ void LiveAssets::release(AssetImpl* asset) {
 }
 
 size_t LiveAssets::liveCount() {
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   return byId_.size();
 }
 
 size_t LiveAssets::boundCount() {
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   return ids_.size();
 }
 

@@ -2,15 +2,16 @@
 // id the one AssetImpl that represents it while handles on it exist. Loads of an id found
 // here share that object; the last handle on a bound asset takes it out of the table.
 //
-// Lock order: an asset's lock before this table's lock. The table's lock is never held
-// while an asset is destroyed or its lock taken.
+// Lock order (platform/LockOrder.h): an asset's lock before this table's lock. The table's
+// lock is never held while an asset is destroyed or its lock taken.
 #ifndef VENDRITHANE_ASSET_LIVEASSETS_H
 #define VENDRITHANE_ASSET_LIVEASSETS_H
 
 #include <cstddef>
 #include <map>
-#include <mutex>
 #include <unordered_map>
+
+#include "platform/Mutex.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -43,9 +44,9 @@ class LiveAssets {
   size_t boundCount();  // assets bound to the node
 
  private:
-  std::mutex lock_;                          // guards the two maps and the references
-  std::map<int, AssetImpl*> byId_;           // stored id -> its live asset
-  std::unordered_map<AssetImpl*, int> ids_;  // every bound asset -> its id in byId_, 0 none
+  platform::Mutex lock_{platform::LockRank::kLiveAssets, "live-asset lock"};  // the maps, refs
+  std::map<int, AssetImpl*> byId_ GUARDED_BY(lock_);           // stored id -> its live asset
+  std::unordered_map<AssetImpl*, int> ids_ GUARDED_BY(lock_);  // bound asset -> id, 0 none
 };
 
 }  // namespace Vendrithane

@@ -3,6 +3,8 @@
 
 #include <cassert>
 
+#include "platform/Mutex.h"
+
 namespace KESTRIN {
 namespace Vendrithane {
 
@@ -11,7 +13,7 @@ namespace {
 // Locks whose last reference went, ready for reuse. Never destroyed: handles in the host's
 // static storage may still be released at exit.
 struct LockPool {
-  std::mutex mutex;            // guards the list
+  platform::Mutex mutex{platform::LockRank::kRecordPool, "record-lock pool lock"};  // the list
   RecordLock* free = nullptr;  // first pooled lock, linked through m_nextFree
 };
 
@@ -25,14 +27,14 @@ LockPool& pool() {
 void RecordLock::dropRef() {
   if (m_refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
   LockPool& p = pool();
-  std::lock_guard<std::mutex> hold(p.mutex);
+  platform::MutexLock hold(p.mutex);
   m_nextFree = p.free;
   p.free = this;
 }
 
 RecordLock* takePooledLock() {
   LockPool& p = pool();
-  std::lock_guard<std::mutex> hold(p.mutex);
+  platform::MutexLock hold(p.mutex);
   RecordLock* lock = p.free;
   if (lock != nullptr) {
     p.free = lock->m_nextFree;

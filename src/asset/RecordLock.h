@@ -1,5 +1,6 @@
 // The recursive lock that guards an asset, its elements and their attributes, and the
-// process-wide default lock of elements and attributes that have no asset.
+// process-wide default lock of elements and attributes that have no asset. It is an object
+// lock of the lock order (platform/LockOrder.h): taken after the per-catalog mutex.
 //
 // Elements and attributes hold the lock that guards them through a slot that can be
 // re-pointed (at the default lock, when their asset goes or lets them go) while another
@@ -18,6 +19,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/LockOrder.h"
+
 namespace KESTRIN {
 namespace Vendrithane {
 
@@ -32,8 +35,10 @@ class RecordLock {
     const std::thread::id self = std::this_thread::get_id();
     // Only this thread stores its own id, so a match cannot be stale.
     if (m_owner.load(std::memory_order_relaxed) != self) {
+      platform::lockOrderCheck(platform::LockRank::kObject, this, "record lock", nullptr);
       m_mutex.lock();
       m_owner.store(self, std::memory_order_relaxed);
+      platform::lockOrderHeld(platform::LockRank::kObject, this, "record lock", nullptr);
     }
     m_depth.store(m_depth.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   }
@@ -41,6 +46,7 @@ class RecordLock {
     const int depth = m_depth.load(std::memory_order_relaxed) - 1;
     m_depth.store(depth, std::memory_order_relaxed);
     if (depth != 0) return;
+    platform::lockOrderReleased(this);
     m_owner.store(std::thread::id(), std::memory_order_relaxed);
     m_mutex.unlock();
   }

@@ -185,14 +185,16 @@ void parseRecord(AssetImpl& asset) {
   // The pooled parser is only ever tried, never waited for: its holder may be waiting for an
   // asset lock that this thread holds (a host may keep any asset locked through lock()). A
   // busy parser is replaced by a private one.
-  Parser& parser = poolParser(id);
-  std::unique_lock<std::mutex> hold(parser.lock(), std::try_to_lock);
-  if (!hold.owns_lock()) {
-    Parser own;
-    own.fill(asset);
-    return;
-  }
-  parser.fill(asset);
+  if (poolParser(id).tryFill(asset)) return;
+  Parser own;
+  own.fill(asset);
+}
+
+bool Parser::tryFill(AssetImpl& asset) {
+  if (!m_lock.try_lock()) return false;
+  platform::MutexLock hold(m_lock, std::adopt_lock);
+  fill(asset);
+  return true;
 }
 
 }  // namespace Vendrithane

@@ -9,9 +9,8 @@
 #ifndef VENDRITHANE_ASSET_RECORDPARSER_H
 #define VENDRITHANE_ASSET_RECORDPARSER_H
 
-#include <mutex>
-
 #include "asset/XmlParser.h"
+#include "platform/Mutex.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -31,13 +30,13 @@ class Parser : public XMLparser {
   int onEndElement(const String& name) override;
 
   // Parses the asset's record text into its element map unless that has happened already;
-  // takes the asset's lock (the caller holds this parser's lock when it is a pooled one).
+  // takes the asset's lock. For a parser of the caller's own.
   void fill(AssetImpl& asset);
-
-  std::mutex& lock() { return m_lock; }
+  // The same with a pooled parser: false, with nothing done, when another thread uses it.
+  bool tryFill(AssetImpl& asset);
 
  private:
-  std::mutex m_lock;                 // taken before the lock of the asset being filled
+  platform::Mutex m_lock{platform::LockRank::kParser, "parser lock"};  // only ever tried
   bool m_inElement = false;          // between a start tag and its end tag
   AssetImpl* m_asset = nullptr;      // the asset being filled
   ElementImpl* m_element = nullptr;  // the element being filled

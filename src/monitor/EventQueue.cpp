@@ -56,7 +56,7 @@ uint32_t drawPosterIdentity() {
 
 EventQueue::EventQueue()
     : section_(platform::objectPath(sectionName()), sizeof(SectionLayout), initialiseNewSection),
-      systemMutex_(systemMutexName()),
+      systemMutex_(systemMutexName(), platform::LockRank::kSystem),
       poster_(drawPosterIdentity()) {}
 
 EventQueue::~EventQueue() {
@@ -104,19 +104,18 @@ QueueSlot* EventQueue::claimSlot() {
 void EventQueue::attach(const std::string& mainFile) {
   platform::NamedMutexHold system(systemMutex_);
   if (++localCount_ != 1) return;  // a monitor of an attached node only counts
+  // A detach of this node that is giving back ids between its steps finds the count up
+  // again and keeps the slot.
+  if (slot_) return;
   try {
     std::string normalised = normalisedPath(mainFile);
     key_ = catalogKey(normalised);
     slotKey_ = slotKeyFor(normalised);
-    catalogMutex_ = platform::NamedMutex(catalogMutexName(key_));
-    bool abandoned = catalogMutex_.lock();
+    catalogMutex_ =
+        platform::NamedMutex(catalogMutexName(key_), platform::LockRank::kCatalog, key_);
+    event_ = platform::NamedEvent(catalogEventName(key_));
     try {
-      event_ = platform::NamedEvent(catalogEventName(key_));
       slot_ = claimSlot();
-      if (abandoned) {
-        slot_->nextId = -1;
-        slot_->maxId = -1;
-      }
       liveness_.hold(catalogLivenessName(key_));
     } catch (...) {
       if (slot_) {  // taken but not held: give the count back
@@ -124,12 +123,13 @@ void EventQueue::attach(const std::string& mainFile) {
         if (slot_->attachCount == 0 && !slotInUse(slotKey_)) freeSlot(slot_);
         slot_ = nullptr;
       }
-      catalogMutex_.unlock();
       throw;
     }
-    readPosition_ = slot_->writeCount;  // records posted before the attach are not ours
+    // Records posted before the attach are not ours. The count is read without the
+    // per-catalog mutex (the system mutex is never held while waiting for it); a post
+    // writes its record before it moves the count.
+    readPosition_ = __atomic_load_n(&slot_->writeCount, __ATOMIC_ACQUIRE);
     normalised_ = normalised;
-    catalogMutex_.unlock();
   } catch (...) {
     // Objects made for a catalog that got no slot are used by nobody: remove them.
     bool unused = !key_.empty() && !slotInUse(slotKey_);
@@ -153,59 +153,54 @@ void EventQueue::closeCatalogObjects() {
 }
 
 Status EventQueue::detach(bool monitor) {
-  if (monitor) {
-    // A monitor ending never leaves the slot while its node still counts, and must not wait
-    // for the system mutex then: a closing node may hold it while waiting for this monitor.
-    if (localCount_.load() <= 0 || !slot_) return StatusOk;
-    if (leavePending_) {
-      // The node closed while this monitor ran on past the close's wait (which has ended, so
-      // the system mutex is not held for this monitor): the leave is this thread's.
-      platform::NamedMutexHold system(systemMutex_);
-      lock();
-      if (--localCount_ == 0 && leavePending_.exchange(false)) return leaveSlot();
-      unlock();
-      return StatusOk;
-    }
-    lock();
-    bool last = --localCount_ == 0;
-    unlock();
-    if (!last || !leavePending_.exchange(false)) return StatusOk;
-    // The close gave up waiting just now.
-    platform::NamedMutexHold system(systemMutex_);
-    lock();
-    if (localCount_.load() == 0) return leaveSlot();
-    unlock();  // attached again meanwhile: the node's own close leaves
-    return StatusOk;
-  }
-  platform::NamedMutexHold system(systemMutex_);
-  if (localCount_.load() <= 0 || !slot_) return StatusOk;
-  lock();
-  int before = localCount_--;
-  if (before == 2 && stopMonitoringHandler && stopMonitoringHandler()) {
+  if (localCount_.load() <= 0 || !catalogMutex_.valid()) return StatusOk;
+  if (!monitor && localCount_.load() > 1 && stopMonitoringHandler && stopMonitoringHandler()) {
+    // A monitor runs: stop it, wake it and give it up to 5000 ms to end, holding no lock
+    // (a monitor ending takes the per-catalog mutex and the system mutex).
     post(kEventWakeUp, -1);
-    for (int waited = 0; localCount_.load() > 0 && waited < kDetachWaitMs;
-         waited += kDetachStepMs) {
-      unlock();
+    for (int waited = 0; localCount_.load() > 1 && waited < kDetachWaitMs; waited += kDetachStepMs)
       std::this_thread::sleep_for(std::chrono::milliseconds(kDetachStepMs));
-      lock();
-    }
-    // A monitor still running leaves the slot itself when it ends.
-    if (localCount_.load() > 0) leavePending_ = true;
   }
-  if (localCount_.load() > 0) {
-    unlock();
-    return StatusOk;
-  }
-  return leaveSlot();
+  return release(monitor);
 }
 
-Status EventQueue::leaveSlot() {
-  // Last local user: the catalog's last live user once this node's liveness lock is gone.
+Status EventQueue::release(bool monitor) {
+  lock();  // the per-catalog mutex first: the system mutex comes after it
+  Status status = StatusOk;
+  bool counted = true;  // the caller's count is still in localCount_
+  bool gaveBack = false;
+  for (;;) {
+    bool giveBack = false;
+    {
+      platform::NamedMutexHold system(systemMutex_);
+      if (counted) {
+        counted = false;
+        if (--localCount_ > 0) {
+          // The node closes while its monitor runs on: the monitor leaves when it ends.
+          if (!monitor) leavePending_ = true;
+          unlock();
+          return StatusOk;
+        }
+      } else if (localCount_.load() > 0) {
+        // The node was opened again while ids went back: it keeps the slot, from now on.
+        catchUp();
+        unlock();
+        return status;
+      }
+      // The last local user leaves. When no other process uses the catalog, the unused
+      // ids go back first, with the system mutex released (they are written to the file).
+      giveBack = !gaveBack && giveBackIds && !liveness_.othersHold(catalogLivenessName(key_));
+      if (!giveBack) return leaveSlot(status);
+    }
+    gaveBack = true;
+    status = giveBackIds();
+  }
+}
+
+Status EventQueue::leaveSlot(Status status) {
   leavePending_ = false;
   liveness_.release();
   bool last = !slotInUse(slotKey_);
-  Status status = StatusOk;
-  if (last && giveBackIds) status = giveBackIds();
   if (last) {
     slot_->attachCount = 0;
     freeSlot(slot_);

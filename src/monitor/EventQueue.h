@@ -19,6 +19,7 @@
 #include "platform/NamedEvent.h"
 #include "platform/NamedMutex.h"
 #include "platform/SharedObject.h"
+#include "platform/ThreadAnnotations.h"
 #include "vendrithane/Status.h"
 
 namespace KESTRIN {
@@ -45,11 +46,13 @@ class EventQueue {
   void attach(const std::string& mainFile);
 
   // Leaves the slot (monitor: a monitor ending). A closing node with a running monitor stops
-  // it through stopMonitoringHandler, posts a wake-up and waits up to 5000 ms for it to end;
-  // a monitor that runs on past that wait leaves the slot itself when it ends.
-  // The last local detach gives back ids through giveBackIds when no other user of the
-  // catalog is alive, frees the slot then and removes the catalog's objects. Returns 0, or
-  // the status of giveBackIds (the detach is completed regardless).
+  // it through stopMonitoringHandler, posts a wake-up and waits up to 5000 ms for it to end,
+  // holding no lock; a monitor that runs on past that wait leaves the slot itself when it
+  // ends. The last local detach gives back ids through giveBackIds when no other process
+  // holds the catalog (under the per-catalog mutex, without the system mutex), then frees
+  // the slot when nobody is left and removes the catalog's objects. Returns 0, or the status
+  // of giveBackIds (the detach is completed regardless). Call it holding no per-catalog
+  // mutex but this catalog's own.
   Status detach(bool monitor);
 
   // Appends one record and pulses the catalog's event. Throws StatusNotOpen when detached.
@@ -59,21 +62,33 @@ class EventQueue {
   int readNext(int* id);
   // Records posted since this node's read position; more than 65535 means records were lost
   // and the caller must rebuild (then catchUp()). Caller holds lock().
-  uint32_t behind() const;
-  bool lost() const { return behind() > kRingMask; }
-  void catchUp();  // read position = write count; caller holds lock()
+  uint32_t behind() const REQUIRES(catalogMutex_);
+  bool lost() const REQUIRES(catalogMutex_) { return behind() > kRingMask; }
+  void catchUp() REQUIRES(catalogMutex_);  // read position = write count
 
   // The per-catalog mutex (recursive). When its previous owner died holding it, the id
   // block is forgotten (that process's transaction may be undone by its journal) and true
   // is returned. Throws StatusMutexUnrecoverable, StatusNotOpen when detached.
-  bool lock();
-  void unlock();
+  bool lock() ACQUIRE(catalogMutex_);
+  void unlock() RELEASE(catalogMutex_);
+  // The per-catalog mutex as a capability, for annotations of the layers above.
+  const platform::NamedMutex& catalogMutex() const RETURN_CAPABILITY(catalogMutex_) {
+    return catalogMutex_;
+  }
+  // Tells the analysis (and, in checked builds, verifies) that the calling thread holds the
+  // per-catalog mutex: the outermost transaction begin took it, its end releases it.
+  void assertLocked() const ASSERT_CAPABILITY(catalogMutex_) { catalogMutex_.assertHeld(); }
 
   // The catalog's shared id block; caller holds lock().
-  int32_t nextId() const;
-  void nextId(int32_t value);
-  int32_t maxId() const;
-  void maxId(int32_t value);
+  int32_t nextId() const REQUIRES(catalogMutex_);
+  void nextId(int32_t value) REQUIRES(catalogMutex_);
+  int32_t maxId() const REQUIRES(catalogMutex_);
+  void maxId(int32_t value) REQUIRES(catalogMutex_);
+  // For diagnostics: the block read without the mutex (-1 when detached); may be torn.
+  void peekIdBlock(int32_t* next, int32_t* max) const NO_THREAD_SAFETY_ANALYSIS {
+    *next = nextId();
+    *max = maxId();
+  }
 
   // Monitor waits on the catalog's event: take the snapshot before dispatching, wait on it
   // after, so that no pulse in between is lost. wait returns false on time-out.
@@ -98,9 +113,11 @@ class EventQueue {
   // Finds or takes the slot of slotKey_; caller holds both mutexes. Throws StatusNoFreeSlot.
   QueueSlot* claimSlot();
   void closeCatalogObjects();  // drops the handles of the per-catalog objects
+  // One local use ends (after the monitor wait of a closing node); the last leaves the slot.
+  Status release(bool monitor) EXCLUDES(systemMutex_);
   // Leaves the slot for good (the node's last local use ended); caller holds both mutexes,
-  // and this releases the per-catalog one. Returns the status of giveBackIds.
-  Status leaveSlot();
+  // and this releases the per-catalog one. Returns `status`.
+  Status leaveSlot(Status status) REQUIRES(systemMutex_) RELEASE(catalogMutex_);
 
   platform::SharedObject section_;         // the shared section
   platform::NamedMutex systemMutex_;       // the system mutex

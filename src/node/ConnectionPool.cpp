@@ -12,7 +12,7 @@ namespace node {
 void ConnectionPool::fill(const std::function<std::unique_ptr<NodeConnection>()>& make) {
   std::unique_ptr<NodeConnection> made[kSlots];
   for (auto& connection : made) connection = make();  // a throw destroys the ones made
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   for (int i = 0; i < kSlots; ++i) slots_[i] = std::move(made[i]);
   closing_ = false;
   closer_ = 0;
@@ -21,7 +21,7 @@ void ConnectionPool::fill(const std::function<std::unique_ptr<NodeConnection>()>
 void ConnectionPool::clear() {
   std::unique_ptr<NodeConnection> dropped[kSlots];
   {
-    std::lock_guard<std::mutex> hold(lock_);
+    platform::MutexLock hold(lock_);
     for (int i = 0; i < kSlots; ++i) dropped[i] = std::move(slots_[i]);
     closing_ = false;
     closer_ = 0;
@@ -30,14 +30,14 @@ void ConnectionPool::clear() {
 }  // the connections close their handles here, outside the lock
 
 bool ConnectionPool::isOpen() const {
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   return slots_[0] != nullptr;
 }
 
 NodeConnection* ConnectionPool::acquire(long thread) {
   NodeConnection* chosen = nullptr;
   {
-    std::unique_lock<std::mutex> hold(lock_);
+    platform::MutexLock hold(lock_);
     for (;;) {
       if (!slots_[0]) return nullptr;
       chosen = nullptr;
@@ -70,7 +70,7 @@ NodeConnection* ConnectionPool::acquire(long thread) {
 void ConnectionPool::release(long thread) {
   bool freed = false;
   {
-    std::lock_guard<std::mutex> hold(lock_);
+    platform::MutexLock hold(lock_);
     for (int i = kSlots - 1; i >= 0; --i) {
       NodeConnection* slot = slots_[i].get();
       if (!slot || slot->owner_ != thread) continue;
@@ -86,13 +86,13 @@ void ConnectionPool::release(long thread) {
 }
 
 void ConnectionPool::addUse(NodeConnection& connection) {
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   ++connection.useCount_;
 }
 
 void ConnectionPool::dropUse(NodeConnection& connection) {
   {
-    std::lock_guard<std::mutex> hold(lock_);
+    platform::MutexLock hold(lock_);
     if (--connection.useCount_ > 0) return;
     connection.useCount_ = 0;
     connection.owner_ = 0;
@@ -101,7 +101,7 @@ void ConnectionPool::dropUse(NodeConnection& connection) {
 }
 
 NodeConnection* ConnectionPool::heldBy(long thread) const {
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   for (auto& slot : slots_)
     if (slot && slot->owner_ == thread) return slot.get();
   return nullptr;
@@ -109,12 +109,12 @@ NodeConnection* ConnectionPool::heldBy(long thread) const {
 
 void ConnectionPool::visitSlots(
     const std::function<void(int, const NodeConnection*)>& visit) const {
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   for (int i = 0; i < kSlots; ++i) visit(i, slots_[i].get());
 }
 
 void ConnectionPool::beginClose(long closer) {
-  std::unique_lock<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   closing_ = true;
   closer_ = closer;
   released_.wait(hold, [&] {
@@ -129,12 +129,12 @@ void ConnectionPool::schemaChanged(NodeConnection& connection) {
 }
 
 NodeConnection* ConnectionPool::slot(int i) const {
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   return i >= 0 && i < kSlots ? slots_[i].get() : nullptr;
 }
 
 int ConnectionPool::slotsInUse() const {
-  std::lock_guard<std::mutex> hold(lock_);
+  platform::MutexLock hold(lock_);
   int used = 0;
   for (auto& slot : slots_) used += slot && slot->owner_ != 0;
   return used;

@@ -10,12 +10,11 @@
 #define VENDRITHANE_NODE_CONNECTIONPOOL_H
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "node/NodeConnection.h"
+#include "platform/Mutex.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -69,12 +68,12 @@ class ConnectionPool {
   int slotsInUse() const;
 
  private:
-  mutable std::mutex lock_;                        // the pool lock
-  std::condition_variable released_;               // a slot was given back
-  std::unique_ptr<NodeConnection> slots_[kSlots];  // the connections; guarded by lock_
-  bool closing_ = false;                           // close in progress; guarded by lock_
-  long closer_ = 0;                                // the closing thread; guarded by lock_
-  std::atomic<int> generation_{0};                 // the node's connection generation
+  mutable platform::Mutex lock_{platform::LockRank::kPool, "pool lock"};
+  platform::ConditionVariable released_;                             // a slot was given back
+  std::unique_ptr<NodeConnection> slots_[kSlots] GUARDED_BY(lock_);  // the connections
+  bool closing_ GUARDED_BY(lock_) = false;                           // close in progress
+  long closer_ GUARDED_BY(lock_) = 0;                                // the closing thread
+  std::atomic<int> generation_{0};  // the node's connection generation
 };
 
 // Holds the calling thread's connection for the lifetime of the lease.

@@ -29,7 +29,8 @@ bool readCounter(NodeConnection& connection, long long* stored) {
 // Reserves the next block from vd_id in a level of its own and makes it the shared block.
 // False when the counter cannot be read or the level cannot be begun or committed; throws
 // 81 or 31 when the counter cannot be written. Caller holds the per-catalog mutex.
-bool reserveBlock(NodeConnection& connection, monitor::EventQueue& queue) {
+bool reserveBlock(NodeConnection& connection, monitor::EventQueue& queue)
+    REQUIRES(queue.catalogMutex()) {
   Status begun;
   TransactionScope level(connection, &begun);
   if (!level.active()) return false;
@@ -71,6 +72,7 @@ int nextId(NodeConnection& connection) {
 
 Status giveBackIds(NodeConnection& connection) {
   monitor::EventQueue& queue = connection.node()->queue();
+  queue.assertLocked();
   Status begun;
   TransactionScope level(connection, &begun, false);
   if (!level.active()) return begun;
@@ -80,11 +82,19 @@ Status giveBackIds(NodeConnection& connection) {
   // Only the rest of a block that this machine reserved, that the file's counter still
   // ends, and that is partly used goes back; anything else would lower the counter below
   // ids already handed out or stored.
-  if (next >= 0 && end == stored && next < end && end - next <= kIdBlock) {
+  bool back = next >= 0 && end == stored && next < end && end - next <= kIdBlock;
+  if (back) {
     Status written = execute(connection, sqlFormat(kUpdateIdCounter, next));
     if (written != StatusOk) return written;
   }
-  return level.commit();
+  Status committed = level.commit();
+  // The block is gone from the file: a process that joins the catalog meanwhile must not
+  // draw from it. The caller still holds the per-catalog mutex.
+  if (back && committed == StatusOk) {
+    queue.nextId(-1);
+    queue.maxId(-1);
+  }
+  return committed;
 }
 
 }  // namespace node

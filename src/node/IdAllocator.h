@@ -25,8 +25,9 @@ constexpr int kIdBlock = 20;  // ids reserved from the file at a time
 int nextId(NodeConnection& connection);
 
 // Writes the unused rest of the current block back to vd_id, when this machine reserved the
-// block the file's counter ends and has handed out only part of it. Caller holds the
-// per-catalog mutex. Returns 0, 80 when the counter cannot be read, or a commit's failure.
+// block the file's counter ends and has handed out only part of it; the shared block is then
+// forgotten (-1), so nobody draws from it any more. Caller holds the per-catalog mutex.
+// Returns 0, 80 when the counter cannot be read, or a commit's failure.
 Status giveBackIds(NodeConnection& connection);
 
 }  // namespace node

@@ -15,7 +15,7 @@ namespace Vendrithane {
 using node::statusOf;
 
 void NodeImpl::dropKnownTable(const std::string& table) {
-  std::lock_guard<std::mutex> hold(tablesLock_);
+  platform::MutexLock hold(tablesLock_);
   tables_.erase(table);
 }
 

@@ -190,13 +190,13 @@ void NodeConnection::refresh(int generation) {
 }
 
 ErrorRecord NodeConnection::lastError() const {
-  std::lock_guard<std::mutex> hold(errorLock_);
+  platform::MutexLock hold(errorLock_);
   return lastError_;
 }
 
 void NodeConnection::recordError(int status, int engineCode, const std::string& message,
                                  const std::string& statement) {
-  std::lock_guard<std::mutex> hold(errorLock_);
+  platform::MutexLock hold(errorLock_);
   lastError_.execOrdinal = execCount_.load();
   lastError_.status = status;
   lastError_.engineCode = engineCode;

@@ -12,11 +12,12 @@
 
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+#include "platform/Mutex.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -118,12 +119,12 @@ class NodeConnection {
   sqlite3* db_ = nullptr;  // the engine's handle
   std::unordered_map<std::string, sqlite3_stmt*> statements_;  // compiled, by text; owner only
   int stamp_ = 0;                                              // generation the handle was made at
-  long owner_ = 0;                   // owning thread, 0 = free; guarded by the pool lock
-  int useCount_ = 0;                 // nested acquisitions of the owner; guarded by the pool lock
-  mutable std::mutex errorLock_;     // guards lastError_
-  ErrorRecord lastError_;            // last failure; written by the owner thread
-  std::atomic<int> execCount_{0};    // statements executed through the helpers
-  std::atomic<bool> inExec_{false};  // a statement is running
+  long owner_ = 0;    // owning thread, 0 = free; guarded by the pool lock
+  int useCount_ = 0;  // nested acquisitions of the owner; guarded by the pool lock
+  mutable platform::Mutex errorLock_{platform::LockRank::kConnection, "connection error lock"};
+  ErrorRecord lastError_ GUARDED_BY(errorLock_);  // last failure; written by the owner thread
+  std::atomic<int> execCount_{0};                 // statements executed through the helpers
+  std::atomic<bool> inExec_{false};               // a statement is running
 };
 
 }  // namespace node

@@ -30,37 +30,37 @@ NodeImpl::~NodeImpl() {
 }
 
 void NodeImpl::addHandle() {
-  std::unique_lock<std::shared_mutex> hold(nameLock_);
+  platform::WriterLock hold(nameLock_);
   ++handles_;
 }
 
 bool NodeImpl::dropHandle() {
-  std::unique_lock<std::shared_mutex> hold(nameLock_);
+  platform::WriterLock hold(nameLock_);
   return --handles_ == 0;
 }
 
 int NodeImpl::handles() const {
-  std::shared_lock<std::shared_mutex> hold(nameLock_);
+  platform::ReaderLock hold(nameLock_);
   return handles_;
 }
 
 String NodeImpl::name() const {
-  std::shared_lock<std::shared_mutex> hold(nameLock_);
+  platform::ReaderLock hold(nameLock_);
   return String(name_.c_str());
 }
 
 void NodeImpl::name(const String& name) {
-  std::unique_lock<std::shared_mutex> hold(nameLock_);
+  platform::WriterLock hold(nameLock_);
   name_.assign(name.buffer(), name.length());
 }
 
 String NodeImpl::path(bool blob) const {
-  std::shared_lock<std::shared_mutex> hold(nameLock_);
+  platform::ReaderLock hold(nameLock_);
   return String(blob ? blobDir_.c_str() : mainDir_.c_str());
 }
 
 void NodeImpl::path(const char* mainDir, const char* blobDir) {
-  std::unique_lock<std::shared_mutex> hold(nameLock_);
+  platform::WriterLock hold(nameLock_);
   std::string main = directoryText(mainDir);
   if (backupDir_ == mainDir_) backupDir_ = main;  // the backup directory follows
   mainDir_ = main;
@@ -68,73 +68,73 @@ void NodeImpl::path(const char* mainDir, const char* blobDir) {
 }
 
 std::string NodeImpl::mainFile() const {
-  std::shared_lock<std::shared_mutex> hold(nameLock_);
+  platform::ReaderLock hold(nameLock_);
   return mainDir_ + name_ + kMainExtension;
 }
 
 std::string NodeImpl::blobFile() const {
-  std::shared_lock<std::shared_mutex> hold(nameLock_);
+  platform::ReaderLock hold(nameLock_);
   return blobDir_ + name_ + kBlobExtension;
 }
 
 std::vector<String> NodeImpl::systemFilenames(bool withPath) const {
-  std::shared_lock<std::shared_mutex> hold(nameLock_);
+  platform::ReaderLock hold(nameLock_);
   std::string prefix = withPath ? mainDir_ + name_ : name_;
   return {String((prefix + kMainExtension).c_str()), String((prefix + kBlobExtension).c_str())};
 }
 
 String NodeImpl::backupName() const {
-  std::shared_lock<std::shared_mutex> hold(nameLock_);
+  platform::ReaderLock hold(nameLock_);
   return String(backupName_.c_str());
 }
 
 String NodeImpl::backupDirectory() const {
-  std::shared_lock<std::shared_mutex> hold(nameLock_);
+  platform::ReaderLock hold(nameLock_);
   return String(backupDir_.c_str());
 }
 
 bool NodeImpl::readOnlyCopy() const {
-  std::shared_lock<std::shared_mutex> hold(nameLock_);
+  platform::ReaderLock hold(nameLock_);
   return readOnlyCopy_;
 }
 
 String NodeImpl::catalogId() const {
-  std::shared_lock<std::shared_mutex> hold(nameLock_);
+  platform::ReaderLock hold(nameLock_);
   return String(catalogId_.c_str());
 }
 
 bool NodeImpl::knownTable(const std::string& table) const {
-  std::lock_guard<std::mutex> hold(tablesLock_);
+  platform::MutexLock hold(tablesLock_);
   return tables_.count(table) != 0;
 }
 
 void NodeImpl::addKnownTable(const std::string& table) {
-  std::lock_guard<std::mutex> hold(tablesLock_);
+  platform::MutexLock hold(tablesLock_);
   tables_.insert(table);
 }
 
 std::shared_ptr<category::CategoryObject> NodeImpl::category(int id) const {
-  std::lock_guard<std::mutex> hold(categoriesLock_);
+  platform::MutexLock hold(categoriesLock_);
   auto found = categories_.find(id);
   return found == categories_.end() ? nullptr : found->second;
 }
 
 size_t NodeImpl::categoriesInMemory() const {
-  std::lock_guard<std::mutex> hold(categoriesLock_);
+  platform::MutexLock hold(categoriesLock_);
   return categories_.size();
 }
 
 void NodeImpl::makeRootCategory() {
   auto root = std::make_shared<category::CategoryObject>(this, category::kRootId,
                                                          String(category::kRootLabel), -1);
-  std::lock_guard<std::mutex> hold(categoriesLock_);
+  platform::MutexLock hold(categoriesLock_);
   categories_[category::kRootId] = std::move(root);
 }
 
 void NodeImpl::dropCategories() {
   std::map<int, std::shared_ptr<category::CategoryObject>> dropped;
   {
-    std::lock_guard<std::mutex> hold(categoriesLock_);
+    platform::MutexLock hold(categoriesLock_);
     dropped.swap(categories_);
   }
 }

@@ -3,20 +3,18 @@
 // the five connections, the node's place in the machine-wide change-event queue, the root
 // category and the map of categories in memory, and the set of the catalog's tables.
 //
-// Locks, in the order they may be taken: the system mutex (machine-wide; open, create,
-// close, exists, remove, mode), the thread-set lock, the per-catalog mutex (queue().lock()),
-// category object locks, the pool lock. The name lock guards the name, the directories and
-// the handle count; the categories lock and the tables lock guard their containers and are
-// never held while taking another lock.
+// Locks: the name lock guards the name, the directories and the handle count; the
+// thread-set lock the threads with a transaction open and the closing mark; the categories
+// lock and the tables lock their containers. Their place in the one lock order, with the
+// machine-wide mutexes, is written in platform/LockOrder.h. One lifecycle call (open, create,
+// close, remove) runs on a node at a time; another one meanwhile answers 20 at once.
 #ifndef VENDRITHANE_NODE_NODEIMPL_H
 #define VENDRITHANE_NODE_NODEIMPL_H
 
 #include <atomic>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
-#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -25,6 +23,7 @@
 #include "category/CategoryObject.h"
 #include "monitor/EventQueue.h"
 #include "node/ConnectionPool.h"
+#include "platform/Mutex.h"
 #include "platform/RawFile.h"
 #include "query/SqlFunctions.h"
 #include "vendrithane/Status.h"
@@ -111,9 +110,6 @@ class NodeImpl : public query::CatalogFunctionHost {
   node::ConnectionPool& pool() { return pool_; }
   monitor::EventQueue& queue() { return queue_; }
   platform::NamedMutex& systemMutex() { return queue_.systemMutex(); }
-  // The set of threads with a transaction open; the caller holds threadSetLock().
-  std::mutex& threadSetLock() { return threadSetLock_; }
-  std::multiset<long>& threadSet() { return threadSet_; }
   // The catalog's tables as loaded at open (and added since).
   bool knownTable(const std::string& table) const;
   void addKnownTable(const std::string& table);
@@ -154,39 +150,43 @@ class NodeImpl : public query::CatalogFunctionHost {
   void makeRootCategory();
   void dropCategories();
   int readPragmaNumber(node::NodeConnection& connection, const char* sql);
-  Status giveBackUnusedIds();                   // the queue's hook at the catalog's last detach
-  void dropThreadEntry(long thread, bool all);  // caller holds threadSetLock_
+  Status giveBackUnusedIds();  // the queue's hook at the catalog's last detach
+  void dropThreadEntry(long thread, bool all) REQUIRES(threadSetLock_);
   // Commit or rollback of one level through `end`; the thread leaves the set at the last.
   Status endTransactionLevel(Status (*end)(node::NodeConnection&));
 
   Time startTime_;  // when the node object was made
 
-  mutable std::shared_mutex nameLock_;  // the name lock
-  std::string name_;                    // base file name; guarded by nameLock_
-  std::string mainDir_;                 // with trailing "/"; guarded by nameLock_
-  std::string blobDir_;                 // with trailing "/"; guarded by nameLock_
-  std::string backupName_;              // backups' base name; guarded by nameLock_
-  std::string backupDir_;               // follows mainDir_ while equal; guarded by nameLock_
-  std::string savedName_;               // own name while a read-only copy is open
-  std::string savedMainDir_;            // own main directory while a copy is open
-  std::string savedBlobDir_;            // own blob directory while a copy is open
-  bool readOnlyCopy_ = false;           // open on a read-only copy; guarded by nameLock_
-  std::string catalogId_;               // "vd_dbid", read at open; guarded by nameLock_
-  int handles_ = 1;                     // Node handles; guarded by nameLock_
+  mutable platform::SharedMutex nameLock_{platform::LockRank::kNodeName, "name lock"};
+  std::string name_ GUARDED_BY(nameLock_);           // base file name
+  std::string mainDir_ GUARDED_BY(nameLock_);        // with trailing "/"
+  std::string blobDir_ GUARDED_BY(nameLock_);        // with trailing "/"
+  std::string backupName_ GUARDED_BY(nameLock_);     // backups' base name
+  std::string backupDir_ GUARDED_BY(nameLock_);      // follows mainDir_ while equal
+  std::string savedName_ GUARDED_BY(nameLock_);      // own name while a read-only copy is open
+  std::string savedMainDir_ GUARDED_BY(nameLock_);   // own main directory while a copy is open
+  std::string savedBlobDir_ GUARDED_BY(nameLock_);   // own blob directory while a copy is open
+  bool readOnlyCopy_ GUARDED_BY(nameLock_) = false;  // open on a read-only copy
+  std::string catalogId_ GUARDED_BY(nameLock_);      // "vd_dbid", read at open
+  int handles_ GUARDED_BY(nameLock_) = 1;            // Node handles
+
+  std::atomic<bool> lifecycleBusy_{false};  // open, create, close or remove in progress
 
   monitor::EventQueue queue_;  // the place in the change-event queue; owns the system mutex
   node::ConnectionPool pool_;  // the five connections
   platform::RawFile mainRaw_;  // shared descriptors kept while open, so that raw reads
   platform::RawFile blobRaw_;  //   of this process never drop the engine's locks
 
-  std::mutex threadSetLock_;       // the thread-set lock
-  std::multiset<long> threadSet_;  // threads with a transaction open; guarded by threadSetLock_
+  platform::Mutex threadSetLock_{platform::LockRank::kThreadSet, "thread-set lock"};
+  std::multiset<long> threadSet_ GUARDED_BY(threadSetLock_);  // threads with a transaction open
+  bool closing_ GUARDED_BY(threadSetLock_) = false;           // a close runs: begins answer 20
 
-  mutable std::mutex categoriesLock_;                                    // guards categories_
-  std::map<int, std::shared_ptr<category::CategoryObject>> categories_;  // categories in memory
+  mutable platform::Mutex categoriesLock_{platform::LockRank::kCategoryCache, "categories lock"};
+  std::map<int, std::shared_ptr<category::CategoryObject>> categories_
+      GUARDED_BY(categoriesLock_);  // categories in memory
 
-  mutable std::mutex tablesLock_;  // guards tables_
-  std::set<std::string> tables_;   // the catalog's tables
+  mutable platform::Mutex tablesLock_{platform::LockRank::kNodeTables, "tables lock"};
+  std::set<std::string> tables_ GUARDED_BY(tablesLock_);  // the catalog's tables
 
   std::atomic<bool> dispatching_{false};  // a change-event dispatch runs on this node
 

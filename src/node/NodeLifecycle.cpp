@@ -1,6 +1,13 @@
 // The catalog's lifecycle: create, open (format check, read-only copy, connections, queue
-// attach, catalog state), close, and the file operations exists, remove and mode. Each
-// runs under the system mutex, so no two of them overlap anywhere on the machine.
+// attach, catalog state), close, and the file operations exists, remove and mode.
+//
+// create, exists, remove and mode run under the system mutex, so that none of them overlaps
+// another anywhere on the machine. open waits for them, then copies and reads the catalog
+// without it, and close detaches without it: a holder of the system mutex never waits for a
+// per-catalog mutex or a catalog file's lock (platform/LockOrder.h), so these calls may be
+// made from inside a transaction while other processes open and close the catalog. create
+// writes a file nobody else can hold a lock on: the old one is deleted first, and opens of
+// the new one wait for the system mutex.
 #include <climits>
 #include <random>
 
@@ -12,6 +19,7 @@
 #include "node/Statements.h"
 #include "node/Transaction.h"
 #include "platform/Files.h"
+#include "platform/Mutex.h"
 #include "platform/SystemInfo.h"
 
 namespace KESTRIN {
@@ -24,11 +32,29 @@ constexpr int kCategoryLoadWarning = 74;  // the category trees loaded with a wa
 
 // A pseudo-random non-negative number for names of copies in the temporary directory.
 int drawNumber() {
-  static std::mutex lock;
+  static platform::Mutex lock{platform::LockRank::kNumbers, "number drawer lock"};
   static std::mt19937 engine{std::random_device{}()};
-  std::lock_guard<std::mutex> hold(lock);
+  platform::MutexLock hold(lock);
   return std::uniform_int_distribution<int>(0, INT_MAX)(engine);
 }
+
+// One lifecycle call (open, create, close, remove) of a node at a time. A call that finds
+// another one running answers 20 rather than waiting: the running one may be waiting for a
+// per-catalog mutex that the caller holds.
+class LifecycleCall {
+ public:
+  explicit LifecycleCall(std::atomic<bool>& busy) : busy_(busy), entered_(!busy.exchange(true)) {}
+  ~LifecycleCall() {
+    if (entered_) busy_ = false;
+  }
+  LifecycleCall(const LifecycleCall&) = delete;
+  LifecycleCall& operator=(const LifecycleCall&) = delete;
+  bool entered() const { return entered_; }
+
+ private:
+  std::atomic<bool>& busy_;  // the node's mark
+  bool entered_;             // this call set it
+};
 
 }  // namespace
 
@@ -40,6 +66,8 @@ struct NodeImpl::OpenProgress {
 };
 
 Status NodeImpl::create(bool replace) {
+  LifecycleCall call(lifecycleBusy_);
+  if (!call.entered()) return StatusNotOpen;
   platform::NamedMutexHold system(systemMutex());
   if (isOpen()) return StatusNotOpen;  // never replace the files under open connections
   std::string main = mainFile(), blob = blobFile();
@@ -80,10 +108,14 @@ Status NodeImpl::create(bool replace) {
 
 Status NodeImpl::open(bool checkOnly, bool readOnlyCopy, const char* tempDir) {
   std::string temp = tempDir && *tempDir ? directoryText(tempDir) : platform::tempDirectory();
-  platform::NamedMutexHold system(systemMutex());
+  LifecycleCall call(lifecycleBusy_);
+  if (!call.entered()) return StatusNotOpen;
   if (isOpen()) return StatusNotOpen;  // before anything is saved or copied
+  // A create, remove or mode change of a catalog elsewhere on the machine ends before this
+  // open looks at the files.
+  { platform::NamedMutexHold system(systemMutex()); }
   {
-    std::unique_lock<std::shared_mutex> hold(nameLock_);
+    platform::WriterLock hold(nameLock_);
     savedName_ = name_;
     savedMainDir_ = mainDir_;
     savedBlobDir_ = blobDir_;
@@ -122,6 +154,10 @@ Status NodeImpl::openSteps(bool checkOnly, bool readOnlyCopy, const std::string&
   if (check.status == StatusUpgradeNeeded && check.format > kLastOldFormat)
     return StatusUpgradeFailed;
 
+  // The queue first: once the pool is filled the node counts as open, and other threads'
+  // transactions need the per-catalog mutex.
+  queue_.attach(main);
+  progress->attached = true;
   mainRaw_ = platform::RawFile(main);
   pool_.fill([&] { return std::make_unique<node::NodeConnection>(main, blob, this, false); });
   blobRaw_ = platform::RawFile(blob);
@@ -130,8 +166,6 @@ Status NodeImpl::openSteps(bool checkOnly, bool readOnlyCopy, const std::string&
   if (!lease) return StatusNotOpen;
   pool_.generation(lease->stamp());
   makeRootCategory();
-  queue_.attach(main);
-  progress->attached = true;
   Status loaded = loadCatalogState(*lease);
   if (loaded != StatusOk && loaded != kCategoryLoadWarning) return loaded;
   progress->opened = true;
@@ -153,7 +187,7 @@ Status NodeImpl::makeReadOnlyCopy(const std::string& tempDir, OpenProgress* prog
     for (const auto& file : files) platform::deleteFile(file.to);  // names nobody else had
     return status;
   }
-  std::unique_lock<std::shared_mutex> hold(nameLock_);
+  platform::WriterLock hold(nameLock_);
   name_ = copy;
   mainDir_ = tempDir;
   blobDir_ = tempDir;
@@ -168,7 +202,7 @@ Status NodeImpl::loadCatalogState(node::NodeConnection& connection) {
   if (status != StatusOk) return status;
   {
     std::vector<String> tables = node::queryColumn(connection, node::kSelectTables);
-    std::lock_guard<std::mutex> hold(tablesLock_);
+    platform::MutexLock hold(tablesLock_);
     tables_.clear();
     for (const String& table : tables) tables_.insert(std::string(table.buffer(), table.length()));
   }
@@ -178,7 +212,7 @@ Status NodeImpl::loadCatalogState(node::NodeConnection& connection) {
   Status read =
       node::queryValue(connection, node::sqlFormat(node::kRegistryLoad, node::kCatalogIdTag), &id);
   if (read != StatusOk) return read;
-  std::unique_lock<std::shared_mutex> hold(nameLock_);
+  platform::WriterLock hold(nameLock_);
   catalogId_.assign(id.buffer(), id.length());
   return status;
 }
@@ -197,18 +231,18 @@ void NodeImpl::abandonOpen(const OpenProgress& progress) {
   blobRaw_.reset();
   elementIndexes_.clear();
   {
-    std::lock_guard<std::mutex> hold(tablesLock_);
+    platform::MutexLock hold(tablesLock_);
     tables_.clear();
   }
   {
-    std::unique_lock<std::shared_mutex> hold(nameLock_);
+    platform::WriterLock hold(nameLock_);
     catalogId_.clear();
   }
   if (progress.copied) removeReadOnlyCopy();
 }
 
 void NodeImpl::removeReadOnlyCopy() {
-  std::unique_lock<std::shared_mutex> hold(nameLock_);
+  platform::WriterLock hold(nameLock_);
   platform::deleteFile(mainDir_ + name_ + kMainExtension);
   platform::deleteFile(mainDir_ + name_ + kBlobExtension);
   platform::deleteFile(mainDir_ + name_ + kMainExtension + kJournalSuffix);
@@ -224,30 +258,40 @@ Status NodeImpl::close() {
 }
 
 Status NodeImpl::closeNode(bool force) {
-  // A thread inside a transaction holds the per-catalog mutex, which comes after the system
-  // mutex: it must not wait for the system mutex, or it deadlocks with any process that
-  // opens or closes this catalog meanwhile. A close is refused before the system mutex is
-  // taken; a node going away rolls its own transaction back first.
-  if (!force) {
-    std::lock_guard<std::mutex> threads(threadSetLock_);
-    if (!threadSet_.empty()) return StatusBusy;
+  // The destructor's close (force) runs when no other handle is left, so nothing else can
+  // be running on the node then.
+  LifecycleCall call(lifecycleBusy_);
+  if (!call.entered() && !force) return StatusNotOpen;
+  long me = platform::threadId();
+  {
+    platform::MutexLock threads(threadSetLock_);
+    if (!force && !threadSet_.empty()) return StatusBusy;
   }
-  if (node::NodeConnection* own = pool_.heldBy(platform::threadId())) {
+  // A node going away rolls its own thread's transaction back first.
+  if (node::NodeConnection* own = pool_.heldBy(me)) {
     if (own->depth.load() > 0) {
       if (!force) return StatusBusy;
       own->depth = 1;
       node::rollbackTransaction(*own);
     }
   }
-  platform::NamedMutexHold system(systemMutex());
-  std::lock_guard<std::mutex> threads(threadSetLock_);
-  if (!force && !threadSet_.empty()) return StatusBusy;
   if (!isOpen()) return StatusNotOpen;
-  if (node::NodeConnection* own = pool_.heldBy(platform::threadId())) {
-    if (own->depth.load() > 0 && !force) return StatusBusy;
+  {
+    // From here on begins answer 20; the thread-set lock is not held past this mark.
+    platform::MutexLock threads(threadSetLock_);
+    if (!force && !threadSet_.empty()) return StatusBusy;  // a begin came in meanwhile
+    closing_ = true;
   }
-  // No new calls get a connection from here on; calls still running end first.
-  if (!force) pool_.beginClose(platform::threadId());
+  struct ClosingMark {  // taken off however the close ends
+    NodeImpl& node;
+    ~ClosingMark() {
+      platform::MutexLock threads(node.threadSetLock_);
+      node.closing_ = false;
+    }
+  } mark{*this};
+  // No new calls get a connection from here on; calls still running end first. The detach
+  // then waits for the per-catalog mutex holding no lock of this node.
+  if (!force) pool_.beginClose(me);
   try {
     queue_.detach(false);
   } catch (Status) {
@@ -259,12 +303,12 @@ Status NodeImpl::closeNode(bool force) {
   elementIndexes_.clear();
   dropCategories();
   {
-    std::lock_guard<std::mutex> hold(tablesLock_);
+    platform::MutexLock hold(tablesLock_);
     tables_.clear();
   }
   bool copy;
   {
-    std::unique_lock<std::shared_mutex> hold(nameLock_);
+    platform::WriterLock hold(nameLock_);
     catalogId_.clear();
     copy = readOnlyCopy_;
   }
@@ -278,6 +322,8 @@ int NodeImpl::exists() {
 }
 
 Status NodeImpl::remove() {
+  LifecycleCall call(lifecycleBusy_);
+  if (!call.entered()) return StatusNotOpen;
   platform::NamedMutexHold system(systemMutex());
   if (isOpen()) return StatusNotOpen;
   if (platform::deleteFile(mainFile()) != StatusOk) return StatusNotOpen;
@@ -289,7 +335,7 @@ Status NodeImpl::mode(bool readOnly) {
   platform::NamedMutexHold system(systemMutex());
   std::string main, blob;
   {
-    std::shared_lock<std::shared_mutex> hold(nameLock_);
+    platform::ReaderLock hold(nameLock_);
     main = mainDir_ + name_ + kMainExtension;
     blob = mainDir_ + name_ + kBlobExtension;  // the blob file beside the main file
   }

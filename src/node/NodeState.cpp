@@ -93,7 +93,7 @@ std::string NodeImpl::stateXml() {
   xml += element("timeStamp", xmlText(startTime_.toString().buffer()));
   xml += element("refs", handles());
   {
-    std::shared_lock<std::shared_mutex> hold(nameLock_);
+    platform::ReaderLock hold(nameLock_);
     xml += element("dbName", xmlText(name_));
     xml += element("mainPath", xmlText(mainDir_));
     xml += element("blobPath", xmlText(blobDir_));
@@ -103,8 +103,10 @@ std::string NodeImpl::stateXml() {
   xml += element("schemaRev", pool_.generation());
   // Read without the catalog mutex: a diagnostic must not wait for another process's
   // transaction. A node that never opened has no block: -1.
-  xml += element("nextId", queue_.nextId());
-  xml += element("maxId", queue_.maxId());
+  int32_t next, max;
+  queue_.peekIdBlock(&next, &max);
+  xml += element("nextId", next);
+  xml += element("maxId", max);
   xml += element("inPlay", static_cast<long long>(categoriesInMemory()));
   xml += "<connections number=\"5\">";
   pool_.visitSlots([&](int n, const node::NodeConnection* c) {
@@ -120,7 +122,7 @@ void NodeImpl::dumpState() {
   xml.append(2, '\0');
   std::string file;
   {
-    std::shared_lock<std::shared_mutex> hold(nameLock_);
+    platform::ReaderLock hold(nameLock_);
     file = mainDir_ + name_ + ".vst";
   }
   int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -136,7 +138,7 @@ void NodeImpl::dumpState() {
 void NodeImpl::debugState() {
   std::string text = "\n\nCategories Still In Play:\n------------------------\n";
   {
-    std::lock_guard<std::mutex> hold(categoriesLock_);
+    platform::MutexLock hold(categoriesLock_);
     for (const auto& entry : categories_) {
       if (entry.second.use_count() <= 1) continue;
       const auto& c = *entry.second;

@@ -22,7 +22,8 @@ void NodeImpl::dropThreadEntry(long thread, bool all) {
 // out again, so that a failed begin never keeps close() at 77.
 Status NodeImpl::transactionBegin(bool noBlock) {
   long me = platform::threadId();
-  std::unique_lock<std::mutex> threads(threadSetLock_);
+  platform::MutexLock threads(threadSetLock_);
+  if (closing_) return StatusNotOpen;
   if (noBlock) {
     for (long other : threadSet_)
       if (other != me) return StatusBusy;
@@ -37,12 +38,12 @@ Status NodeImpl::transactionBegin(bool noBlock) {
     node::ConnectionLease lease(pool_);
     status = lease ? node::beginTransaction(*lease) : StatusNotOpen;
   } catch (...) {
-    if (!threads.owns_lock()) threads.lock();
+    threads.lock();
     dropThreadEntry(me, false);
     throw;
   }
   if (status != StatusOk) {
-    if (!threads.owns_lock()) threads.lock();
+    threads.lock();
     dropThreadEntry(me, false);
   }
   return status;
@@ -61,7 +62,7 @@ Status NodeImpl::endTransactionLevel(Status (*end)(node::NodeConnection&)) {
     ended = lease->depth.load() == 0;
   }  // the slot goes back before the thread-set lock is taken
   if (ended) {
-    std::lock_guard<std::mutex> threads(threadSetLock_);
+    platform::MutexLock threads(threadSetLock_);
     dropThreadEntry(me, true);
   }
   return status;

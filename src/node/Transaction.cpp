@@ -50,11 +50,21 @@ bool engineInTransaction(NodeConnection& connection) {
   return connection.db() != nullptr && sqlite3_get_autocommit(connection.db()) == 0;
 }
 
+// Gives back the per-catalog mutex the outermost begin took. The analysis cannot follow a
+// mutex held from one call to another; it sees it from the assertion at the boundary.
+void releaseCatalog(NodeConnection& connection, monitor::EventQueue& queue)
+    RELEASE(queue.catalogMutex()) NO_THREAD_SAFETY_ANALYSIS {
+  if (!connection.holdsCatalog) return;
+  connection.holdsCatalog = false;
+  queue.unlock();
+}
+
 // Ends the outermost level: commits (unless a level was rolled back or the engine lost the
 // transaction) or rolls back, then gives back everything the level held. Never throws.
 Status endOutermost(NodeConnection& connection) {
   NodeImpl& node = *connection.node();
   monitor::EventQueue& queue = node.queue();
+  queue.assertLocked();                          // taken by the outermost begin
   const bool wanted = !connection.abort.load();  // a commit, and no level was rolled back
   const bool lost = connection.engineLost || !engineInTransaction(connection);
   connection.engineLost = false;
@@ -93,10 +103,7 @@ Status endOutermost(NodeConnection& connection) {
   connection.maxIdSnapshot = 0;
   connection.abort = false;
   node.pool().dropUse(connection);
-  if (connection.holdsCatalog) {
-    connection.holdsCatalog = false;
-    queue.unlock();
-  }
+  releaseCatalog(connection, queue);
   return result;
 }
 

@@ -12,14 +12,12 @@
 
 #include <functional>
 
+#include "monitor/EventQueue.h"
+#include "platform/ThreadAnnotations.h"
 #include "vendrithane/Status.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
-
-namespace monitor {
-class EventQueue;
-}
 
 namespace node {
 
@@ -27,10 +25,10 @@ class NodeConnection;
 
 // Holds the per-catalog mutex (recursive for its owner thread) until destroyed or released.
 // Throws as EventQueue::lock does.
-class CatalogMutexGuard {
+class SCOPED_CAPABILITY CatalogMutexGuard {
  public:
-  explicit CatalogMutexGuard(monitor::EventQueue& queue);
-  ~CatalogMutexGuard();
+  explicit CatalogMutexGuard(monitor::EventQueue& queue) ACQUIRE(queue.catalogMutex());
+  ~CatalogMutexGuard() RELEASE();
   CatalogMutexGuard(const CatalogMutexGuard&) = delete;
   CatalogMutexGuard& operator=(const CatalogMutexGuard&) = delete;
   void release() { held_ = false; }  // the hold now belongs to someone else

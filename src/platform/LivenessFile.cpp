@@ -35,6 +35,18 @@ void LivenessFile::release() {
   fd_ = -1;
 }
 
+bool LivenessFile::othersHold(const std::string& name) {
+  if (fd_ < 0) return inUse(name);
+  flock(fd_, LOCK_UN);
+  bool used = inUse(name);
+  int rc;
+  do {
+    rc = flock(fd_, LOCK_SH);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) throw StatusSharedObjectFailed;
+  return used;
+}
+
 bool LivenessFile::inUse(const std::string& name) {
   int fd = open(objectPath(name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return errno != ENOENT;  // a file we cannot look at is left to its owner

@@ -26,6 +26,10 @@ class LivenessFile {
   // Whether any process (this one included) holds the liveness file called `name`.
   // A missing file has no holder.
   static bool inUse(const std::string& name);
+  // Whether anyone but this holder holds the liveness file called `name`, which this one
+  // holds; the hold is kept. Callers serialise these tests as they do inUse (the system
+  // mutex), so that nobody else holds the file exclusively meanwhile.
+  bool othersHold(const std::string& name);
 
  private:
   int fd_ = -1;  // descriptor carrying the shared lock

@@ -3,6 +3,7 @@
 
 #include <pthread.h>
 
+#include <cassert>
 #include <cerrno>
 
 #include "platform/ObjectNames.h"
@@ -28,11 +29,16 @@ void initMutex(void* addr) {
 
 }  // namespace
 
-NamedMutex::NamedMutex(const std::string& name)
-    : object_(objectPath(name), kObjectSize, initMutex), path_(objectPath(name)) {}
+NamedMutex::NamedMutex(const std::string& name, LockRank rank, const std::string& key)
+    : object_(objectPath(name), kObjectSize, initMutex),
+      path_(objectPath(name)),
+      rank_(rank),
+      key_(key) {}
 
 bool NamedMutex::lock() {
   auto* mutex = static_cast<pthread_mutex_t*>(object_.data());
+  const char* key = key_.empty() ? nullptr : key_.c_str();
+  lockOrderCheck(rank_, mutex, path_.c_str(), key);
   int rc;
   do {
     rc = pthread_mutex_lock(mutex);
@@ -40,20 +46,27 @@ bool NamedMutex::lock() {
   if (rc == EOWNERDEAD) {
     pthread_mutex_consistent(mutex);
     object_.noteHeld();
+    lockOrderHeld(rank_, mutex, path_.c_str(), key);
     return true;
   }
   // ENOTRECOVERABLE, a damaged object, or EAGAIN: the recursion limit reached, which no
   // amount of retrying would change.
   if (rc != 0) throw StatusMutexUnrecoverable;
   object_.noteHeld();
+  lockOrderHeld(rank_, mutex, path_.c_str(), key);
   return false;
 }
 
 void NamedMutex::unlock() {
   auto* mutex = static_cast<pthread_mutex_t*>(object_.data());
   if (mutex == nullptr) return;  // closed: nothing of it is held through this handle
+  lockOrderReleased(mutex);
   pthread_mutex_unlock(mutex);
   object_.noteReleased();
+}
+
+void NamedMutex::assertHeld() const {
+  assert(lockOrderHolds(object_.data()));
 }
 
 }  // namespace platform

@@ -8,8 +8,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <mutex>
 
+#include "platform/Mutex.h"
 #include "vendrithane/Status.h"
 
 namespace KESTRIN {
@@ -20,9 +20,9 @@ namespace {
 
 // Never destroyed, so that nodes closed during the process's exit still find it.
 struct Names {
-  std::mutex lock;                         // guards the two values below
-  std::string prefix = "org.vendrithane";  // object-name prefix P
-  std::string directory;                   // resolved object directory, empty until used
+  Mutex lock{LockRank::kObjectNames, "object-name lock"};  // guards the two values below
+  std::string prefix = "org.vendrithane";                  // object-name prefix P
+  std::string directory;  // resolved object directory, empty until used
 };
 
 Names& names() {
@@ -52,17 +52,17 @@ std::string sessionDirectory() {
 }  // namespace
 
 std::string objectPrefix() {
-  std::lock_guard<std::mutex> hold(names().lock);
+  platform::MutexLock hold(names().lock);
   return names().prefix;
 }
 
 void setObjectPrefixForTesting(const std::string& prefix) {
-  std::lock_guard<std::mutex> hold(names().lock);
+  platform::MutexLock hold(names().lock);
   names().prefix = prefix;
 }
 
 std::string objectDirectory() {
-  std::lock_guard<std::mutex> hold(names().lock);
+  platform::MutexLock hold(names().lock);
   if (names().directory.empty()) {
     if (usableDirectory("/dev/shm"))
       names().directory = "/dev/shm/";

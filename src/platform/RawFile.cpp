@@ -8,9 +8,10 @@
 #include <cerrno>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <utility>
 #include <vector>
+
+#include "platform/Mutex.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -28,7 +29,7 @@ namespace {
 
 // Never destroyed, so that RawFiles released during the process's exit still find it.
 struct Registry {
-  std::mutex lock;  // guards the map and the counts of its entries
+  Mutex lock{LockRank::kRawFiles, "raw-file registry lock"};  // guards the map and the counts
   std::map<std::pair<dev_t, ino_t>, std::unique_ptr<RawFileEntry>> entries;
 };
 
@@ -42,7 +43,7 @@ Registry& registry() {
 RawFile::RawFile(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return;
-  std::lock_guard<std::mutex> hold(registry().lock);
+  platform::MutexLock hold(registry().lock);
   auto found = registry().entries.find(std::make_pair(st.st_dev, st.st_ino));
   if (found != registry().entries.end()) {
     entry_ = found->second.get();
@@ -108,7 +109,7 @@ int64_t RawFile::readAt(int64_t offset, void* buffer, size_t n) const {
 
 void RawFile::reset() {
   if (!entry_) return;
-  std::lock_guard<std::mutex> hold(registry().lock);
+  platform::MutexLock hold(registry().lock);
   if (--entry_->refs == 0) {
     close(entry_->fd);
     for (int fd : entry_->spare) close(fd);
@@ -118,7 +119,7 @@ void RawFile::reset() {
 }
 
 size_t RawFile::openCount() {
-  std::lock_guard<std::mutex> hold(registry().lock);
+  platform::MutexLock hold(registry().lock);
   return registry().entries.size();
 }
 

@@ -11,9 +11,9 @@
 #include <cerrno>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <utility>
 
+#include "platform/Mutex.h"
 #include "vendrithane/Status.h"
 
 namespace KESTRIN {
@@ -34,7 +34,7 @@ namespace {
 // The registry outlives every static object of the host (it is never destroyed), so that
 // handles released during the process's exit still find it.
 struct Registry {
-  std::mutex lock;  // guards the map and the counters of its entries
+  Mutex lock{LockRank::kRegistry, "mapping registry lock"};  // guards the map and the counters
   std::map<std::pair<dev_t, ino_t>, std::unique_ptr<MappingEntry>> entries;
 };
 
@@ -128,7 +128,7 @@ SharedObject::SharedObject(const std::string& path, size_t size,
   int fd = openOrCreateObjectFile(path, size, init);
   struct stat st;
   fstat(fd, &st);
-  std::lock_guard<std::mutex> hold(registry().lock);
+  platform::MutexLock hold(registry().lock);
   auto key = std::make_pair(st.st_dev, st.st_ino);
   auto found = registry().entries.find(key);
   if (found != registry().entries.end()) {
@@ -174,24 +174,24 @@ static void dropIfUnused(MappingEntry* entry) {
 
 void SharedObject::reset() {
   if (!entry_) return;
-  std::lock_guard<std::mutex> hold(registry().lock);
+  platform::MutexLock hold(registry().lock);
   --entry_->refs;
   dropIfUnused(entry_);
   entry_ = nullptr;
 }
 
 void SharedObject::noteHeld() const {
-  std::lock_guard<std::mutex> hold(registry().lock);
+  platform::MutexLock hold(registry().lock);
   ++entry_->holds;
 }
 
 void SharedObject::noteReleased() const {
-  std::lock_guard<std::mutex> hold(registry().lock);
+  platform::MutexLock hold(registry().lock);
   --entry_->holds;
 }
 
 size_t SharedObject::mappingCount() {
-  std::lock_guard<std::mutex> hold(registry().lock);
+  platform::MutexLock hold(registry().lock);
   return registry().entries.size();
 }
 

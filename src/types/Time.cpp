@@ -5,8 +5,8 @@
 
 #include <cstdio>
 #include <ctime>
-#include <mutex>
 
+#include "platform/Mutex.h"
 #include "types/TimeCalc.h"
 #include "vendrithane/Element.h"
 
@@ -17,22 +17,22 @@ namespace {
 
 // The lock around local-time conversion. tzset() runs under it on every conversion so that a
 // changed TZ is honoured (localtime_r alone may keep using the zone it loaded first).
-std::mutex& localTimeLock() {
-  static std::mutex lock;
+platform::Mutex& localTimeLock() {
+  static platform::Mutex lock{platform::LockRank::kLocalTime, "local-time lock"};
   return lock;
 }
 
 // Local broken-down time of t; false when the C runtime cannot convert it.
 bool localBrokenDown(long long t, struct tm* out) {
   const time_t value = static_cast<time_t>(t);
-  std::lock_guard<std::mutex> hold(localTimeLock());
+  platform::MutexLock hold(localTimeLock());
   tzset();
   return localtime_r(&value, out) != nullptr;
 }
 
 // mktime of a local broken-down time; fallback when mktime reports failure.
 long long localMktime(struct tm* tm, long long fallback) {
-  std::lock_guard<std::mutex> hold(localTimeLock());
+  platform::MutexLock hold(localTimeLock());
   tzset();
   const time_t result = mktime(tm);
   return result == static_cast<time_t>(-1) ? fallback : static_cast<long long>(result);

@@ -123,7 +123,8 @@ TEST(AssetModel, HandlesShareAndAssignmentRepoints) {
   e2 = e1;
   e2 = 5;
   EXPECT_EQ(text(a.element("x")), "5");
-  e2 = e2;  // self assignment keeps the element
+  Element& same = e2;
+  e2 = same;  // self assignment keeps the element
   EXPECT_EQ(e2.impl(), a.element("x").impl());
 
   Asset b = a;

@@ -166,28 +166,22 @@ TEST(RecordParser, ParsesLazilyAndTheSameWayTwice) {
 }
 
 TEST(RecordParser, NeverWaitsForABusyPooledParser) {
-  Asset a = assetFromRecord("<a>1</a>", 5);
-  Parser& pooled = poolParser(5);
-  {
-    std::lock_guard<std::mutex> busy(pooled.lock());  // another parse in progress elsewhere
-    a.lock();
-    EXPECT_EQ(a.nElements(), 1);  // does not wait for the pooled parser
-    a.unlock();
-  }
   // The pooled parser's holder waits for an asset this thread keeps locked: parsing another
-  // asset of the same pool slot must not wait for that parser (it would wait for ever).
+  // asset of the same pool slot must not wait for that parser (it would wait for ever),
+  // whether or not this thread holds that asset's lock too.
   Asset held = assetFromRecord("<h>1</h>", 1);
   Asset other = assetFromRecord("<o>2</o>", 17);
+  Asset locked = assetFromRecord("<l>3</l>", 33);
   held.lock();
-  std::thread holder([&] {
-    std::lock_guard<std::mutex> parsing(poolParser(1).lock());
-    held.lock();  // as a parse of `held` would, inside the pooled parser
-    held.unlock();
-  });
+  std::thread holder([&] { poolParser(1).tryFill(*held.impl()); });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(other.nElements(), 1);
+  locked.lock();
+  EXPECT_EQ(locked.nElements(), 1);
+  locked.unlock();
   held.unlock();
   holder.join();
+  EXPECT_EQ(held.nElements(), 1);
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ std::string oldEngineFile(uint32_t format, bool bigEndian) {
 // Whether another thread can take the system mutex within a few seconds.
 bool systemMutexFree() {
   auto taken = std::async(std::launch::async, [] {
-    platform::NamedMutex mutex(monitor::systemMutexName());
+    platform::NamedMutex mutex(monitor::systemMutexName(), platform::LockRank::kSystem);
     platform::NamedMutexHold hold(mutex);
     return true;
   });
