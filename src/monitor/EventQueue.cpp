@@ -164,8 +164,19 @@ Status EventQueue::detach(bool monitor) {
   return release(monitor);
 }
 
-Status EventQueue::release(bool monitor) {
-  lock();  // the per-catalog mutex first: the system mutex comes after it
+// The per-catalog mutex is only tried here, never waited for: a close may come from inside
+// a transaction on another catalog (two catalogs' mutexes would be taken against the order
+// of their keys), or while another process holds a transaction open. A live holder is a
+// user of the catalog, so this leave is not the last one and has no ids to give back; the
+// steps that decide the leave run under the system mutex either way. (The analysis cannot
+// follow a hold that depends on the try.)
+Status EventQueue::release(bool monitor) NO_THREAD_SAFETY_ANALYSIS {
+  bool held = false;
+  try {
+    held = tryLock();
+  } catch (Status) {
+    // an unusable mutex: leave without it
+  }
   Status status = StatusOk;
   bool counted = true;  // the caller's count is still in localCount_
   bool gaveBack = false;
@@ -178,7 +189,7 @@ Status EventQueue::release(bool monitor) {
         if (--localCount_ > 0) {
           // The node closes while its monitor runs on: the monitor leaves when it ends.
           if (!monitor) leavePending_ = true;
-          unlock();
+          if (held) unlock();
           return StatusOk;
         }
       } else if (localCount_.load() > 0) {
@@ -189,15 +200,16 @@ Status EventQueue::release(bool monitor) {
       }
       // The last local user leaves. When no other process uses the catalog, the unused
       // ids go back first, with the system mutex released (they are written to the file).
-      giveBack = !gaveBack && giveBackIds && !liveness_.othersHold(catalogLivenessName(key_));
-      if (!giveBack) return leaveSlot(status);
+      giveBack =
+          held && !gaveBack && giveBackIds && !liveness_.othersHold(catalogLivenessName(key_));
+      if (!giveBack) return leaveSlot(status, held);
     }
     gaveBack = true;
     status = giveBackIds();
   }
 }
 
-Status EventQueue::leaveSlot(Status status) {
+Status EventQueue::leaveSlot(Status status, bool held) {
   leavePending_ = false;
   liveness_.release();
   bool last = !slotInUse(slotKey_);
@@ -208,10 +220,21 @@ Status EventQueue::leaveSlot(Status status) {
     slot_->attachCount = countDown(slot_->attachCount);
   }
   std::string k = key_;
-  unlock();
+  if (held) unlock();
   closeCatalogObjects();
   if (last) removeCatalogObjects(k);
   return status;
+}
+
+bool EventQueue::tryLock() {
+  if (!catalogMutex_.valid()) throw StatusNotOpen;
+  bool abandoned = false;
+  if (!catalogMutex_.tryLock(&abandoned)) return false;
+  if (abandoned && slot_) {
+    slot_->nextId = -1;
+    slot_->maxId = -1;
+  }
+  return true;
 }
 
 bool EventQueue::lock() {

@@ -48,11 +48,11 @@ class EventQueue {
   // Leaves the slot (monitor: a monitor ending). A closing node with a running monitor stops
   // it through stopMonitoringHandler, posts a wake-up and waits up to 5000 ms for it to end,
   // holding no lock; a monitor that runs on past that wait leaves the slot itself when it
-  // ends. The last local detach gives back ids through giveBackIds when no other process
-  // holds the catalog (under the per-catalog mutex, without the system mutex), then frees
-  // the slot when nobody is left and removes the catalog's objects. Returns 0, or the status
-  // of giveBackIds (the detach is completed regardless). Call it holding no per-catalog
-  // mutex but this catalog's own.
+  // ends. The per-catalog mutex is tried, never waited for. The last local detach gives
+  // back ids through giveBackIds when it got that mutex and no other process holds the
+  // catalog (under the per-catalog mutex, without the system mutex), then frees the slot
+  // when nobody is left and removes the catalog's objects. Returns 0, or the status of
+  // giveBackIds (the detach is completed regardless).
   Status detach(bool monitor);
 
   // Appends one record and pulses the catalog's event. Throws StatusNotOpen when detached.
@@ -115,9 +115,12 @@ class EventQueue {
   void closeCatalogObjects();  // drops the handles of the per-catalog objects
   // One local use ends (after the monitor wait of a closing node); the last leaves the slot.
   Status release(bool monitor) EXCLUDES(systemMutex_);
-  // Leaves the slot for good (the node's last local use ended); caller holds both mutexes,
-  // and this releases the per-catalog one. Returns `status`.
-  Status leaveSlot(Status status) REQUIRES(systemMutex_) RELEASE(catalogMutex_);
+  // Leaves the slot for good (the node's last local use ended); caller holds the system
+  // mutex, and the per-catalog one when `held`, which this releases. Returns `status`.
+  Status leaveSlot(Status status, bool held) REQUIRES(systemMutex_) NO_THREAD_SAFETY_ANALYSIS;
+  // The per-catalog mutex when no other thread holds it (see lock()); false at once when one
+  // does.
+  bool tryLock() TRY_ACQUIRE(true, catalogMutex_);
 
   platform::SharedObject section_;         // the shared section
   platform::NamedMutex systemMutex_;       // the system mutex

@@ -57,6 +57,21 @@ bool NamedMutex::lock() {
   return false;
 }
 
+bool NamedMutex::tryLock(bool* abandoned) {
+  auto* mutex = static_cast<pthread_mutex_t*>(object_.data());
+  int rc = pthread_mutex_trylock(mutex);
+  if (rc == EBUSY) return false;
+  if (rc == EOWNERDEAD) {
+    pthread_mutex_consistent(mutex);
+  } else if (rc != 0) {
+    throw StatusMutexUnrecoverable;
+  }
+  object_.noteHeld();
+  lockOrderHeld(rank_, mutex, path_.c_str(), key_.empty() ? nullptr : key_.c_str());
+  *abandoned = rc == EOWNERDEAD;
+  return true;
+}
+
 void NamedMutex::unlock() {
   auto* mutex = static_cast<pthread_mutex_t*>(object_.data());
   if (mutex == nullptr) return;  // closed: nothing of it is held through this handle

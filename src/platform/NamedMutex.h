@@ -32,6 +32,10 @@ class CAPABILITY("machine-wide mutex") NamedMutex {
   // the caller then owns it (count 1) and must treat what it guards as possibly half-changed.
   // Throws StatusMutexUnrecoverable when a dead owner left it unusable.
   bool lock() ACQUIRE();
+  // Takes the mutex when no other thread holds it, else returns false at once (it never
+  // waits, so the lock order does not apply). *abandoned as lock() returns it. Throws as
+  // lock() does.
+  bool tryLock(bool* abandoned) TRY_ACQUIRE(true);
   void unlock() RELEASE();  // the calling thread must own it
   void close() { object_.reset(); }
   // Tells the analysis (and, in checked builds, verifies) that this thread holds it: for

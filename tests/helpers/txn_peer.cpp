@@ -3,7 +3,8 @@
 //
 // Commands: create NAME DIR | open NAME DIR | close | begin | commit | rollback | state | ids N (N
 // ids drawn on the node's connection, space-separated) | rounds K N (K transactions of N ids each,
-// all ids space-separated) | exit
+// all ids space-separated) | exists | cycle NAME DIR N (N opens and closes of another Node of
+// catalog NAME: "N", or the first failing status as "open S" or "close S") | exit
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -55,6 +56,24 @@ bool run(const std::string& line) {
     reply(std::to_string(node().transactionRollback()));
   } else if (cmd == "state") {
     reply(std::to_string(node().transactionState()));
+  } else if (cmd == "exists") {
+    reply(std::to_string(node().exists()));
+  } else if (cmd == "cycle") {
+    std::string n;
+    in >> n;
+    std::string result = n;
+    for (int k = 0; k < std::stoi(n); ++k) {
+      Node other(a.c_str(), b.c_str());
+      if (int opened = other.open()) {
+        result = "open " + std::to_string(opened);
+        break;
+      }
+      if (int closed = other.close()) {
+        result = "close " + std::to_string(closed);
+        break;
+      }
+    }
+    reply(result);
   } else if (cmd == "ids") {
     reply(drawIds(std::stoi(a)));
   } else if (cmd == "rounds") {

@@ -46,7 +46,7 @@ TEST_F(TxnTest, ARolledBackBlockIsNeverHandedOutTwice) {
   EXPECT_GE(counter("reserve"), 67);
 }
 
-TEST_F(TxnTest, AFailingReservationEndsItsLevelAndHoldsNothing) {
+TEST_F(TxnThreads, AFailingReservationEndsItsLevelAndHoldsNothing) {
   Node node = opened("refused");
   node::ConnectionLease lease(impl(node)->pool());
   ASSERT_EQ(node::execute(*lease,

@@ -99,4 +99,8 @@ class NodeTest : public ::testing::Test {
   std::string prefix_, dir_, temp_;
 };
 
+// Node tests that run several threads: labelled "threads", so that they run under
+// ThreadSanitizer too.
+class NodeThreads : public NodeTest {};
+
 #endif  // VENDRITHANE_TESTS_NODEFIXTURE_H

@@ -21,7 +21,7 @@ node::ConnectionPool& poolOf(Node& node) {
 
 }  // namespace
 
-TEST_F(NodeTest, SixthThreadWaitsForAFreeConnection) {
+TEST_F(NodeThreads, SixthThreadWaitsForAFreeConnection) {
   Node node = created("photos");
   ASSERT_EQ(node.open(), 0);
   std::promise<void> releaseOne, releaseRest;
@@ -56,7 +56,7 @@ TEST_F(NodeTest, SixthThreadWaitsForAFreeConnection) {
   EXPECT_EQ(node.close(), 0);
 }
 
-TEST_F(NodeTest, ConnectionsAreReusedPerThreadAndRefreshedAfterSchemaChanges) {
+TEST_F(NodeThreads, ConnectionsAreReusedPerThreadAndRefreshedAfterSchemaChanges) {
   Node node = created("photos");
   ASSERT_EQ(node.open(), 0);
   auto& pool = poolOf(node);
@@ -89,7 +89,7 @@ TEST_F(NodeTest, ConnectionsAreReusedPerThreadAndRefreshedAfterSchemaChanges) {
   EXPECT_EQ(node::execute(*nested, "SELECT 1;"), 0);
 }
 
-TEST_F(NodeTest, CloseWaitsForCallsInProgress) {
+TEST_F(NodeThreads, CloseWaitsForCallsInProgress) {
   Node node = created("photos");
   ASSERT_EQ(node.open(), 0);
   std::promise<void> holding;

@@ -38,7 +38,7 @@ TEST_F(TxnTest, NestedLevelsWriteNothingBeforeTheOutermostCommit) {
   EXPECT_EQ(node.transactionState(), StatusNotOpen);
 }
 
-TEST_F(TxnTest, OtherThreadsAreKeptOutUntilTheOutermostEnd) {
+TEST_F(TxnThreads, OtherThreadsAreKeptOutUntilTheOutermostEnd) {
   Node node = opened("threads");
   ASSERT_EQ(node.transactionBegin(), 0);
   ASSERT_EQ(node.transactionBegin(), 0);
@@ -85,7 +85,7 @@ TEST_F(TxnTest, OtherThreadsAreKeptOutUntilTheOutermostEnd) {
   EXPECT_EQ(node.close(), 0);
 }
 
-TEST_F(TxnTest, AFailedBeginHoldsNothing) {
+TEST_F(TxnThreads, AFailedBeginHoldsNothing) {
   Node node = created("failbegin");
   EXPECT_EQ(node.transactionBegin(), StatusNotOpen);
   EXPECT_EQ(node.transactionBeginNoBlock(), StatusNotOpen);
@@ -111,7 +111,7 @@ TEST_F(TxnTest, AFailedBeginHoldsNothing) {
   EXPECT_EQ(node.close(), 0);
 }
 
-TEST_F(TxnTest, AFailedCommitUndoesTheTransactionAndReleasesTheCatalog) {
+TEST_F(TxnThreads, AFailedCommitUndoesTheTransactionAndReleasesTheCatalog) {
   Node node = opened("failcommit");
   node::ConnectionLease lease(impl(node)->pool());  // the same connection throughout
   ASSERT_EQ(node::execute(*lease,
@@ -211,7 +211,7 @@ TEST_F(TxnTest, ChangeEventsArePublishedAtTheOutermostCommitOnly) {
   EXPECT_EQ(reader.close(), 0);
 }
 
-TEST_F(TxnTest, ClosingTheLastHandleInsideATransactionReleasesTheCatalog) {
+TEST_F(TxnThreads, ClosingTheLastHandleInsideATransactionReleasesTheCatalog) {
   Node other = created("lasthandle");
   ASSERT_EQ(other.open(), 0);
   {

@@ -63,4 +63,8 @@ class TxnTest : public NodeTest {
   }
 };
 
+// Transaction tests that run several threads: labelled "threads", so that they run under
+// ThreadSanitizer too.
+class TxnThreads : public TxnTest {};
+
 #endif  // VENDRITHANE_TESTS_TXNFIXTURE_H

@@ -22,7 +22,7 @@ int opsPerThread() {
   return text && *text ? std::atoi(text) : 200;
 }
 
-class ConcurrencyTest : public ReliabilityTest {
+class ConcurrencyThreads : public ReliabilityTest {
  protected:
   // Checks catalog `name` against the replayed logs and prints the figures.
   void check(const std::string& name, vdrel::StressLog& log, double seconds) {
@@ -73,7 +73,7 @@ double since(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
-TEST_F(ConcurrencyTest, ThreadsOfOneProcessSharingANodeOrEachWithTheirOwn) {
+TEST_F(ConcurrencyThreads, ThreadsOfOneProcessSharingANodeOrEachWithTheirOwn) {
   ASSERT_EQ(Node("threads", dir_.c_str()).create(), 0);
   vdrel::StressOptions shared, own;
   shared.ops = own.ops = opsPerThread() / 2;
@@ -93,7 +93,7 @@ TEST_F(ConcurrencyTest, ThreadsOfOneProcessSharingANodeOrEachWithTheirOwn) {
   check("threads", log, since(start));
 }
 
-TEST_F(ConcurrencyTest, ProcessesAndThreadsKeepEveryAcknowledgedWrite) {
+TEST_F(ConcurrencyThreads, ProcessesAndThreadsKeepEveryAcknowledgedWrite) {
   ASSERT_EQ(Node("procs", dir_.c_str()).create(), 0);
   const int ops = opsPerThread();
   const auto start = std::chrono::steady_clock::now();
@@ -131,7 +131,7 @@ TEST_F(ConcurrencyTest, ProcessesAndThreadsKeepEveryAcknowledgedWrite) {
 // A thread inside a transaction holds the catalog mutex; another process opening the catalog
 // meanwhile neither waits for that transaction nor keeps the system mutex from this one.
 // Closing (or dropping the last handle) inside the transaction answers at once.
-TEST_F(ConcurrencyTest, ClosingInsideATransactionNeverWaitsForAnOpeningProcess) {
+TEST_F(ConcurrencyThreads, ClosingInsideATransactionNeverWaitsForAnOpeningProcess) {
   ASSERT_EQ(Node("order", dir_.c_str()).create(), 0);
   Node node("order", dir_.c_str());
   ASSERT_EQ(node.open(), 0);
@@ -167,7 +167,7 @@ TEST_F(ConcurrencyTest, ClosingInsideATransactionNeverWaitsForAnOpeningProcess) 
 // A no-wait begin that passed its check waits for the catalog mutex like any begin, without
 // holding its node's thread set meanwhile: the thread holding the mutex may need that set,
 // here to close the waiter's node (which answers 77 while the waiter is in it).
-TEST_F(ConcurrencyTest, ANoWaitBeginWaitsWithoutHoldingItsNode) {
+TEST_F(ConcurrencyThreads, ANoWaitBeginWaitsWithoutHoldingItsNode) {
   ASSERT_EQ(Node("nowait", dir_.c_str()).create(), 0);
   Node first("nowait", dir_.c_str()), second("nowait", dir_.c_str());
   ASSERT_EQ(first.open(), 0);
