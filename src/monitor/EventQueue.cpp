@@ -156,7 +156,7 @@ Status EventQueue::detach(bool monitor) {
   if (localCount_.load() <= 0 || !catalogMutex_.valid()) return StatusOk;
   if (!monitor && localCount_.load() > 1 && stopMonitoringHandler && stopMonitoringHandler()) {
     // A monitor runs: stop it, wake it and give it up to 5000 ms to end, holding no lock
-    // (a monitor ending takes the per-catalog mutex and the system mutex).
+    // (a monitor ending takes the system mutex).
     post(kEventWakeUp, -1);
     for (int waited = 0; localCount_.load() > 1 && waited < kDetachWaitMs; waited += kDetachStepMs)
       std::this_thread::sleep_for(std::chrono::milliseconds(kDetachStepMs));
