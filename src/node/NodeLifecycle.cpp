@@ -290,7 +290,7 @@ Status NodeImpl::closeNode(bool force) {
     }
   } mark{*this};
   // No new calls get a connection from here on; calls still running end first. The detach
-  // then waits for the per-catalog mutex holding no lock of this node.
+  // then holds no lock of this node, and only tries the per-catalog mutex.
   if (!force) pool_.beginClose(me);
   try {
     queue_.detach(false);
