@@ -1,6 +1,7 @@
 // Asset handles and their implementation: the element map, the reserved time stamps, the
 // user payload and the release of elements that outlive their asset.
 #include "asset/AssetImpl.h"
+#include "asset/AssetStatements.h"
 
 #include <cassert>
 #include <memory>
@@ -130,7 +131,7 @@ void releaseAsset(AssetImpl* asset) {
 
 // ---- Handle ----
 
-Asset::Asset() : m_impl(new AssetImpl(String("vd_assets"), true)) {}
+Asset::Asset() : m_impl(new AssetImpl(String(assets::kAssetsTable), true)) {}
 
 Asset::Asset(const Asset& other) : m_impl(other.m_impl) {
   m_impl->refs.fetch_add(1);
@@ -194,13 +195,13 @@ Element& Asset::element(const char* name) {
 Element& Asset::created() {
   m_impl->ensureParsed();
   Hold hold(*m_impl->lock);
-  return m_impl->stampLocked("vd_created");
+  return m_impl->stampLocked(assets::kCreatedStamp);
 }
 
 Element& Asset::modified() {
   m_impl->ensureParsed();
   Hold hold(*m_impl->lock);
-  return m_impl->stampLocked("vd_modified");
+  return m_impl->stampLocked(assets::kModifiedStamp);
 }
 
 void Asset::erase(const char* name) {

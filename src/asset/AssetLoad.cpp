@@ -1,7 +1,5 @@
 // Assets on the node side: new assets, loads through the table of live assets (with the
 // fall-back to the shared table and the rows of old per-type tables), and row deletion.
-#include <sqlite3.h>
-
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -44,39 +42,31 @@ String lowered(const char* name) {
   return lower;
 }
 
-Status engineFailure(node::NodeConnection& c, const std::string& sql, int code) {
-  EngineFailure failure;
-  failure.code = code;
-  failure.message = sqlite3_errmsg(c.db());
-  recordFailure(c, StatusEngineFailure, failure, sql);
+// Records the statement's failure (or a wrong result, `wrong`) as 31.
+Status engineFailure(node::NodeConnection& c, const node::Statement& statement,
+                     bool wrong = false) {
+  EngineFailure failure = statement.error();
+  if (wrong) failure.code = 0;
+  recordFailure(c, StatusEngineFailure, failure, statement.sql());
   return StatusEngineFailure;
 }
 
 // A row of an old per-type table: every column but the id becomes a text element.
 Status readLegacyRow(node::NodeConnection& c, const std::string& table, int id, Row* row) {
-  const std::string sql = node::sqlFormat(kSelectRow, kAllColumns, table.c_str(), id);
-  sqlite3_stmt* stmt = nullptr;
-  int code = sqlite3_prepare_v2(c.db(), sql.c_str(), -1, &stmt, nullptr);
-  if (code != SQLITE_OK) {
-    sqlite3_finalize(stmt);
-    return engineFailure(c, sql, code);
-  }
+  node::Statement statement(c, node::sqlFormat(kSelectRow, kAllColumns, table.c_str(), id));
+  if (!statement.valid()) return engineFailure(c, statement);
   int rows = 0;
-  while ((code = sqlite3_step(stmt)) == SQLITE_ROW && ++rows == 1) {
-    for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
-      String column = lowered(sqlite3_column_name(stmt, i));
-      const unsigned char* text = sqlite3_column_text(stmt, i);
-      if (column == kIdColumn || text == nullptr) continue;
-      row->values.emplace_back(column,
-                               String(reinterpret_cast<const char*>(text),
-                                      static_cast<unsigned>(sqlite3_column_bytes(stmt, i))));
+  while (statement.step() && ++rows == 1) {
+    for (int i = 0; i < statement.columnCount(); ++i) {
+      String column = lowered(statement.columnName(i));
+      if (column == kIdColumn || statement.columnIsNull(i)) continue;
+      row->values.emplace_back(column, statement.columnText(i));
     }
   }
-  if (code != SQLITE_ROW && code != SQLITE_DONE) code = engineFailure(c, sql, code);
-  sqlite3_finalize(stmt);
-  if (code != SQLITE_ROW && code != SQLITE_DONE) return StatusEngineFailure;
+  if (statement.failed()) return engineFailure(c, statement);
+  statement.reset();
   if (rows == 0) return StatusNotFound;
-  if (rows > 1) return engineFailure(c, sql, SQLITE_OK);
+  if (rows > 1) return engineFailure(c, statement, true);
   row->legacy = true;
   return StatusOk;
 }
@@ -89,10 +79,9 @@ Status readRow(node::NodeConnection& c, const std::string& table, bool collectio
       kSelectRow, collection ? kCollectionColumns : kOwnTableColumns, table.c_str(), id);
   node::Statement statement(c, sql);
   if (!statement.valid()) {
-    const std::string message = sqlite3_errmsg(c.db());
-    if (!collection && message.find(kRecordColumn) != std::string::npos)
+    if (!collection && statement.error().mentions(kRecordColumn))
       return readLegacyRow(c, table, id, row);
-    return engineFailure(c, sql, statement.code());
+    return engineFailure(c, statement);
   }
   int rows = 0;
   bool wrongWidth = false;
@@ -105,11 +94,10 @@ Status readRow(node::NodeConnection& c, const std::string& table, bool collectio
     row->record = statement.columnText(0);
     if (collection) row->tag = statement.columnText(1);
   }
-  const int code = statement.code() & 0xff;
-  if (code != SQLITE_ROW && code != SQLITE_DONE) return engineFailure(c, sql, statement.code());
+  if (statement.failed()) return engineFailure(c, statement);
   statement.reset();
   if (rows == 0) return StatusNotFound;
-  if (rows > 1 || wrongWidth) return engineFailure(c, sql, SQLITE_OK);
+  if (rows > 1 || wrongWidth) return engineFailure(c, statement, true);
   return StatusOk;
 }
 
@@ -196,13 +184,13 @@ Status deleteAssetRow(node::NodeConnection& c, NodeImpl& node, const std::string
   EngineFailure failure;
   const std::string sql = node::sqlFormat(kDeleteRow, table.c_str(), id);
   if (!runRecorded(c, sql, StatusEngineFailure, &failure))
-    return writeStatus(failure, StatusEngineFailure);
-  if (mustExist && sqlite3_changes(c.db()) < 1) {
+    return failure.writeStatus(StatusEngineFailure);
+  if (mustExist && node::changedRows(c) < 1) {
     c.recordError(StatusEmptyArgument, 0, kNothingDeleted, sql);
     return StatusRemoveFailed;
   }
   if (!runRecorded(c, node::sqlFormat(kDeleteRowBlobs, id), StatusEngineFailure, &failure))
-    return writeStatus(failure, StatusEngineFailure);
+    return failure.writeStatus(StatusEngineFailure);
   forgetLive(c, node, id);
   node::queueEvent(c, monitor::kEventRecordDeleted, id);
   return StatusOk;

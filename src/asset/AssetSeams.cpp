@@ -33,7 +33,7 @@ Status unapplyCategories(node::NodeConnection& connection, NodeImpl&, int id) {
   if (runRecorded(connection, node::sqlFormat(kDeleteMemberships, id), StatusRemoveFailed,
                   &failure))
     return StatusOk;
-  return writeStatus(failure, StatusEngineFailure);
+  return failure.writeStatus(StatusEngineFailure);
 }
 
 Status destroyTypeNamespaces(node::NodeConnection&, NodeImpl&, const String&) {

@@ -1,31 +1,21 @@
-// Statement helpers of the persistence layer: a statement run with texts bound by their
-// length, the engine's last failure, and the re-recording of a failure under the status
-// the calling operation reports.
+// Statement helpers of the persistence layer, on the node's statement wrapper: a statement
+// run with texts bound by their length, the row statement texts kept per thread, and the
+// recording of a failure under the status the calling operation reports.
 #ifndef VENDRITHANE_ASSET_ASSETSQL_H
 #define VENDRITHANE_ASSET_ASSETSQL_H
 
 #include <string>
 #include <vector>
 
+#include "node/Statement.h"
 #include "vendrithane/Status.h"
 #include "vendrithane/String.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
-
-namespace node {
-class NodeConnection;
-}
-
 namespace assets {
 
-// An engine failure: its result code and message (code 0 when none).
-struct EngineFailure {
-  int code = 0;         // the engine's result code
-  std::string message;  // the engine's message
-  bool readOnly() const;
-  bool mentions(const char* text) const;
-};
+using EngineFailure = node::EngineError;
 
 // Runs the one statement `sql` with `texts` bound to its parameters ?1, ?2, ... by their
 // length. Returns the rows it changed, or -1 with *failure filled (nothing recorded).
@@ -52,9 +42,6 @@ bool runRecorded(node::NodeConnection& connection, const std::string& sql, Statu
 // Records `failure` of `sql` on the connection as `status`.
 void recordFailure(node::NodeConnection& connection, Status status, const EngineFailure& failure,
                    const std::string& sql);
-
-// The status of a failed write: 81 when the database is read-only, else `otherwise`.
-Status writeStatus(const EngineFailure& failure, Status otherwise);
 
 }  // namespace assets
 }  // namespace Vendrithane

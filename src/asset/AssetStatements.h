@@ -4,11 +4,13 @@
 #ifndef VENDRITHANE_ASSET_ASSETSTATEMENTS_H
 #define VENDRITHANE_ASSET_ASSETSTATEMENTS_H
 
+#include "node/Statements.h"
+
 namespace KESTRIN {
 namespace Vendrithane {
 namespace assets {
 
-constexpr char kAssetsTable[] = "vd_assets";    // the table of collection assets
+using node::kAssetsTable;                       // the table of collection assets
 constexpr char kReservedInfix[] = "vd_";        // in the names of the library's own tables
 constexpr char kCreatedStamp[] = "vd_created";  // reserved time-stamp elements
 constexpr char kModifiedStamp[] = "vd_modified";
@@ -28,6 +30,31 @@ constexpr char kOwnTableColumns[] = "vd_xml";
 constexpr char kAllColumns[] = "*";
 constexpr char kDeleteRow[] = "DELETE FROM %s WHERE vd_id=%d;";
 constexpr char kDeleteRowBlobs[] = "DELETE FROM vd_blobs WHERE vd_aid=%d;";
+
+// Blob rows of one record: each element's bytes under its name.
+constexpr char kInsertBlob[] =
+    "INSERT OR REPLACE INTO vd_blobs (vd_aid,vd_tag,vd_blob) VALUES (%d,?1,?2);";
+constexpr char kSelectBlob[] = "SELECT vd_blob FROM vd_blobs WHERE vd_aid=%d AND vd_tag=%Q;";
+constexpr char kDeleteOtherBlobs[] = "DELETE FROM vd_blobs WHERE vd_aid=%d %s;";
+constexpr char kKeepListStart[] = "AND vd_tag NOT IN (";
+
+// Element indexes. Table and column names are plain identifiers checked beforehand; every
+// name inside quoted SQL text goes through %Q.
+constexpr char kAddColumn[] = "ALTER TABLE %s ADD COLUMN %s %s;";
+constexpr char kCreateIndex[] = "CREATE %s INDEX %s_idx ON %s (%s %s);";
+constexpr char kDropIndex[] = "DROP INDEX %s_idx;";
+constexpr char kFillColumn[] = "UPDATE %s SET %s=element_extract(%Q, vd_xml);";
+constexpr char kInsertDeclaration[] =
+    "INSERT INTO vd_idx (vd_id,vd_kmap,vd_ktgt,vd_ktyp) VALUES (%d, %Q, %Q, %d);";
+constexpr char kDeleteDeclaration[] = "DELETE FROM vd_idx WHERE vd_kmap=%Q AND vd_ktgt=%Q;";
+constexpr char kDeleteTableDeclarations[] = "DELETE FROM vd_idx WHERE vd_ktgt=%Q;";
+constexpr char kSelectDeclarations[] = "SELECT vd_kmap,vd_ktgt,vd_ktyp FROM vd_idx ORDER BY rowid;";
+constexpr char kTableInfo[] = "PRAGMA table_info(%Q);";
+constexpr char kSelectTableIndexes[] =
+    "SELECT sql FROM sqlite_master WHERE type='index' AND tbl_name=%Q AND sql IS NOT NULL;";
+constexpr char kRebuildTable[] =
+    "CREATE TABLE vd_tmp_%s (%s);INSERT INTO vd_tmp_%s SELECT %s FROM %s;DROP TABLE %s;"
+    "ALTER TABLE vd_tmp_%s RENAME TO %s;";
 
 // Memberships of one record.
 constexpr char kSelectMemberCategories[] =

@@ -64,7 +64,7 @@ Status rowWriteFailure(node::NodeConnection& c, const EngineFailure& failure,
     return StatusNoSuchTable;
   }
   assets::recordFailure(c, StatusWriteFailed, failure, sql);
-  return assets::writeStatus(failure, StatusWriteFailed);
+  return failure.writeStatus(StatusWriteFailed);
 }
 
 // Resets a new asset's id unless dismissed: a store that fails or throws leaves the asset

@@ -1,7 +1,5 @@
 // Asset types: the name rules, declaration, the declared check, destruction of both kinds
 // and the listing of the catalog's tables.
-#include <sqlite3.h>
-
 #include <cstdlib>
 #include <cstring>
 
@@ -124,7 +122,7 @@ bool isPlainIdentifier(const String& name) {
   for (size_t i = 1; i < n; ++i) {
     if (!(isAsciiLetter(p[i]) || p[i] == '_' || (p[i] >= '0' && p[i] <= '9'))) return false;
   }
-  return sqlite3_keyword_check(p, static_cast<int>(n)) == 0;
+  return !node::isSqlKeyword(p, n);
 }
 
 bool isOwnTableType(NodeImpl& node, const String& name) {
@@ -155,7 +153,7 @@ Status declareType(NodeImpl& node, const char* rawName, bool inCollection) {
       node.addKnownTable(text(name));
       return StatusExists;
     }
-    return writeStatus(failure, StatusEngineFailure);
+    return failure.writeStatus(StatusEngineFailure);
   }
   node.pool().schemaChanged(*lease);
   node.addKnownTable(text(name));

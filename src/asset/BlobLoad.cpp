@@ -3,7 +3,6 @@
 // This file and the blob store are the asset layer's only direct users of the engine.
 #include "asset/BlobLoad.h"
 
-#include <sqlite3.h>
 #include <stdint.h>
 #include <sys/stat.h>
 
@@ -14,6 +13,7 @@
 #include <string>
 
 #include "asset/AssetImpl.h"
+#include "asset/AssetStatements.h"
 #include "asset/BlobImpl.h"
 #include "asset/ElementImpl.h"
 #include "node/ConnectionPool.h"
@@ -27,22 +27,21 @@ namespace Vendrithane {
 
 namespace {
 
-constexpr char kSelectBlob[] = "SELECT vd_blob FROM vd_blobs WHERE vd_aid=%d AND vd_tag=%Q;";
 constexpr char kNoRow[] = "no blob row found";
 constexpr char kWrongSize[] = "blob size differs from its recorded length";
 constexpr char kNoMemory[] = "out of memory";
 
 using Hold = std::lock_guard<RecordLock>;
 
-// Finalizes the statement when the read ends, however it ends.
-struct Finalizer {
-  sqlite3_stmt* stmt = nullptr;
-  ~Finalizer() { sqlite3_finalize(stmt); }
-};
-
-Status failRow(node::NodeConnection& c, int code, const char* message, const std::string& sql) {
-  c.recordError(StatusBlobFailed, code, message ? message : sqlite3_errstr(code), sql);
+Status failRow(node::NodeConnection& c, int code, const std::string& message,
+               const std::string& sql) {
+  c.recordError(StatusBlobFailed, code, message, sql);
   return StatusBlobFailed;
+}
+
+Status failRow(node::NodeConnection& c, const node::Statement& statement) {
+  node::EngineError failure = statement.error();
+  return failRow(c, failure.code, failure.message, statement.sql());
 }
 
 // Reads a file blob's bytes; the caller holds the blob's lock.
@@ -108,27 +107,27 @@ bool catalogLoadPending(BlobImpl& b, Status* result) {
 Status readBlobRow(node::NodeConnection& c, int assetId, const String& tag,
                    unsigned long long length, unsigned char** block) {
   *block = nullptr;
-  const std::string sql = node::sqlFormat(kSelectBlob, assetId, tag.buffer());
-  Finalizer statement;
-  int code = sqlite3_prepare_v2(c.db(), sql.c_str(), -1, &statement.stmt, nullptr);
-  if (code != SQLITE_OK) return failRow(c, code, sqlite3_errmsg(c.db()), sql);
+  node::Statement statement(c, node::sqlFormat(assets::kSelectBlob, assetId, tag.buffer()));
+  const std::string& sql = statement.sql();
+  if (!statement.valid()) return failRow(c, statement);
   c.execStarted();
-  code = sqlite3_step(statement.stmt);
+  const bool row = statement.step();
   c.execEnded();
-  if (code == SQLITE_DONE) return failRow(c, code, kNoRow, sql);
-  if (code != SQLITE_ROW) return failRow(c, code, sqlite3_errmsg(c.db()), sql);
-  const void* data = sqlite3_column_blob(statement.stmt, 0);
-  const int size = sqlite3_column_bytes(statement.stmt, 0);
+  if (!row) {
+    if (statement.failed()) return failRow(c, statement);
+    return failRow(c, statement.code(), kNoRow, sql);
+  }
+  const void* data = statement.columnBlob(0);
+  const int size = statement.columnBytes(0);
   if (size < 0 || static_cast<unsigned long long>(size) != length) {
     return failRow(c, 0, kWrongSize, sql);
   }
   unsigned char* bytes = newBlobBlock(length);
-  if (bytes == nullptr) return failRow(c, SQLITE_NOMEM, kNoMemory, sql);
+  if (bytes == nullptr) return failRow(c, node::kEngineNoMemory, kNoMemory, sql);
   if (length != 0) std::memcpy(bytes, data, length);
-  code = sqlite3_step(statement.stmt);
-  if (code != SQLITE_DONE) {
+  if (statement.step() || statement.failed()) {
     std::free(bytes);
-    return failRow(c, code, sqlite3_errmsg(c.db()), sql);
+    return failRow(c, statement);
   }
   *block = bytes;
   return StatusOk;

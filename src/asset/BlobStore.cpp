@@ -2,8 +2,6 @@
 // names reach the statements only as bound values or as quoted literals.
 #include "asset/BlobStore.h"
 
-#include <sqlite3.h>
-
 #include <cassert>
 #include <cstring>
 #include <memory>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "asset/AssetImpl.h"
+#include "asset/AssetStatements.h"
 #include "asset/BlobImpl.h"
 #include "asset/BlobLoad.h"
 #include "asset/ElementImpl.h"
@@ -23,10 +22,6 @@ namespace Vendrithane {
 
 namespace {
 
-constexpr char kInsertBlob[] =
-    "INSERT OR REPLACE INTO vd_blobs (vd_aid,vd_tag,vd_blob) VALUES (%d,?1,?2);";
-constexpr char kDeleteOtherBlobs[] = "DELETE FROM vd_blobs WHERE vd_aid=%d %s;";
-constexpr char kKeepListStart[] = "AND vd_tag NOT IN (";
 constexpr char kUrlNotFound[] = "blob not found at path/URL";
 constexpr char kUrlContext[] = "loadUrlBlob(blob)";
 constexpr char kNoBytes[] = "blob bytes missing";
@@ -38,7 +33,6 @@ using BlobHold = std::unique_lock<RecordLock>;
 class RowWriter {
  public:
   RowWriter(node::NodeConnection& c, int assetId) : c_(c), assetId_(assetId) {}
-  ~RowWriter() { sqlite3_finalize(stmt_); }
   RowWriter(const RowWriter&) = delete;
   RowWriter& operator=(const RowWriter&) = delete;
 
@@ -47,67 +41,47 @@ class RowWriter {
     if (blob.length == kUnknownBlobLength || (blob.bytes == nullptr && blob.length != 0)) {
       return fail(0, kNoBytes);
     }
-    int code = SQLITE_OK;
-    if (stmt_ == nullptr) {
-      code = sqlite3_prepare_v2(c_.db(), sql().c_str(), -1, &stmt_, nullptr);
-      if (code != SQLITE_OK) return fail(code, nullptr);
+    // The statement text is made on first use: most assets have no blob to write.
+    if (!statement_) {
+      statement_ =
+          std::make_unique<node::Statement>(c_, node::sqlFormat(assets::kInsertBlob, assetId_));
+      if (!statement_->valid()) return fail();
     }
-    code =
-        sqlite3_bind_text(stmt_, 1, tag.buffer(), static_cast<int>(tag.length()), SQLITE_TRANSIENT);
-    if (code == SQLITE_OK) {
-      // An empty value is an empty blob, never NULL.
-      code = blob.length == 0
-                 ? sqlite3_bind_zeroblob(stmt_, 2, 0)
-                 : sqlite3_bind_blob64(stmt_, 2, blob.bytes, blob.length, SQLITE_STATIC);
-    }
-    if (code != SQLITE_OK) {
-      sqlite3_clear_bindings(stmt_);
-      return fail(code, nullptr);
-    }
-    c_.execStarted();
-    code = sqlite3_step(stmt_);
-    c_.execEnded();
-    sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);  // the bytes are not ours to keep pointing at
-    if (code != SQLITE_DONE) return fail(code, nullptr);
-    return StatusOk;
+    node::Statement& s = *statement_;
+    const bool ran = s.bind(1, tag) && s.bindBlob(2, blob.bytes, blob.length) && s.run();
+    if (ran) s.reset();
+    s.clearBindings();  // the tag and the bytes are not ours to keep pointing at
+    return ran ? StatusOk : fail();
   }
 
  private:
+  Status fail() {
+    node::EngineError failure = statement_->error();
+    return fail(failure.code, failure.message.c_str());
+  }
   Status fail(int code, const char* message) {
-    if (message == nullptr) message = sqlite3_errmsg(c_.db());
-    c_.recordError(StatusBlobFailed, code, message, sql());
+    c_.recordError(StatusBlobFailed, code, message,
+                   statement_ ? statement_->sql() : node::sqlFormat(assets::kInsertBlob, assetId_));
     return StatusBlobFailed;
   }
 
-  // The statement text, made on first use (most assets have no blob to write).
-  const std::string& sql() {
-    if (sql_.empty()) sql_ = node::sqlFormat(kInsertBlob, assetId_);
-    return sql_;
-  }
-
-  node::NodeConnection& c_;       // where the rows go
-  int assetId_;                   // the asset whose rows these are
-  std::string sql_;               // the statement text, with the asset id; empty until used
-  sqlite3_stmt* stmt_ = nullptr;  // compiled on first use
+  node::NodeConnection& c_;                     // where the rows go
+  int assetId_;                                 // the asset whose rows these are
+  std::unique_ptr<node::Statement> statement_;  // compiled on first use
 };
 
 // Adds a name to the keep list as a quoted literal.
 void appendKept(std::string& keep, const String& name) {
-  keep += keep.empty() ? kKeepListStart : ",";
+  keep += keep.empty() ? assets::kKeepListStart : ",";
   keep += node::sqlFormat("%Q", name.buffer());
 }
 
 Status deleteOtherRows(node::NodeConnection& c, int assetId, std::string keep) {
   if (!keep.empty()) keep += ")";
-  const std::string sql = node::sqlFormat(kDeleteOtherBlobs, assetId, keep.c_str());
-  char* message = nullptr;
-  c.execStarted();
-  const int code = sqlite3_exec(c.db(), sql.c_str(), nullptr, nullptr, &message);
-  c.execEnded();
-  if (code == SQLITE_OK) return StatusOk;
-  c.recordError(StatusBlobFailed, code, message ? message : sqlite3_errstr(code), sql);
-  sqlite3_free(message);
+  const std::string sql = node::sqlFormat(assets::kDeleteOtherBlobs, assetId, keep.c_str());
+  node::EngineError failure;
+  if (node::execute(c, sql, &failure) == StatusOk) return StatusOk;
+  c.recordError(StatusBlobFailed, failure.code, failure.message, sql);
   return StatusBlobFailed;
 }
 

@@ -10,6 +10,7 @@
 #include "asset/AssetImpl.h"
 #include "asset/AssetPersist.h"
 #include "asset/AssetSql.h"
+#include "asset/AssetStatements.h"
 #include "asset/ElementImpl.h"
 #include "asset/ElementIndexMap.h"
 #include "node/IdAllocator.h"
@@ -77,7 +78,7 @@ const char* columnType(Type type) {
 Status run(node::NodeConnection& c, const std::string& sql, Status recordAs) {
   EngineFailure failure;
   if (runRecorded(c, sql, recordAs, &failure)) return StatusOk;
-  return writeStatus(failure, recordAs);
+  return failure.writeStatus(recordAs);
 }
 
 // Restores (table, column) of the map to `flags` (-1: absent) when the transaction is undone.

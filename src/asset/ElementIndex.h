@@ -21,24 +21,6 @@ class NodeConnection;
 
 namespace assets {
 
-// Statement texts. Table and column names are plain identifiers checked beforehand; every
-// name inside quoted SQL text goes through %Q.
-constexpr char kAddColumn[] = "ALTER TABLE %s ADD COLUMN %s %s;";
-constexpr char kCreateIndex[] = "CREATE %s INDEX %s_idx ON %s (%s %s);";
-constexpr char kDropIndex[] = "DROP INDEX %s_idx;";
-constexpr char kFillColumn[] = "UPDATE %s SET %s=element_extract(%Q, vd_xml);";
-constexpr char kInsertDeclaration[] =
-    "INSERT INTO vd_idx (vd_id,vd_kmap,vd_ktgt,vd_ktyp) VALUES (%d, %Q, %Q, %d);";
-constexpr char kDeleteDeclaration[] = "DELETE FROM vd_idx WHERE vd_kmap=%Q AND vd_ktgt=%Q;";
-constexpr char kDeleteTableDeclarations[] = "DELETE FROM vd_idx WHERE vd_ktgt=%Q;";
-constexpr char kSelectDeclarations[] = "SELECT vd_kmap,vd_ktgt,vd_ktyp FROM vd_idx ORDER BY rowid;";
-constexpr char kTableInfo[] = "PRAGMA table_info(%Q);";
-constexpr char kSelectTableIndexes[] =
-    "SELECT sql FROM sqlite_master WHERE type='index' AND tbl_name=%Q AND sql IS NOT NULL;";
-constexpr char kRebuildTable[] =
-    "CREATE TABLE vd_tmp_%s (%s);INSERT INTO vd_tmp_%s SELECT %s FROM %s;DROP TABLE %s;"
-    "ALTER TABLE vd_tmp_%s RENAME TO %s;";
-
 constexpr char kReservedColumnPrefix[] = "vd_";  // the library's own columns
 
 // One column of a table as the engine declares it.

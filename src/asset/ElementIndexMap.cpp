@@ -1,10 +1,9 @@
 // The node's map of promoted element columns and its loading from vd_idx.
 #include "asset/ElementIndexMap.h"
 
-#include <sqlite3.h>
-
 #include <set>
 
+#include "asset/AssetStatements.h"
 #include "asset/ElementIndex.h"
 #include "node/NodeConnection.h"
 #include "node/Statement.h"
@@ -76,11 +75,10 @@ Status ElementIndexMap::load(node::NodeConnection& connection) {
       loaded[std::string(table.buffer(), table.length())]
             [std::string(column.buffer(), column.length())] = static_cast<int>(rows.columnInt64(2));
     }
-    const int code = rows.code() & 0xff;
-    if (code != SQLITE_OK && code != SQLITE_DONE) {
-      const Status status = node::queryStatus(code);
-      connection.recordError(status, rows.code(), sqlite3_errmsg(connection.db()), rows.sql());
-      return status;
+    if (rows.failed()) {
+      const node::EngineError failure = rows.error();
+      connection.recordError(failure.status(), failure.code, failure.message, rows.sql());
+      return failure.status();
     }
   }
   // Declarations outliving their table or column (a type dropped and declared anew) are

@@ -2,13 +2,13 @@
 // promoted column. The rebuilt table declares every kept column as the old one did, so the
 // primary key of an own-table type (vd_id INTEGER PRIMARY KEY, the rowid) survives and
 // loads by id stay lookups.
-#include <sqlite3.h>
 #include <strings.h>
 
 #include <algorithm>
 #include <utility>
 
 #include "asset/AssetSql.h"
+#include "asset/AssetStatements.h"
 #include "asset/ElementIndex.h"
 #include "node/NodeConnection.h"
 #include "node/Statement.h"
@@ -25,13 +25,8 @@ std::string text(const String& s) {
 
 // Records the failure of a query that ended with `code` and returns its status.
 Status queryFailure(node::NodeConnection& c, const node::Statement& statement, Status recordAs) {
-  c.recordError(recordAs, statement.code(), sqlite3_errmsg(c.db()), statement.sql());
+  c.recordError(recordAs, statement.code(), statement.error().message, statement.sql());
   return recordAs;
-}
-
-bool failed(const node::Statement& statement) {
-  const int code = statement.code() & 0xff;
-  return code != SQLITE_OK && code != SQLITE_DONE;
 }
 
 // "name type [PRIMARY KEY] [NOT NULL] [DEFAULT expr]" for one kept column.
@@ -66,7 +61,7 @@ Status tableColumns(node::NodeConnection& c, const std::string& table,
     column.primaryKey = static_cast<int>(info.columnInt64(5));
     columns->push_back(std::move(column));
   }
-  if (failed(info)) return queryFailure(c, info, node::queryStatus(info.code() & 0xff));
+  if (info.failed()) return queryFailure(c, info, node::engineStatus(info.code()));
   return StatusOk;
 }
 
@@ -83,7 +78,7 @@ Status rebuildWithout(node::NodeConnection& c, const std::string& table,
   {
     node::Statement saved(c, indexSql);
     while (saved.step()) indexes.push_back(saved.columnText(0));
-    if (failed(saved)) return queryFailure(c, saved, StatusIndexFailed);
+    if (saved.failed()) return queryFailure(c, saved, StatusIndexFailed);
   }
 
   std::vector<const TableColumn*> kept;

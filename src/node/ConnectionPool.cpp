@@ -51,7 +51,9 @@ NodeConnection* ConnectionPool::acquire(long thread) {
       }
       if (closing_ && thread != closer_) return nullptr;
       if (chosen) break;
+      ++waiters_;
       released_.wait_for(hold, std::chrono::milliseconds(kWaitMs));
+      --waiters_;
     }
     chosen->owner_ = thread;
     chosen->useCount_ = 1;
@@ -68,7 +70,7 @@ NodeConnection* ConnectionPool::acquire(long thread) {
 }
 
 void ConnectionPool::release(long thread) {
-  bool freed = false;
+  bool wake = false;
   {
     platform::MutexLock hold(lock_);
     for (int i = kSlots - 1; i >= 0; --i) {
@@ -77,12 +79,12 @@ void ConnectionPool::release(long thread) {
       if (--slot->useCount_ <= 0) {
         slot->useCount_ = 0;
         slot->owner_ = 0;
-        freed = true;
+        wake = waiters_ > 0;
       }
       break;
     }
   }
-  if (freed) released_.notify_all();
+  if (wake) released_.notify_all();
 }
 
 void ConnectionPool::addUse(NodeConnection& connection) {
@@ -96,6 +98,7 @@ void ConnectionPool::dropUse(NodeConnection& connection) {
     if (--connection.useCount_ > 0) return;
     connection.useCount_ = 0;
     connection.owner_ = 0;
+    if (waiters_ == 0) return;
   }
   released_.notify_all();
 }
@@ -117,11 +120,13 @@ void ConnectionPool::beginClose(long closer) {
   platform::MutexLock hold(lock_);
   closing_ = true;
   closer_ = closer;
+  ++waiters_;
   released_.wait(hold, [&] {
     for (auto& slot : slots_)
       if (slot && slot->owner_ != 0 && slot->owner_ != closer) return false;
     return true;
   });
+  --waiters_;
 }
 
 void ConnectionPool::schemaChanged(NodeConnection& connection) {

@@ -73,7 +73,8 @@ class ConnectionPool {
   std::unique_ptr<NodeConnection> slots_[kSlots] GUARDED_BY(lock_);  // the connections
   bool closing_ GUARDED_BY(lock_) = false;                           // close in progress
   long closer_ GUARDED_BY(lock_) = 0;                                // the closing thread
-  std::atomic<int> generation_{0};  // the node's connection generation
+  int waiters_ GUARDED_BY(lock_) = 0;  // threads waiting for a slot: only they need a wake-up
+  std::atomic<int> generation_{0};     // the node's connection generation
 };
 
 // Holds the calling thread's connection for the lifetime of the lease.

@@ -164,7 +164,7 @@ void NodeConnection::upgradeOlderSchema() {
   if (openCatalogFile(blobFile_, false, &blobs) == SQLITE_OK) {
     sqlite3_busy_handler(blobs, busyHandler, nullptr);
     int code = sqlite3_exec(blobs, kVacuum, nullptr, nullptr, nullptr);
-    if (code != SQLITE_OK) recordError(execStatus(code), code, sqlite3_errmsg(blobs), kVacuum);
+    if (code != SQLITE_OK) recordError(engineStatus(code), code, sqlite3_errmsg(blobs), kVacuum);
     sqlite3_close_v2(blobs);
   }
 }

@@ -38,9 +38,23 @@ std::string sqlFormat(const char* format, ...) {
   return result;
 }
 
-Status execStatus(int engineCode) {
+std::string quoteIdentifier(const char* name, size_t n) {
+  std::string quoted;
+  quoted.reserve(n + 2);
+  quoted += '"';
+  for (size_t i = 0; i < n; ++i) {
+    if (name[i] == '"') quoted += '"';
+    quoted += name[i];
+  }
+  quoted += '"';
+  return quoted;
+}
+
+Status engineStatus(int engineCode) {
   switch (engineCode & 0xff) {
     case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE:
       return StatusOk;
     case SQLITE_ERROR:
       return StatusSqlError;
@@ -59,41 +73,54 @@ Status execStatus(int engineCode) {
   }
 }
 
-Status queryStatus(int engineCode) {
-  switch (engineCode & 0xff) {
-    case SQLITE_OK:
-    case SQLITE_ROW:
-    case SQLITE_DONE:
-      return StatusOk;
-    case SQLITE_ERROR:
-      return StatusSqlError;
-    case SQLITE_IOERR:
-      return StatusPermissionFailed;
-    case SQLITE_CORRUPT:
-      return StatusCorrupt;
-    case SQLITE_FULL:
-      return StatusDiskFull;
-    default:
-      return StatusEngineFailure;
-  }
-}
-
 bool isDamageCode(int engineCode) {
   return (engineCode & 0xff) == SQLITE_CORRUPT || (engineCode & 0xff) == SQLITE_NOTADB;
 }
 
-Status execute(NodeConnection& connection, const std::string& sql) {
-  if (int lost = keepEngineTransaction(connection)) return execStatus(lost);
+bool isSqlKeyword(const char* p, size_t n) {
+  return sqlite3_keyword_check(p, static_cast<int>(n)) != 0;
+}
+
+// Kept here, beside the statements it guards: every statement runs through it.
+int keepEngineTransaction(NodeConnection& connection) {
+  if (connection.depth.load() <= 0 || engineInTransaction(connection)) return SQLITE_OK;
+  connection.engineLost = true;
+  int code = sqlite3_exec(connection.db(), kBeginImmediate, nullptr, nullptr, nullptr);
+  if (code != SQLITE_OK) {
+    connection.recordError(engineStatus(code), code, sqlite3_errmsg(connection.db()),
+                           kBeginImmediate);
+  }
+  return code;
+}
+
+bool engineInTransaction(NodeConnection& connection) {
+  return connection.db() != nullptr && sqlite3_get_autocommit(connection.db()) == 0;
+}
+
+Status execute(NodeConnection& connection, const std::string& sql, EngineError* failure) {
+  if (int lost = keepEngineTransaction(connection)) {
+    failure->code = lost;
+    failure->message = engineMessage(connection, lost);
+    return engineStatus(lost);
+  }
   char* message = nullptr;
   connection.execStarted();
   int code = sqlite3_exec(connection.db(), sql.c_str(), nullptr, nullptr, &message);
   connection.execEnded();
   if (code == SQLITE_OK) return StatusOk;
-  Status status = execStatus(code);
+  failure->code = code;
+  failure->message = message ? message : sqlite3_errstr(code);
+  sqlite3_free(message);
+  return engineStatus(code);
+}
+
+Status execute(NodeConnection& connection, const std::string& sql) {
+  EngineError failure;
+  Status status = execute(connection, sql, &failure);
+  if (status == StatusOk) return StatusOk;
   // A refused write is returned as 81 but kept in the record as 41, as it always was.
   Status recorded = status == StatusReadOnly ? StatusConstraint : status;
-  connection.recordError(recorded, code, message ? message : sqlite3_errstr(code), sql);
-  sqlite3_free(message);
+  connection.recordError(recorded, failure.code, failure.message, sql);
   return status;
 }
 
@@ -116,10 +143,14 @@ Status queryValue(NodeConnection& connection, const std::string& sql, String* va
       connection.recordError(StatusNoResult, 0, kNoRecords, sql);
       return StatusNotFound;
     }
-    Status status = queryStatus(code);
+    Status status = engineStatus(code);
     connection.recordError(status, statement.code(), engineMessage(connection, code), sql);
     return status;
   }
+}
+
+int changedRows(NodeConnection& connection) {
+  return sqlite3_changes(connection.db());
 }
 
 std::vector<String> queryColumn(NodeConnection& connection, const std::string& sql) {
@@ -130,7 +161,7 @@ std::vector<String> queryColumn(NodeConnection& connection, const std::string& s
   }
   int code = statement.code() & 0xff;
   if (code != SQLITE_OK && code != SQLITE_DONE) {
-    Status status = queryStatus(code);
+    Status status = engineStatus(code);
     connection.recordError(status, statement.code(), engineMessage(connection, code), sql);
     throw status;
   }
@@ -150,9 +181,15 @@ bool tableExists(NodeConnection& connection, const std::string& name) {
   return row && statement.columnCount() > 0;
 }
 
-Statement::Statement(NodeConnection& connection, const std::string& sql)
-    : connection_(connection), sql_(sql) {
-  code_ = sqlite3_prepare_v2(connection_.db(), sql_.c_str(), -1, &stmt_, nullptr);
+Statement::Statement(NodeConnection& connection, const std::string& sql, Kind kind)
+    : connection_(connection), sql_(&sql), cached_(kind == kCached) {
+  if (cached_) {
+    stmt_ = connection_.cachedStatement(sql, &code_);
+    return;
+  }
+  owned_ = sql;
+  sql_ = &owned_;
+  code_ = sqlite3_prepare_v2(connection_.db(), owned_.c_str(), -1, &stmt_, nullptr);
   if (code_ != SQLITE_OK && stmt_) {
     sqlite3_finalize(stmt_);
     stmt_ = nullptr;
@@ -160,19 +197,98 @@ Statement::Statement(NodeConnection& connection, const std::string& sql)
 }
 
 Statement::~Statement() {
-  if (stmt_) sqlite3_finalize(stmt_);
+  if (!stmt_) return;
+  if (!cached_) {
+    sqlite3_finalize(stmt_);
+    return;
+  }
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);  // the values bound are the caller's, and go now
+}
+
+bool Statement::bind(int position, const char* text, size_t n) {
+  if (!stmt_) return false;
+  code_ = sqlite3_bind_text(stmt_, position, text, static_cast<int>(n), SQLITE_STATIC);
+  return code_ == SQLITE_OK;
+}
+
+bool Statement::bind(int position, long long value) {
+  if (!stmt_) return false;
+  code_ = sqlite3_bind_int64(stmt_, position, value);
+  return code_ == SQLITE_OK;
+}
+
+bool Statement::bindBlob(int position, const void* bytes, unsigned long long n) {
+  if (!stmt_) return false;
+  code_ = n == 0 ? sqlite3_bind_zeroblob(stmt_, position, 0)
+                 : sqlite3_bind_blob64(stmt_, position, bytes, n, SQLITE_STATIC);
+  return code_ == SQLITE_OK;
+}
+
+bool Statement::bindNull(int position) {
+  if (!stmt_) return false;
+  code_ = sqlite3_bind_null(stmt_, position);
+  return code_ == SQLITE_OK;
+}
+
+int Statement::parameterIndex(const char* name) const {
+  return stmt_ ? sqlite3_bind_parameter_index(stmt_, name) : 0;
+}
+
+void Statement::clearBindings() {
+  if (stmt_) sqlite3_clear_bindings(stmt_);
 }
 
 bool Statement::step() {
   if (!stmt_) return false;
+  if (!checked_) {
+    checked_ = true;
+    if (int lost = keepEngineTransaction(connection_)) {
+      code_ = lost;
+      return false;
+    }
+  }
   code_ = sqlite3_step(stmt_);
   if (code_ == SQLITE_ROW) return true;
   sqlite3_reset(stmt_);  // releases the statement's locks at once
   return false;
 }
 
+bool Statement::run() {
+  if (!stmt_) return false;
+  if (int lost = keepEngineTransaction(connection_)) {
+    code_ = lost;
+    return false;
+  }
+  connection_.execStarted();
+  code_ = sqlite3_step(stmt_);
+  connection_.execEnded();
+  const bool ran = code_ == SQLITE_DONE || code_ == SQLITE_ROW;
+  if (!ran) sqlite3_reset(stmt_);
+  return ran;
+}
+
 void Statement::reset() {
+  checked_ = false;
   if (stmt_) sqlite3_reset(stmt_);
+}
+
+int Statement::changes() const {
+  return sqlite3_changes(connection_.db());
+}
+
+EngineError Statement::error() const {
+  EngineError failure;
+  failure.code = code_;
+  failure.message = engineMessage(connection_, code_);
+  return failure;
+}
+
+std::string Statement::expandedSql() const {
+  char* text = stmt_ ? sqlite3_expanded_sql(stmt_) : nullptr;
+  std::string expanded = text ? text : *sql_;
+  sqlite3_free(text);
+  return expanded;
 }
 
 int Statement::columnCount() const {
@@ -187,8 +303,24 @@ String Statement::columnText(int column) const {
   return String(reinterpret_cast<const char*>(text), static_cast<unsigned>(n));
 }
 
+bool Statement::columnIsNull(int column) const {
+  return !stmt_ || sqlite3_column_type(stmt_, column) == SQLITE_NULL;
+}
+
 long long Statement::columnInt64(int column) const {
   return stmt_ ? sqlite3_column_int64(stmt_, column) : 0;
+}
+
+const void* Statement::columnBlob(int column) const {
+  return stmt_ ? sqlite3_column_blob(stmt_, column) : nullptr;
+}
+
+int Statement::columnBytes(int column) const {
+  return stmt_ ? sqlite3_column_bytes(stmt_, column) : 0;
+}
+
+const char* Statement::columnName(int column) const {
+  return stmt_ ? sqlite3_column_name(stmt_, column) : nullptr;
 }
 
 }  // namespace node

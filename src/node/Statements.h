@@ -25,7 +25,7 @@ constexpr char kRegistryRemove[] = "DELETE FROM vd_registry WHERE vd_tag=%Q;";
 
 // What an id names: a record of the common table, or of a type's own table (quoted as an
 // identifier: the name comes from the file).
-constexpr char kAssetsTable[] = "vd_assets";
+constexpr char kAssetsTable[] = "vd_assets";  // the table of collection assets
 constexpr char kSelectAssetTag[] = "SELECT vd_tag FROM %s WHERE vd_id=%d;";
 constexpr char kCountIdInTable[] = "SELECT count() FROM \"%w\" WHERE vd_id=%d;";
 

@@ -2,8 +2,6 @@
 // level (engine step, undo journal, id block, events, extra use, mutex), and the scope object.
 #include "node/Transaction.h"
 
-#include <sqlite3.h>
-
 #include "monitor/EventQueue.h"
 #include "node/NodeConnection.h"
 #include "node/NodeImpl.h"
@@ -46,10 +44,6 @@ void publishEvents(NodeConnection& connection, monitor::EventQueue& queue) {
 
 constexpr char kEngineUndid[] = "the transaction was undone by the engine";
 
-bool engineInTransaction(NodeConnection& connection) {
-  return connection.db() != nullptr && sqlite3_get_autocommit(connection.db()) == 0;
-}
-
 // Gives back the per-catalog mutex the outermost begin took. The analysis cannot follow a
 // mutex held from one call to another; it sees it from the assertion at the boundary.
 void releaseCatalog(NodeConnection& connection, monitor::EventQueue& queue)
@@ -86,8 +80,7 @@ Status endOutermost(NodeConnection& connection) {
   }
   // A failed COMMIT can leave the engine's transaction open (a deferred constraint, a busy
   // file); it must not outlive the level.
-  if (result != StatusOk && !sqlite3_get_autocommit(connection.db()))
-    execute(connection, kRollback);
+  if (result != StatusOk && engineInTransaction(connection)) execute(connection, kRollback);
 
   if (commit) {
     connection.undoJournal.clear();
@@ -117,20 +110,9 @@ CatalogMutexGuard::~CatalogMutexGuard() {
   if (held_) queue_.unlock();
 }
 
-int keepEngineTransaction(NodeConnection& connection) {
-  if (connection.depth.load() <= 0 || engineInTransaction(connection)) return SQLITE_OK;
-  connection.engineLost = true;
-  int code = sqlite3_exec(connection.db(), kBeginImmediate, nullptr, nullptr, nullptr);
-  if (code != SQLITE_OK) {
-    connection.recordError(execStatus(code), code, sqlite3_errmsg(connection.db()),
-                           kBeginImmediate);
-  }
-  return code;
-}
-
 Status beginTransaction(NodeConnection& connection, bool immediate, bool dispatch) {
   if (connection.depth.load() > 0) {
-    if (keepEngineTransaction(connection) != SQLITE_OK) return StatusBeginFailed;
+    if (keepEngineTransaction(connection) != 0) return StatusBeginFailed;
     ++connection.depth;
     return StatusOk;
   }

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -21,11 +20,17 @@ struct HeldEntry {
   const char* key;   // order among locks of one rank, or null
 };
 
-// The locks the calling thread holds, oldest first; a recursive lock once per entry.
-std::vector<HeldEntry>& held() {
-  thread_local std::vector<HeldEntry> entries;
-  return entries;
-}
+// The locks the calling thread holds, oldest first; a recursive lock once per entry. Plain
+// thread-local data with no destructor: locks are still taken while the process exits, after
+// the destructors of thread-local objects have run. Entries past the capacity are counted,
+// not checked.
+constexpr int kCapacity = 64;
+struct HeldLocks {
+  HeldEntry entries[kCapacity];
+  int count;     // entries in use
+  int overflow;  // locks held beyond the capacity
+};
+thread_local HeldLocks held;
 
 bool nests(const HeldEntry& old, LockRank rank, const char* key) {
   if (old.rank < rank) return true;
@@ -47,31 +52,34 @@ bool nests(const HeldEntry& old, LockRank rank, const char* key) {
 }  // namespace
 
 void lockOrderCheck(LockRank rank, const void* lock, const char* name, const char* key) {
-  const std::vector<HeldEntry>& entries = held();
-  for (const HeldEntry& entry : entries)
-    if (entry.lock == lock) return;  // a recursive entry never waits
-  for (const HeldEntry& entry : entries)
-    if (!nests(entry, rank, key)) violated(entry, name, key);
+  for (int i = 0; i < held.count; ++i)
+    if (held.entries[i].lock == lock) return;  // a recursive entry never waits
+  for (int i = 0; i < held.count; ++i)
+    if (!nests(held.entries[i], rank, key)) violated(held.entries[i], name, key);
 }
 
 void lockOrderHeld(LockRank rank, const void* lock, const char* name, const char* key) {
-  held().push_back(HeldEntry{rank, lock, name, key});
+  if (held.count == kCapacity) {
+    ++held.overflow;
+    return;
+  }
+  held.entries[held.count++] = HeldEntry{rank, lock, name, key};
 }
 
 void lockOrderReleased(const void* lock) {
-  std::vector<HeldEntry>& entries = held();
-  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-    if (it->lock == lock) {
-      entries.erase(std::next(it).base());
-      return;
-    }
+  for (int i = held.count - 1; i >= 0; --i) {
+    if (held.entries[i].lock != lock) continue;
+    for (int j = i + 1; j < held.count; ++j) held.entries[j - 1] = held.entries[j];
+    --held.count;
+    return;
   }
+  if (held.overflow > 0) --held.overflow;
 }
 
 bool lockOrderHolds(const void* lock) {
-  for (const HeldEntry& entry : held())
-    if (entry.lock == lock) return true;
-  return false;
+  for (int i = 0; i < held.count; ++i)
+    if (held.entries[i].lock == lock) return true;
+  return held.overflow > 0;  // past the capacity: cannot tell, so do not fail an assertion
 }
 
 }  // namespace platform
