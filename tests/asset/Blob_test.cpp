@@ -15,6 +15,7 @@
 #include "asset/BlobStore.h"
 #include "asset/RecordFixture.h"
 #include "helpers/ScratchDir.h"
+#include "helpers/StatusOf.h"
 #include "node/ConnectionPool.h"
 #include "node/NodeFixture.h"
 #include "vendrithane/Asset.h"
@@ -26,15 +27,7 @@ namespace {
 
 using testing::assetFromRecord;
 
-template <typename F>
-Status statusOf(F f) {
-  try {
-    f();
-  } catch (Status s) {
-    return s;
-  }
-  return StatusOk;
-}
+using vdtest::statusOf;
 
 std::string bytesOf(Blob b) {
   const unsigned char* p = b.buffer(0);
