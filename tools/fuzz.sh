@@ -3,8 +3,8 @@
 #
 #   tools/fuzz.sh [seconds] [target...]
 #
-# seconds: run time per target (default 60). targets: record_parser, element_scan,
-# format_probe, shared_section (default: all). The clang build with the fuzz targets is
+# seconds: run time per target (default 60). targets: names listed in tests/fuzz/targets.txt
+# (default: all). The clang build with the fuzz targets is
 # made in build-fuzz (or $VENDRITHANE_FUZZ_BUILD) when needed. Each target starts from a
 # copy of its seed corpus in a scratch directory (fuzz-out/<target>/corpus, or under
 # $VENDRITHANE_FUZZ_OUT), so the seeds in the tree never change; new inputs that reach new
@@ -16,7 +16,13 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${VENDRITHANE_FUZZ_BUILD:-$root/build-fuzz}"
 out="${VENDRITHANE_FUZZ_OUT:-$root/fuzz-out}"
-all_targets=(record_parser element_scan format_probe shared_section)
+# The targets, one a line in tests/fuzz/targets.txt ('#' starts a comment line).
+mapfile -t all_targets < <(sed -e 's/^[[:space:]]*//' -e 's/[[:space:]]*$//' \
+  -e '/^#/d' -e '/^$/d' "$root/tests/fuzz/targets.txt")
+if [[ ${#all_targets[@]} -eq 0 ]]; then
+  echo "no targets in $root/tests/fuzz/targets.txt" >&2
+  exit 2
+fi
 
 seconds=60
 if [[ $# -gt 0 && "$1" =~ ^[0-9]+$ ]]; then

@@ -14,6 +14,8 @@
 #include "asset/BlobImpl.h"
 #include "asset/BlobStore.h"
 #include "asset/RecordFixture.h"
+#include "helpers/ScratchDir.h"
+#include "helpers/StatusOf.h"
 #include "node/ConnectionPool.h"
 #include "node/NodeFixture.h"
 #include "vendrithane/Asset.h"
@@ -25,15 +27,7 @@ namespace {
 
 using testing::assetFromRecord;
 
-template <typename F>
-Status statusOf(F f) {
-  try {
-    f();
-  } catch (Status s) {
-    return s;
-  }
-  return StatusOk;
-}
+using vdtest::statusOf;
 
 std::string bytesOf(Blob b) {
   const unsigned char* p = b.buffer(0);
@@ -56,17 +50,6 @@ Blob catalogBlob(const std::string& text) {
 void writeBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
-
-// A scratch directory removed with everything in it.
-struct ScratchDir {
-  ScratchDir() {
-    std::string templ = "/tmp/vdblob-XXXXXX";
-    EXPECT_NE(mkdtemp(&templ[0]), nullptr);
-    path = templ + "/";
-  }
-  ~ScratchDir() { EXPECT_EQ(system(("rm -rf '" + path + "'").c_str()), 0); }
-  std::string path;
-};
 
 // ---- Bytes in memory ----
 
@@ -191,13 +174,15 @@ TEST(BlobModel, UrlsAndCopies) {
 }
 
 TEST(BlobModel, FileBlobsReadTheirFile) {
-  ScratchDir dir;
-  const std::string path = dir.path + "photo.bin";
+  vdtest::ScratchDir scratch("vdblob-");
+  const std::string dir = scratch.path();
+  ASSERT_FALSE(dir.empty());
+  const std::string path = dir + "photo.bin";
   writeBytes(path, std::string("\x01\x00\x02", 3));
   Asset a = assetFromRecord("<p type=\"blob\" mime=\"m\" store=\"os\" length=\"1\">" + path +
-                            "</p><gone type=\"blob\" mime=\"m\" store=\"os\" length=\"9\">" +
-                            dir.path + "missing</gone><dir type=\"blob\" mime=\"m\" " +
-                            "store=\"os\" length=\"0\">" + dir.path + "</dir>");
+                            "</p><gone type=\"blob\" mime=\"m\" store=\"os\" length=\"9\">" + dir +
+                            "missing</gone><dir type=\"blob\" mime=\"m\" " +
+                            "store=\"os\" length=\"0\">" + dir + "</dir>");
   Blob p = blobOf(a, "p");
   EXPECT_EQ(p.length(), 3u);  // the file's size, not the recorded one
   writeBytes(path, "four");
@@ -210,6 +195,7 @@ TEST(BlobModel, FileBlobsReadTheirFile) {
   EXPECT_EQ(loadBlob(*gone.impl()), StatusNotFound);
   EXPECT_EQ(gone.buffer(0), nullptr);
   EXPECT_EQ(loadBlob(*blobOf(a, "dir").impl()), StatusPermissionFailed);
+  EXPECT_EQ(scratch.remove(), std::error_code()) << dir;
 }
 
 TEST(BlobModel, LockCountsEntries) {

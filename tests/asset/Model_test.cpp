@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "RecordFixture.h"
+#include "helpers/StatusOf.h"
 #include "vendrithane/Asset.h"
 
 namespace KESTRIN {
@@ -17,15 +18,7 @@ namespace {
 using testing::assetFromRecord;
 using testing::text;
 
-template <typename F>
-Status statusOf(F f) {
-  try {
-    f();
-  } catch (Status s) {
-    return s;
-  }
-  return StatusOk;
-}
+using vdtest::statusOf;
 
 TEST(AssetModel, ElementNamesIgnoreCaseAttributeNamesDoNot) {
   Asset a;

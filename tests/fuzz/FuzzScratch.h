@@ -7,31 +7,30 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "helpers/PeerProcess.h"
+#include "helpers/ScratchDir.h"
 
 namespace vdfuzz {
 
 struct FuzzScratch {
-  std::string prefix;     // the process's object-name prefix
-  std::string directory;  // the temporary directory, with a trailing "/"
+  explicit FuzzScratch(const char* tag)
+      : prefix(vdtest::useTestPrefix()),
+        made(std::string("vdfuzz-") + tag + "-" + std::to_string(getpid()) + "-"),
+        directory(made.path()) {}
+  std::string prefix;       // the process's object-name prefix
+  vdtest::ScratchDir made;  // the temporary directory
+  std::string directory;    // the temporary directory, with a trailing "/"
 };
 
 // The process's scratch place; `tag` names the directory ("/tmp/vdfuzz-TAG-PID-XXXXXX").
 inline const FuzzScratch& scratch(const char* tag) {
   static FuzzScratch* place = [tag] {
-    auto* made = new FuzzScratch;
-    made->prefix = vdtest::useTestPrefix();
-    std::string templ =
-        std::string("/tmp/vdfuzz-") + tag + "-" + std::to_string(getpid()) + "-XXXXXX";
-    if (mkdtemp(&templ[0]) == nullptr) abort();
-    made->directory = templ + "/";
+    auto* made = new FuzzScratch(tag);
+    if (made->directory.empty()) abort();
     atexit([] {
-      std::error_code ignored;
-      std::filesystem::remove_all(place->directory, ignored);
+      place->made.remove();
       vdtest::removeTestObjects(place->prefix);
     });
     return made;

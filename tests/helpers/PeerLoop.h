@@ -3,6 +3,7 @@
 #ifndef VENDRITHANE_TESTS_HELPERS_PEERLOOP_H
 #define VENDRITHANE_TESTS_HELPERS_PEERLOOP_H
 
+#include <cstdio>
 #include <functional>
 #include <iostream>
 #include <string>
@@ -28,6 +29,28 @@ inline void serve(int argc, char** argv, const std::function<bool(const std::str
       reply("status " + std::to_string(static_cast<int>(s)));
     }
   }
+}
+
+// The main() of a command-loop helper: serves the commands with `run`, then calls `cleanUp`
+// (when given) to release what the commands left, before the program exits with 0.
+inline int commandMain(int argc, char** argv, const std::function<bool(const std::string&)>& run,
+                       const std::function<void()>& cleanUp = {}) {
+  serve(argc, argv, run);
+  if (cleanUp) cleanUp();
+  return 0;
+}
+
+// The main() of a helper that takes its work from its arguments, PREFIX first: fewer than
+// `needed` of them (the program's name counted) print `usage` and give 64; otherwise the
+// test's object prefix is taken from argv[1] and `work` gives the exit status.
+inline int argumentMain(int argc, char** argv, int needed, const char* usage,
+                        const std::function<int(int, char**)>& work) {
+  if (argc < needed) {
+    std::fprintf(stderr, "usage: %s\n", usage);
+    return 64;
+  }
+  KESTRIN::Vendrithane::platform::setObjectPrefixForTesting(argv[1]);
+  return work(argc, argv);
 }
 
 }  // namespace vdpeer

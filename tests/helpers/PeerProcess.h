@@ -16,21 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "StatusOf.h"
 #include "platform/ObjectNames.h"
 #include "vendrithane/Status.h"
 
 namespace vdtest {
-
-// The Status that `f` throws, StatusOk when it returns.
-template <class F>
-int statusOf(F&& f) {
-  try {
-    f();
-  } catch (KESTRIN::Vendrithane::Status s) {
-    return s;
-  }
-  return KESTRIN::Vendrithane::StatusOk;
-}
 
 // Gives this test process object names of its own and returns the prefix.
 inline std::string useTestPrefix() {

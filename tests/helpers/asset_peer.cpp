@@ -52,7 +52,5 @@ bool run(const std::string& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  vdpeer::serve(argc, argv, run);
-  gNode.reset();
-  return 0;
+  return vdpeer::commandMain(argc, argv, run, [] { gNode.reset(); });
 }

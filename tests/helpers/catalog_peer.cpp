@@ -83,7 +83,5 @@ bool run(const std::string& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  vdpeer::serve(argc, argv, run);
-  gNodes.clear();
-  return 0;
+  return vdpeer::commandMain(argc, argv, run, [] { gNodes.clear(); });
 }

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "../reliability/ReliabilityContent.h"
-#include "platform/ObjectNames.h"
+#include "PeerLoop.h"
 #include "vendrithane/Node.h"
 
 using namespace KESTRIN::Vendrithane;
@@ -248,14 +248,8 @@ std::vector<int> parseIds(const std::string& text) {
   return ids;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc < 5) {
-    std::fprintf(stderr, "usage: crash_peer PREFIX MODE NAME DIR [SEED FIRST IDS]\n");
-    return 64;
-  }
-  platform::setObjectPrefixForTesting(argv[1]);
+// Works on the catalog the arguments name as MODE says.
+int work(int argc, char** argv) {
   const std::string mode = argv[2];
   unsigned seed = argc > 5 ? static_cast<unsigned>(std::strtoul(argv[5], nullptr, 10)) : 1;
   int first = argc > 6 ? std::atoi(argv[6]) : 1;
@@ -278,4 +272,11 @@ int main(int argc, char** argv) {
     fail(first, "thrown", s);
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return vdpeer::argumentMain(argc, argv, 5, "crash_peer PREFIX MODE NAME DIR [SEED FIRST IDS]",
+                              work);
 }

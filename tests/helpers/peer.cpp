@@ -129,7 +129,5 @@ bool run(const std::string& line) NO_THREAD_SAFETY_ANALYSIS {
 }  // namespace
 
 int main(int argc, char** argv) {
-  vdpeer::serve(argc, argv, run);
-  gQueues.clear();
-  return 0;
+  return vdpeer::commandMain(argc, argv, run, [] { gQueues.clear(); });
 }

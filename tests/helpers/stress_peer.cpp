@@ -10,14 +10,12 @@
 #include <string>
 
 #include "../reliability/ReliabilityStress.h"
-#include "platform/ObjectNames.h"
+#include "PeerLoop.h"
 
-int main(int argc, char** argv) {
-  if (argc < 10) {
-    std::fprintf(stderr, "usage: stress_peer PREFIX NAME DIR WORKER THREADS OPS SEED OWN TXN\n");
-    return 64;
-  }
-  KESTRIN::Vendrithane::platform::setObjectPrefixForTesting(argv[1]);
+namespace {
+
+// Runs the workload the arguments describe, then waits for "exit".
+int stress(int, char** argv) {
   vdrel::StressOptions o;
   o.worker = std::atoi(argv[4]);
   o.threads = std::atoi(argv[5]);
@@ -31,4 +29,11 @@ int main(int argc, char** argv) {
   while (std::getline(std::cin, line) && line != "exit") {
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return vdpeer::argumentMain(
+      argc, argv, 10, "stress_peer PREFIX NAME DIR WORKER THREADS OPS SEED OWN TXN", stress);
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "helpers/PeerProcess.h"
+#include "helpers/ScratchDir.h"
 #include "monitor/CatalogKey.h"
 #include "monitor/SectionLayout.h"
 #include "platform/ObjectNames.h"
@@ -19,15 +20,13 @@ class MonitorTest : public ::testing::Test {
  protected:
   void SetUp() override {
     prefix_ = vdtest::useTestPrefix();
-    std::string templ = "/tmp/vdqueue-XXXXXX";
-    ASSERT_NE(mkdtemp(&templ[0]), nullptr);
-    dir_ = templ + "/";
+    dir_ = scratch_.path();
+    ASSERT_FALSE(dir_.empty());
   }
   void TearDown() override {
     section_.reset();
     vdtest::removeTestObjects(prefix_);
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    EXPECT_EQ(system(cmd.c_str()), 0);
+    EXPECT_EQ(scratch_.remove(), std::error_code()) << dir_;
   }
 
   // Creates an (empty) catalog main file and returns its path.
@@ -61,6 +60,7 @@ class MonitorTest : public ::testing::Test {
     return n;
   }
 
+  vdtest::ScratchDir scratch_{"vdqueue-"};
   std::string prefix_, dir_;
   KESTRIN::Vendrithane::platform::SharedObject section_;
 };

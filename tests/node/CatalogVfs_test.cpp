@@ -18,6 +18,8 @@
 #include <sstream>
 #include <string>
 
+#include "helpers/ScratchDir.h"
+
 using KESTRIN::Vendrithane::node::catalogVfsName;
 using KESTRIN::Vendrithane::node::kCatalogHeader;
 
@@ -88,14 +90,10 @@ std::string scalar(sqlite3* db, const std::string& sql) {
 class CatalogVfsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/vdvfs-XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    dir_ = std::string(templ) + "/";
+    dir_ = scratch_.path();
+    ASSERT_FALSE(dir_.empty());
   }
-  void TearDown() override {
-    const std::string cmd = "rm -rf '" + dir_ + "'";
-    EXPECT_EQ(system(cmd.c_str()), 0);
-  }
+  void TearDown() override { EXPECT_EQ(scratch_.remove(), std::error_code()) << dir_; }
   // A catalog-style pair: main file with a table, attached file with a blob table.
   void makePair(const std::string& main, const std::string& blobs) {
     sqlite3* db = openCatalog(main);
@@ -110,6 +108,7 @@ class CatalogVfsTest : public ::testing::Test {
         << sqlite3_errmsg(db);
     sqlite3_close(db);
   }
+  vdtest::ScratchDir scratch_{"vdvfs-"};
   std::string dir_;
 };
 

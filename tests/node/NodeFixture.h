@@ -15,6 +15,7 @@
 #include <string>
 
 #include "helpers/PeerProcess.h"
+#include "helpers/ScratchDir.h"
 #include "node/CatalogVfs.h"
 #include "node/NodeAccess.h"
 #include "vendrithane/Node.h"
@@ -23,16 +24,14 @@ class NodeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     prefix_ = vdtest::useTestPrefix();
-    std::string templ = "/tmp/vdnode-XXXXXX";
-    ASSERT_NE(mkdtemp(&templ[0]), nullptr);
-    dir_ = templ + "/";
+    dir_ = scratch_.path();
+    ASSERT_FALSE(dir_.empty());
     temp_ = dir_ + "tmp/";
     ASSERT_EQ(mkdir(temp_.c_str(), 0700), 0);
   }
   void TearDown() override {
     vdtest::removeTestObjects(prefix_);
-    std::string cmd = "chmod -R u+w '" + dir_ + "' && rm -rf '" + dir_ + "'";
-    EXPECT_EQ(system(cmd.c_str()), 0);
+    EXPECT_EQ(scratch_.remove(), std::error_code()) << dir_;
   }
 
   // A new catalog `name` in the scratch directory; returns its node (closed).
@@ -96,6 +95,7 @@ class NodeTest : public ::testing::Test {
     return out;
   }
 
+  vdtest::ScratchDir scratch_{"vdnode-"};
   std::string prefix_, dir_, temp_;
 };
 

@@ -13,18 +13,13 @@
 #include <sstream>
 
 #include "helpers/PeerProcess.h"
+#include "helpers/ScratchDir.h"
 #include "platform/RangeLock.h"
 #include "platform/RawFile.h"
 
 using namespace KESTRIN::Vendrithane;
 
 namespace {
-
-std::string makeTempDir(const std::string& base) {
-  std::string templ = base + "vdfiles-XXXXXX";
-  char* dir = mkdtemp(&templ[0]);
-  return dir ? std::string(dir) + "/" : std::string();
-}
 
 void writeFile(const std::string& path, const std::string& data) {
   std::ofstream(path, std::ios::binary) << data;
@@ -41,17 +36,17 @@ class FilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     prefix_ = vdtest::useTestPrefix();
-    disk_ = makeTempDir(std::string(VENDRITHANE_HELPER_DIR) + "/../");  // the build tree
-    shm_ = makeTempDir("/dev/shm/");
+    disk_ = diskScratch_.path();
+    shm_ = shmScratch_.path();
     ASSERT_FALSE(disk_.empty());
     ASSERT_FALSE(shm_.empty());
   }
   void TearDown() override {
-    for (const auto& dir : {disk_, shm_}) {
-      std::string cmd = "rm -rf '" + dir + "'";
-      EXPECT_EQ(system(cmd.c_str()), 0);
-    }
+    EXPECT_EQ(diskScratch_.remove(), std::error_code()) << disk_;
+    EXPECT_EQ(shmScratch_.remove(), std::error_code()) << shm_;
   }
+  vdtest::ScratchDir diskScratch_{"vdfiles-", std::string(VENDRITHANE_HELPER_DIR) + "/../"};
+  vdtest::ScratchDir shmScratch_{"vdfiles-", "/dev/shm/"};
   std::string prefix_, disk_, shm_;
 };
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "helpers/PeerProcess.h"
+#include "helpers/ScratchDir.h"
 #include "node/CatalogVfs.h"
 #include "node/ConnectionPool.h"
 #include "node/FaultInjection.h"
@@ -77,18 +78,13 @@ class FaultSweep : public ::testing::Test {
  protected:
   void SetUp() override {
     prefix_ = vdtest::useTestPrefix();
-    // Memory-backed when possible: the sweep makes thousands of syncs, and what it tests is
-    // what the engine is told, not what the disk does.
-    std::string templ =
-        (writableDir("/dev/shm") ? "/dev/shm" : "/tmp") + std::string("/vdfault-XXXXXX");
-    ASSERT_NE(mkdtemp(&templ[0]), nullptr);
-    dir_ = templ + "/";
+    dir_ = scratch_.path();
+    ASSERT_FALSE(dir_.empty());
   }
   void TearDown() override {
     peer_.reset();
     vdtest::removeTestObjects(prefix_);
-    std::string cmd = "chmod -R u+w '" + dir_ + "' && rm -rf '" + dir_ + "'";
-    EXPECT_EQ(system(cmd.c_str()), 0);
+    EXPECT_EQ(scratch_.remove(), std::error_code()) << dir_;
   }
 
   // A fresh directory for one run.
@@ -98,8 +94,8 @@ class FaultSweep : public ::testing::Test {
     return dir;
   }
   void dropDir(const std::string& dir) {
-    std::string cmd = "rm -rf '" + dir + "'";
-    if (system(cmd.c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir;
+    if (std::error_code ec = vdtest::removeTree(dir))
+      ADD_FAILURE() << "cannot remove " << dir << ": " << ec.message();
   }
 
   // Whether another process opens the catalog in `dir` and begins and commits a transaction
@@ -252,6 +248,9 @@ class FaultSweep : public ::testing::Test {
     RecordProperty("fired", f.fired);
   }
 
+  // Memory-backed when possible: the sweep makes thousands of syncs, and what it tests is
+  // what the engine is told, not what the disk does.
+  vdtest::ScratchDir scratch_{"vdfault-", writableDir("/dev/shm") ? "/dev/shm/" : "/tmp/"};
   std::string prefix_, dir_;
   int runs_ = 0;
   int findings_ = 0;                           // findings reported so far

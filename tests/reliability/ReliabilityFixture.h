@@ -20,6 +20,7 @@
 
 #include "ReliabilityContent.h"
 #include "helpers/PeerProcess.h"
+#include "helpers/ScratchDir.h"
 #include "node/CatalogVfs.h"
 #include "vendrithane/Node.h"
 
@@ -27,14 +28,12 @@ class ReliabilityTest : public ::testing::Test {
  protected:
   void SetUp() override {
     prefix_ = vdtest::useTestPrefix();
-    std::string templ = "/tmp/vdrel-XXXXXX";
-    ASSERT_NE(mkdtemp(&templ[0]), nullptr);
-    dir_ = templ + "/";
+    dir_ = scratch_.path();
+    ASSERT_FALSE(dir_.empty());
   }
   void TearDown() override {
     vdtest::removeTestObjects(prefix_);
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    EXPECT_EQ(system(cmd.c_str()), 0);
+    EXPECT_EQ(scratch_.remove(), std::error_code()) << dir_;
   }
 
   std::string mainFile(const std::string& name) const { return dir_ + name + ".vd"; }
@@ -118,6 +117,7 @@ class ReliabilityTest : public ::testing::Test {
     return model;
   }
 
+  vdtest::ScratchDir scratch_{"vdrel-"};
   std::string prefix_, dir_;
 };
 
