@@ -1,12 +1,11 @@
 // The node's diagnostics: the node-state XML with one element per connection slot, its file
 // name + ".vst", and the list of categories still held by handles.
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cinttypes>
 #include <cstdio>
 
 #include "node/NodeImpl.h"
+#include "platform/Files.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -125,14 +124,7 @@ void NodeImpl::dumpState() {
     platform::ReaderLock hold(nameLock_);
     file = mainDir_ + name_ + ".vst";
   }
-  int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return;
-  for (size_t done = 0; done < xml.size();) {
-    ssize_t n = ::write(fd, xml.data() + done, xml.size() - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  ::close(fd);
+  platform::writeWholeFile(file, xml);  // a diagnostic: failures are ignored
 }
 
 void NodeImpl::debugState() {

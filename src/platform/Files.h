@@ -28,6 +28,9 @@ Status copyFile(const std::string& from, const std::string& to, bool failIfExist
 Status moveFile(const std::string& from, const std::string& to);
 // 0 or StatusDeleteFailed (a missing file counts as a failure).
 Status deleteFile(const std::string& path);
+// Writes `data` as the whole file at `path` (made with owner access, or emptied first).
+// Returns 0, or 13 when it could not be written completely.
+Status writeWholeFile(const std::string& path, const std::string& data);
 
 int64_t fileSize(const std::string& path);        // bytes, -1 when it cannot be read
 int64_t freeSpace(const std::string& directory);  // bytes available to this user, -1 on failure

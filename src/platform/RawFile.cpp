@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Files.h"
 #include "platform/Mutex.h"
 
 namespace KESTRIN {
@@ -121,6 +122,46 @@ void RawFile::reset() {
 size_t RawFile::openCount() {
   platform::MutexLock hold(registry().lock);
   return registry().entries.size();
+}
+
+namespace {
+
+bool writeAll(int fd, const char* data, size_t n) {
+  while (n > 0) {
+    ssize_t w = write(fd, data, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    data += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+}  // namespace
+
+Status RawFile::copyTo(const std::string& to, bool failIfExists) const {
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
+  int out = open(to.c_str(), flags, 0600);
+  if (out < 0) return StatusCopyFailed;
+  char buffer[64 * 1024];
+  bool ok = true;
+  for (int64_t offset = 0;;) {
+    int64_t n = readAt(offset, buffer, sizeof buffer);
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    if (!writeAll(out, buffer, static_cast<size_t>(n))) {
+      ok = false;
+      break;
+    }
+    offset += n;
+  }
+  ok = fdatasync(out) == 0 && ok;
+  ok = close(out) == 0 && ok;
+  if (!ok) {
+    unlink(to.c_str());
+    return StatusCopyFailed;
+  }
+  return setFileReadOnly(to, false) == StatusOk ? StatusOk : StatusReadOnly;
 }
 
 }  // namespace platform

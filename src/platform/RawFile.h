@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "vendrithane/Status.h"
+
 namespace KESTRIN {
 namespace Vendrithane {
 namespace platform {
@@ -33,6 +35,10 @@ class RawFile {
   int fd() const;  // the shared descriptor, -1 when not valid
   // Reads up to `n` bytes at `offset`; returns the count read, -1 on failure.
   int64_t readAt(int64_t offset, void* buffer, size_t n) const;
+  // Copies the whole file, read through the shared descriptor, to a new file `to` (owner
+  // read-write; an existing one fails when `failIfExists`, else is replaced), synced to
+  // disk. A failed copy leaves no file `to`. 0, or 11.
+  Status copyTo(const std::string& to, bool failIfExists) const;
   void reset();
 
   static size_t openCount();  // descriptors the registry keeps (for tests)
