@@ -4,7 +4,6 @@
 #include "asset/BlobLoad.h"
 
 #include <stdint.h>
-#include <sys/stat.h>
 
 #include <cassert>
 #include <cstdlib>
@@ -140,9 +139,9 @@ Status readBlobFile(const String& path, unsigned char** block, unsigned long lon
   // a descriptor of our own would drop the engine's locks on it.
   platform::RawFile file(std::string(path.buffer(), path.length()));
   if (!file.valid()) return StatusNotFound;
-  struct stat st;
-  if (fstat(file.fd(), &st) != 0 || st.st_size < 0) return StatusPermissionFailed;
-  const auto size = static_cast<unsigned long long>(st.st_size);
+  const int64_t found = file.size();
+  if (found < 0) return StatusPermissionFailed;
+  const auto size = static_cast<unsigned long long>(found);
   unsigned char* bytes = newBlobBlock(size);
   if (bytes == nullptr) return StatusPermissionFailed;
   if (size > 0 && file.readAt(0, bytes, static_cast<size_t>(size)) != static_cast<int64_t>(size)) {

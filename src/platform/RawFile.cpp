@@ -139,6 +139,12 @@ bool writeAll(int fd, const char* data, size_t n) {
 
 }  // namespace
 
+int64_t RawFile::size() const {
+  struct stat st;
+  if (!valid() || fstat(fd(), &st) != 0 || st.st_size < 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
 Status RawFile::copyTo(const std::string& to, bool failIfExists) const {
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
   int out = open(to.c_str(), flags, 0600);

@@ -35,6 +35,7 @@ class RawFile {
   int fd() const;  // the shared descriptor, -1 when not valid
   // Reads up to `n` bytes at `offset`; returns the count read, -1 on failure.
   int64_t readAt(int64_t offset, void* buffer, size_t n) const;
+  int64_t size() const;  // the file's size now, -1 when it cannot be read
   // Copies the whole file, read through the shared descriptor, to a new file `to` (owner
   // read-write; an existing one fails when `failIfExists`, else is replaced), synced to
   // disk. A failed copy leaves no file `to`. 0, or 11.
