@@ -128,6 +128,30 @@ TEST(AssetModel, HandlesShareAndAssignmentRepoints) {
   EXPECT_TRUE(a.elementExists("y"));
 }
 
+// Handles the library makes for its own objects hold one reference each, so that the last
+// host handle to go frees the object.
+TEST(AssetModel, LibraryMadeHandlesHoldOneReference) {
+  Asset a;
+  Element& e = a.element("x");
+  EXPECT_EQ(AssetAccess::impl(e)->refs.load(), 1);  // the element map's own handle
+  EXPECT_EQ(AssetAccess::impl(e.attribute("lang"))->refs.load(), 1);
+  Element copy = e;
+  EXPECT_EQ(AssetAccess::impl(e)->refs.load(), 2);
+
+  Blob b;
+  unsigned char bytes[] = {1, 2, 3};
+  ASSERT_EQ(b.set(bytes, sizeof bytes, Blob::LocationCatalog), 0);
+  Blob clone = b.clone();
+  EXPECT_EQ(AssetAccess::impl(clone)->refs.load(), 1);
+  e = clone;  // a free blob is attached itself: the element holds the second reference
+  EXPECT_EQ(AssetAccess::impl(clone)->refs.load(), 2);
+
+  Asset parsed = assetFromRecord("<x>1</x>");
+  EXPECT_EQ(AssetAccess::impl(parsed)->refs.load(), 1);
+  Asset shared = parsed;
+  EXPECT_EQ(AssetAccess::impl(parsed)->refs.load(), 2);
+}
+
 TEST(AssetModel, ElementCopiesOutliveTheirAsset) {
   Element kept;
   Attribute keptAttribute;
