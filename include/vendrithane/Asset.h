@@ -17,6 +17,7 @@ namespace KESTRIN {
 namespace Vendrithane {
 
 class AssetImpl;
+struct AssetAccess;
 
 class VENDRITHANE_API Asset {
  public:
@@ -68,12 +69,12 @@ class VENDRITHANE_API Asset {
   // (never stored), 20, 29.
   int remove();
 
-  // For the library's own use: adopts one reference on impl.
-  explicit Asset(AssetImpl* impl) : m_impl(impl) {}
-  AssetImpl* impl() const { return m_impl; }
-
  private:
-  AssetImpl* m_impl;  // never null
+  friend struct AssetAccess;  // the library's own access to the implementation
+  struct Unset {};
+  explicit Asset(Unset) : m_impl(nullptr) {}  // AssetAccess::make sets m_impl at once
+
+  AssetImpl* m_impl;  // never null once made
 };
 
 }  // namespace Vendrithane

@@ -14,6 +14,7 @@ namespace KESTRIN {
 namespace Vendrithane {
 
 class AttributeImpl;
+struct AssetAccess;
 
 class VENDRITHANE_API Attribute {
  public:
@@ -37,12 +38,12 @@ class VENDRITHANE_API Attribute {
   Attribute& operator=(const String& v);
   Attribute& operator=(const Time& v);
 
-  // For the library's own use: adopts one reference on impl.
-  explicit Attribute(AttributeImpl* impl) : m_impl(impl) {}
-  AttributeImpl* impl() const { return m_impl; }
-
  private:
-  AttributeImpl* m_impl;  // never null
+  friend struct AssetAccess;  // the library's own access to the implementation
+  struct Unset {};
+  explicit Attribute(Unset) : m_impl(nullptr) {}  // AssetAccess::make sets m_impl at once
+
+  AttributeImpl* m_impl;  // never null once made
 };
 
 }  // namespace Vendrithane

@@ -12,6 +12,7 @@ namespace KESTRIN {
 namespace Vendrithane {
 
 class BlobImpl;
+struct AssetAccess;
 class Element;
 
 class VENDRITHANE_API Blob {
@@ -80,12 +81,12 @@ class VENDRITHANE_API Blob {
   void unlock();
   int isLocked();  // entries currently held on the blob's lock
 
-  // For the library's own use: adopts one reference on impl, and the implementation behind.
-  explicit Blob(BlobImpl* impl) : m_impl(impl) {}
-  BlobImpl* impl() const { return m_impl; }
-
  private:
-  BlobImpl* m_impl;  // never null
+  friend struct AssetAccess;  // the library's own access to the implementation
+  struct Unset {};
+  explicit Blob(Unset) : m_impl(nullptr) {}  // AssetAccess::make sets m_impl at once
+
+  BlobImpl* m_impl;  // never null once made
 };
 
 }  // namespace Vendrithane

@@ -17,6 +17,7 @@ namespace KESTRIN {
 namespace Vendrithane {
 
 class ElementImpl;
+struct AssetAccess;
 
 class VENDRITHANE_API Element {
  public:
@@ -62,12 +63,12 @@ class VENDRITHANE_API Element {
   // dropped or the table cannot be rebuilt (nothing is changed then).
   int unindex();
 
-  // For the library's own use: adopts one reference on impl.
-  explicit Element(ElementImpl* impl) : m_impl(impl) {}
-  ElementImpl* impl() const { return m_impl; }
-
  private:
-  ElementImpl* m_impl;  // never null
+  friend struct AssetAccess;  // the library's own access to the implementation
+  struct Unset {};
+  explicit Element(Unset) : m_impl(nullptr) {}  // AssetAccess::make sets m_impl at once
+
+  ElementImpl* m_impl;  // never null once made
 };
 
 }  // namespace Vendrithane

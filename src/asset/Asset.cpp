@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "asset/AssetAccess.h"
 #include "asset/ElementImpl.h"
 #include "asset/RecordParser.h"
 #include "asset/ThreadCache.h"
@@ -30,7 +31,7 @@ Element* newOwnedHandle(const String& lowerName, const LockRef& lock, AssetImpl*
     ThreadCache<Element>::release(block);
     throw;
   }
-  return new (block) Element(impl);
+  return new (block) Element(AssetAccess::make(impl));
 }
 
 void deleteOwnedHandle(Element* handle) {
@@ -88,7 +89,7 @@ Element& AssetImpl::stampLocked(const char* name) {
   if (it != elements.end()) return *it->second;
   Element& stamp = elementLocked(key);
   stamp = Time(0);
-  stamp.impl()->userSet = false;
+  AssetAccess::impl(stamp)->userSet = false;
   return stamp;
 }
 
@@ -110,7 +111,8 @@ void AssetImpl::eraseAllLocked() {
 
 void AssetImpl::letGo(Element* handle) {
   // Handles the host still holds keep a usable element of their own.
-  if (handle->impl()->refs.load() > 1) handle->impl()->moveUnder(defaultRecordLock(), nullptr);
+  ElementImpl* element = AssetAccess::impl(*handle);
+  if (element->refs.load() > 1) element->moveUnder(defaultRecordLock(), nullptr);
   deleteOwnedHandle(handle);
 }
 

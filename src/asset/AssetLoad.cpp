@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
 #include "asset/AssetPersist.h"
 #include "asset/AssetSeams.h"
@@ -101,26 +102,20 @@ Status readRow(node::NodeConnection& c, const std::string& table, bool collectio
   return StatusOk;
 }
 
-// A handle that keeps `asset` alive for an undo action.
-std::shared_ptr<Asset> keepAsset(AssetImpl* asset) {
-  asset->refs.fetch_add(1);
-  return std::make_shared<Asset>(asset);
-}
-
 // The live asset of a deleted row (if any) becomes unsaved; a rollback restores it.
 void forgetLive(node::NodeConnection& c, NodeImpl& node, int id) {
   AssetImpl* live = node.liveAssets().find(id);
   if (live == nullptr) return;
-  Asset handle(live);  // owns the reference find() took
+  Asset handle = AssetAccess::make(live);  // owns the reference find() took
   {
     Hold hold(*live->lock);
     if (live->id == id) live->id = -1;
   }
   node.liveAssets().leave(live, id);
-  std::shared_ptr<Asset> keep = keepAsset(live);
+  auto keep = std::make_shared<Asset>(handle);  // keeps the asset alive for the undo action
   NodeImpl* owner = &node;
   node::journalUndo(c, [keep, owner, id] {
-    AssetImpl* asset = keep->impl();
+    AssetImpl* asset = AssetAccess::impl(*keep);
     {
       Hold hold(*asset->lock);
       if (asset->id == -1) asset->id = id;
@@ -169,7 +164,7 @@ AssetImpl* loadAsset(NodeImpl& node, int id, const char* rawType, bool collectio
     for (const auto& value : row.values) {
       Element& e = asset->elementLocked(value.first);
       e = value.second;
-      e.impl()->userSet = false;
+      AssetAccess::impl(e)->userSet = false;
     }
     asset->record = row.record;
     asset->parsed = false;

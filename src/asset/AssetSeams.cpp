@@ -2,6 +2,7 @@
 // update write each element that has a promoted column in the table into that column too.
 #include "asset/AssetSeams.h"
 
+#include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
 #include "asset/AssetSql.h"
 #include "asset/AssetStatements.h"
@@ -19,7 +20,8 @@ std::vector<PromotedValue> promotedValues(NodeImpl& node, const std::string& tab
   for (const std::string& column : node.elementIndexes().columns(table)) {
     auto it = asset.elements.find(String(column.c_str(), static_cast<unsigned>(column.size())));
     if (it == asset.elements.end()) continue;  // an absent element leaves its column alone
-    values.push_back({it->second->impl()->name, it->second->impl()->text});
+    const ElementImpl& element = *AssetAccess::impl(*it->second);
+    values.push_back({element.name, element.text});
   }
   return values;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
 #include "asset/AssetPersist.h"
 #include "asset/AssetSeams.h"
@@ -42,17 +43,17 @@ NodeImpl* nodeOf(AssetImpl& asset) {
 void stamp(AssetImpl& asset, const char* name, const Time& now) {
   const String key(name);
   auto it = asset.elements.find(key);
-  if (it != asset.elements.end() && it->second->impl()->userSet) {
-    it->second->impl()->userSet = false;
+  if (it != asset.elements.end() && AssetAccess::impl(*it->second)->userSet) {
+    AssetAccess::impl(*it->second)->userSet = false;
     return;
   }
   Element& e = it != asset.elements.end() ? *it->second : asset.elementLocked(key);
   e = now;
-  e.impl()->userSet = false;
+  AssetAccess::impl(e)->userSet = false;
 }
 
 void clearUserSet(AssetImpl& asset) {
-  for (auto& entry : asset.elements) entry.second->impl()->userSet = false;
+  for (auto& entry : asset.elements) AssetAccess::impl(*entry.second)->userSet = false;
 }
 
 // The status of a failed row write, recorded as the operation reports it: 64 when the

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <new>
 
+#include "asset/AssetAccess.h"
 #include "asset/BlobImpl.h"
 #include "asset/ElementImpl.h"
 #include "platform/Files.h"
@@ -37,10 +38,10 @@ unsigned char* copyBytes(const unsigned char* p, unsigned long long n) {
 
 // One more reference on the blob of element e; 16 when e holds none.
 BlobImpl* blobOf(Element& e) {
-  ElementImpl& impl = *e.impl();
+  ElementImpl& impl = *AssetAccess::impl(e);
   HeldLock hold(impl.lock);
   if (impl.type != TypeBlob || impl.blob == nullptr) throw StatusNotNumber;
-  BlobImpl* blob = impl.blob->impl();
+  BlobImpl* blob = AssetAccess::impl(*impl.blob);
   blob->refs.fetch_add(1);
   return blob;
 }
@@ -166,7 +167,7 @@ Blob& Blob::operator=(const Element& e) {
 Blob Blob::clone() const {
   loadForCopy(*m_impl);
   Hold hold(m_impl->lock);
-  return Blob(m_impl->clone());
+  return AssetAccess::make(m_impl->clone());
 }
 
 void Blob::set(Blob& b) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
 #include "asset/AssetStatements.h"
 #include "asset/BlobImpl.h"
@@ -97,9 +98,9 @@ Status storeAssetBlobs(node::NodeConnection& c, AssetImpl& asset, bool firstStor
   std::vector<BlobHold> holds;
   std::vector<BlobImpl*> written;
   for (auto& entry : asset.elements) {
-    ElementImpl& element = *entry.second->impl();
+    ElementImpl& element = *AssetAccess::impl(*entry.second);
     if (element.type != TypeBlob || element.blob == nullptr) continue;
-    BlobImpl& blob = *element.blob->impl();
+    BlobImpl& blob = *AssetAccess::impl(*element.blob);
     holds.emplace_back(blob.lock);
     if (!blob.managed()) {
       written.push_back(&blob);  // a file blob lives in its file: nothing to write

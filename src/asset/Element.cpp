@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "asset/AssetAccess.h"
 #include "asset/AttributeImpl.h"
 #include "asset/BlobImpl.h"
 #include "asset/ValueText.h"
@@ -45,7 +46,7 @@ void ElementImpl::assign(Type t, const char* value) {
 
 void ElementImpl::dropBlob() {
   if (blob == nullptr) return;
-  BlobImpl* impl = blob->impl();
+  BlobImpl* impl = AssetAccess::impl(*blob);
   {
     std::lock_guard<RecordLock> hold(impl->lock);
     if (impl->owner == this) impl->owner = nullptr;
@@ -55,7 +56,7 @@ void ElementImpl::dropBlob() {
 }
 
 void ElementImpl::attachBlob(BlobImpl* impl) {
-  std::unique_ptr<Blob> handle(new Blob(impl));
+  std::unique_ptr<Blob> handle(new Blob(AssetAccess::make(impl)));
   dropBlob();
   {
     std::lock_guard<RecordLock> hold(impl->lock);
@@ -69,7 +70,7 @@ Attribute& ElementImpl::attributeLocked(const String& attributeName) {
   auto it = attributes.find(attributeName);
   if (it != attributes.end()) return *it->second;
   std::unique_ptr<Attribute> handle(
-      new Attribute(new AttributeImpl(attributeName, lock.ref(), this)));
+      new Attribute(AssetAccess::make(new AttributeImpl(attributeName, lock.ref(), this))));
   Attribute& result = *handle;
   attributes.emplace(attributeName, handle.get());
   handle.release();
@@ -79,7 +80,8 @@ Attribute& ElementImpl::attributeLocked(const String& attributeName) {
 void ElementImpl::eraseAttribute(std::map<String, Attribute*>::iterator it) {
   Attribute* handle = it->second;
   attributes.erase(it);
-  if (handle->impl()->refs.load() > 1) handle->impl()->detach();
+  AttributeImpl* attribute = AssetAccess::impl(*handle);
+  if (attribute->refs.load() > 1) attribute->detach();
   delete handle;
 }
 
@@ -88,7 +90,7 @@ void ElementImpl::eraseAttributes() {
 }
 
 void ElementImpl::moveUnder(const LockRef& newLock, AssetImpl* newAsset) {
-  for (auto& entry : attributes) entry.second->impl()->lock.store(newLock);
+  for (auto& entry : attributes) AssetAccess::impl(*entry.second)->lock.store(newLock);
   asset = newAsset;
   lock.store(newLock);
 }
@@ -184,7 +186,7 @@ Element& Element::operator=(const Time& v) {
 
 Element& Element::operator=(const Blob& b) {
   HeldLock hold(m_impl->lock);
-  BlobImpl* source = b.impl();
+  BlobImpl* source = AssetAccess::impl(b);
   BlobImpl* attach = nullptr;
   {
     std::lock_guard<RecordLock> blobHold(source->lock);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
 #include "asset/AttributeImpl.h"
 #include "asset/BlobImpl.h"
@@ -80,9 +81,9 @@ int Parser::onStartElement(const String& tag) {
   if (m_asset->elements.count(name) != 0) throw StatusBadRecord;
 
   m_inElement = true;
-  ElementImpl& e = *m_asset->elementLocked(name).impl();
+  ElementImpl& e = *AssetAccess::impl(m_asset->elementLocked(name));
   for (int k = 0; k < m_nAttributes; ++k) {
-    e.attributeLocked(m_attrName[k]).impl()->text = m_attrValue[k];
+    AssetAccess::impl(e.attributeLocked(m_attrName[k]))->text = m_attrValue[k];
   }
   const char* consumed[] = {"type", "mime", "store", "length"};
   const int nConsumed = type == TypeBlob ? 4 : 1;
@@ -122,7 +123,7 @@ int Parser::onCharacters(const char* text, size_t n) {
   if (m_element == nullptr || n == 0) return 0;
   const String chunk(text, static_cast<unsigned>(n));
   if (m_element->type == TypeBlob && m_element->blob != nullptr) {
-    BlobImpl& blob = *m_element->blob->impl();
+    BlobImpl& blob = *AssetAccess::impl(*m_element->blob);
     std::lock_guard<RecordLock> hold(blob.lock);
     blob.url += chunk;  // a file blob's text is its path
   } else {

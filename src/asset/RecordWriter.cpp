@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 
+#include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
 #include "asset/AttributeImpl.h"
 #include "asset/BlobImpl.h"
@@ -92,7 +93,7 @@ void checkName(const String& name) {
 // The blob part of a blob element's tag (mime, store and length attributes).
 void appendBlob(RecordText& out, ElementImpl& e) {
   if (e.blob == nullptr) throw StatusBlobFailed;
-  BlobImpl& blob = *e.blob->impl();
+  BlobImpl& blob = *AssetAccess::impl(*e.blob);
   std::lock_guard<RecordLock> hold(blob.lock);
   const char* store = nullptr;
   switch (blob.location) {
@@ -154,7 +155,7 @@ void writeElementTo(RecordText& out, ElementImpl& e) {
   }
   if (e.type == TypeBlob) appendBlob(out, e);
   for (const auto& entry : e.attributes) {
-    appendAttribute(out, entry.first.buffer(), entry.second->impl()->text);
+    appendAttribute(out, entry.first.buffer(), AssetAccess::impl(*entry.second)->text);
   }
   out.put('>');
   appendEscaped(out, e.text);
@@ -175,7 +176,7 @@ String writeRecord(const std::map<String, Element*>& elements) {
   // One buffer per thread, kept between records (the result is a copy).
   static thread_local RecordText out;
   out.clear();
-  for (const auto& entry : elements) writeElementTo(out, *entry.second->impl());
+  for (const auto& entry : elements) writeElementTo(out, *AssetAccess::impl(*entry.second));
   if (out.size() > 0xFFFFFFFDu) throw StatusOutOfBounds;
   return String(out.data(), static_cast<unsigned>(out.size()));
 }

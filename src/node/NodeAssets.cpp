@@ -2,6 +2,7 @@
 // thrown Status values turned into results where the method returns one.
 #include <mutex>
 
+#include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
 #include "asset/AssetPersist.h"
 #include "asset/AssetStatements.h"
@@ -32,15 +33,15 @@ int Node::assetDestroy(const char* name, bool inCollection) {
 }
 
 Asset Node::asset(const char* name, bool inCollection) {
-  return Asset(assets::newAsset(*m_impl, name, inCollection));
+  return AssetAccess::make(assets::newAsset(*m_impl, name, inCollection));
 }
 
 Asset Node::assetLoad(int id) {
-  return Asset(assets::loadAsset(*m_impl, id, assets::kAssetsTable, true));
+  return AssetAccess::make(assets::loadAsset(*m_impl, id, assets::kAssetsTable, true));
 }
 
 Asset Node::assetLoad(int id, const char* type) {
-  return Asset(assets::loadAsset(*m_impl, id, type, false));
+  return AssetAccess::make(assets::loadAsset(*m_impl, id, type, false));
 }
 
 int Node::assetRemove(const std::vector<int>& ids) {

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "asset/AssetAccess.h"
 #include "asset/AssetCatalogFixture.h"
 #include "asset/AssetImpl.h"
 #include "monitor/SectionLayout.h"
@@ -78,7 +79,7 @@ TEST_F(AssetCatalog, LoadsShareOneLiveAssetWhileHandlesExist) {
   {
     Asset one = node_->assetLoad(id);
     Asset two = node_->assetLoad(id, "photo");
-    EXPECT_EQ(one.impl(), two.impl());
+    EXPECT_EQ(AssetAccess::impl(one), AssetAccess::impl(two));
     EXPECT_EQ(impl_->liveAssets().liveCount(), 1u);
     one.element("title") = "changed";
     EXPECT_EQ(textOf(two, "title"), "changed");
@@ -128,7 +129,7 @@ TEST_F(AssetCatalog, OwnTableRecordsAreNotRemovedByIdFromTheSharedTable) {
   EXPECT_EQ(a.id(), id);
 
   Asset same = node_->assetLoad(id, "shot");
-  EXPECT_EQ(same.impl(), a.impl());
+  EXPECT_EQ(AssetAccess::impl(same), AssetAccess::impl(a));
   ASSERT_EQ(a.remove(), 0);
   EXPECT_EQ(a.id(), -1);
   EXPECT_EQ(rows("SELECT count() FROM shot;"), "0\n");
@@ -174,7 +175,7 @@ TEST_F(AssetCatalog, RollbackOfAnEnclosingTransactionRestoresIdsAndTheLiveTable)
   EXPECT_EQ(added.id(), -1);
   EXPECT_EQ(kept.id(), keptId);
   EXPECT_EQ(impl_->liveAssets().liveCount(), 1u);
-  EXPECT_EQ(node_->assetLoad(keptId).impl(), kept.impl());
+  EXPECT_EQ(AssetAccess::impl(node_->assetLoad(keptId)), AssetAccess::impl(kept));
   EXPECT_EQ(statusOf([&] { node_->assetLoad(addedId); }), StatusNotFound);
   // The id went back to the pool as well.
   ASSERT_EQ(added.store(), 0);
@@ -187,7 +188,7 @@ TEST_F(AssetCatalog, ThreadsLoadingAndDroppingOneRecordNeverSplitIt) {
     for (int i = 0; i < 300; ++i) {
       Asset a = node_->assetLoad(id);
       Asset b = node_->assetLoad(id, "photo");
-      EXPECT_EQ(a.impl(), b.impl());
+      EXPECT_EQ(AssetAccess::impl(a), AssetAccess::impl(b));
     }
   };
   std::thread t1(work), t2(work);

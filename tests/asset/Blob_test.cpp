@@ -80,9 +80,9 @@ TEST(BlobModel, RecordBlobIsNotInMemoryUntilLoaded) {
   EXPECT_EQ(b.length(), 4u);
   EXPECT_EQ(statusOf([&] { (void)b[0]; }), StatusOutOfBounds);  // no loading
   // Its asset belongs to no catalog: nothing to load from, and it stays unloaded.
-  EXPECT_EQ(loadBlob(*b.impl()), StatusNotOpen);
+  EXPECT_EQ(loadBlob(*AssetAccess::impl(b)), StatusNotOpen);
   EXPECT_EQ(b.buffer(0), nullptr);
-  EXPECT_FALSE(b.impl()->loaded);
+  EXPECT_FALSE(AssetAccess::impl(b)->loaded);
   EXPECT_EQ(b.release(), 0);  // the catalog holds it
 }
 
@@ -151,10 +151,10 @@ TEST(BlobModel, UrlsAndCopies) {
   Asset a;
   a.element("e") = catalogBlob("data");
   Blob held = blobOf(a, "e");
-  held.impl()->stored = true;
+  AssetAccess::impl(held)->stored = true;
   Blob copy = held.clone();
-  EXPECT_EQ(copy.impl()->owner, nullptr);
-  EXPECT_FALSE(copy.impl()->stored);
+  EXPECT_EQ(AssetAccess::impl(copy)->owner, nullptr);
+  EXPECT_FALSE(AssetAccess::impl(copy)->stored);
   copy.buffer(0)[0] = 'D';
   EXPECT_EQ(bytesOf(held), "data");
   EXPECT_EQ(bytesOf(copy), "Data");
@@ -166,9 +166,9 @@ TEST(BlobModel, UrlsAndCopies) {
   EXPECT_EQ(target.release(), StatusBlobFailed);
   Blob file;
   file.set(String("/f"), Blob::LocationFile, false);
-  file.impl()->stored = true;
+  AssetAccess::impl(file)->stored = true;
   target.set(file);
-  EXPECT_TRUE(target.impl()->stored);
+  EXPECT_TRUE(AssetAccess::impl(target)->stored);
   EXPECT_EQ(target.url().buffer(), std::string("/f"));
   EXPECT_EQ(target.buffer(0), nullptr);
 }
@@ -192,9 +192,9 @@ TEST(BlobModel, FileBlobsReadTheirFile) {
 
   Blob gone = blobOf(a, "gone");
   EXPECT_EQ(gone.length(), kUnknownBlobLength);
-  EXPECT_EQ(loadBlob(*gone.impl()), StatusNotFound);
+  EXPECT_EQ(loadBlob(*AssetAccess::impl(gone)), StatusNotFound);
   EXPECT_EQ(gone.buffer(0), nullptr);
-  EXPECT_EQ(loadBlob(*blobOf(a, "dir").impl()), StatusPermissionFailed);
+  EXPECT_EQ(loadBlob(*AssetAccess::impl(blobOf(a, "dir"))), StatusPermissionFailed);
   EXPECT_EQ(scratch.remove(), std::error_code()) << dir;
 }
 
@@ -227,20 +227,20 @@ class BlobCatalog : public NodeTest {
 
   Asset boundAsset(int id) {
     Asset a;
-    a.impl()->node = impl_;
-    a.impl()->id = id;
+    AssetAccess::impl(a)->node = impl_;
+    AssetAccess::impl(a)->id = id;
     return a;
   }
   // The asset as a later load would see it: its written record, parsed on first use.
   Asset reloaded(Asset& a) {
     Asset copy = assetFromRecord(testing::recordOf(a), a.id());
-    copy.impl()->node = impl_;
+    AssetAccess::impl(copy)->node = impl_;
     return copy;
   }
   Status store(Asset& a) {
     node::ConnectionLease lease(impl_->pool());
-    std::lock_guard<RecordLock> hold(*a.impl()->lock);
-    return storeAssetBlobs(*lease, *a.impl());
+    std::lock_guard<RecordLock> hold(*AssetAccess::impl(a)->lock);
+    return storeAssetBlobs(*lease, *AssetAccess::impl(a));
   }
   node::ErrorRecord lastError() {
     node::ConnectionLease lease(impl_->pool());
@@ -289,7 +289,7 @@ TEST_F(BlobCatalog, StoreWritesCatalogBlobsAndLoadReadsThemBack) {
   EXPECT_EQ(bytesOf(loaded), std::string("\xff\0A", 3));
   EXPECT_EQ(loaded[0], 0xff);
   EXPECT_EQ(blobOf(back, "empty").length(), 0u);
-  EXPECT_EQ(loadBlob(*blobOf(back, "empty").impl()), StatusOk);
+  EXPECT_EQ(loadBlob(*AssetAccess::impl(blobOf(back, "empty"))), StatusOk);
   EXPECT_EQ(blobOf(back, "file").url().buffer(), dir_ + "photo.jpg");
 
   // A copy of a blob not yet in memory carries its bytes, and must be written for its owner.
@@ -311,10 +311,11 @@ TEST_F(BlobCatalog, RowOfAnotherLengthOrClosedCatalogLoadsNothing) {
     Asset wrong = assetFromRecord(
         std::string("<t type=\"blob\" mime=\"m\" store=\"db\" length=\"") + length + "\"></t>",
         100);
-    wrong.impl()->node = impl_;
+    AssetAccess::impl(wrong)->node = impl_;
     Blob t = blobOf(wrong, "t");
     EXPECT_EQ(t.buffer(0), nullptr) << length;
-    EXPECT_FALSE(t.impl()->loaded);  // a store must not take the missing bytes for the value
+    EXPECT_FALSE(
+        AssetAccess::impl(t)->loaded);  // a store must not take the missing bytes for the value
     node::ErrorRecord error = lastError();
     EXPECT_EQ(error.status, StatusBlobFailed);
     EXPECT_NE(error.statement.find("SELECT vd_blob FROM vd_blobs WHERE vd_aid=100"),
@@ -324,13 +325,13 @@ TEST_F(BlobCatalog, RowOfAnotherLengthOrClosedCatalogLoadsNothing) {
   // No row at all.
   Asset missing =
       assetFromRecord("<u type=\"blob\" mime=\"m\" store=\"db\" length=\"4\"></u>", 100);
-  missing.impl()->node = impl_;
-  EXPECT_EQ(loadBlob(*blobOf(missing, "u").impl()), StatusBlobFailed);
+  AssetAccess::impl(missing)->node = impl_;
+  EXPECT_EQ(loadBlob(*AssetAccess::impl(blobOf(missing, "u"))), StatusBlobFailed);
 
   Asset right = reloaded(a);
   Blob t = blobOf(right, "t");
   ASSERT_EQ(node_->close(), 0);
-  EXPECT_EQ(loadBlob(*t.impl()), StatusNotOpen);
+  EXPECT_EQ(loadBlob(*AssetAccess::impl(t)), StatusNotOpen);
   EXPECT_EQ(t.buffer(0), nullptr);
 }
 
@@ -356,7 +357,7 @@ TEST_F(BlobCatalog, StoreDeletesRowsOfElementsNoLongerBlobs) {
   back.element("a") = 1;
   ASSERT_EQ(store(back), 0);
   EXPECT_EQ(rows(100), "o'brien=33\n");
-  EXPECT_FALSE(blobOf(back, "o'brien").impl()->loaded);
+  EXPECT_FALSE(AssetAccess::impl(blobOf(back, "o'brien"))->loaded);
   EXPECT_EQ(bytesOf(blobOf(back, "o'brien")), "3");
 
   // An asset without any catalog blob loses all its rows.

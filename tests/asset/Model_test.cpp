@@ -52,8 +52,8 @@ TEST(AssetModel, ValueAssignmentStoresTextAndType) {
   EXPECT_EQ(a.element("s").type(), TypeText);
   EXPECT_EQ(a.element("t").type(), TypeTime);
   EXPECT_EQ(text(a.element("t")), "1204700000");
-  EXPECT_TRUE(a.element("t").impl()->userSet);
-  EXPECT_FALSE(a.element("fresh").impl()->userSet);
+  EXPECT_TRUE(AssetAccess::impl(a.element("t"))->userSet);
+  EXPECT_FALSE(AssetAccess::impl(a.element("fresh"))->userSet);
   EXPECT_EQ(a.element("fresh").type(), TypeUndef);
 }
 
@@ -118,14 +118,38 @@ TEST(AssetModel, HandlesShareAndAssignmentRepoints) {
   EXPECT_EQ(text(a.element("x")), "5");
   Element& same = e2;
   e2 = same;  // self assignment keeps the element
-  EXPECT_EQ(e2.impl(), a.element("x").impl());
+  EXPECT_EQ(AssetAccess::impl(e2), AssetAccess::impl(a.element("x")));
 
   Asset b = a;
   Asset c;
   c = b;
-  EXPECT_EQ(c.impl(), a.impl());
+  EXPECT_EQ(AssetAccess::impl(c), AssetAccess::impl(a));
   c.element("y") = "seen";
   EXPECT_TRUE(a.elementExists("y"));
+}
+
+// Handles the library makes for its own objects hold one reference each, so that the last
+// host handle to go frees the object.
+TEST(AssetModel, LibraryMadeHandlesHoldOneReference) {
+  Asset a;
+  Element& e = a.element("x");
+  EXPECT_EQ(AssetAccess::impl(e)->refs.load(), 1);  // the element map's own handle
+  EXPECT_EQ(AssetAccess::impl(e.attribute("lang"))->refs.load(), 1);
+  Element copy = e;
+  EXPECT_EQ(AssetAccess::impl(e)->refs.load(), 2);
+
+  Blob b;
+  unsigned char bytes[] = {1, 2, 3};
+  ASSERT_EQ(b.set(bytes, sizeof bytes, Blob::LocationCatalog), 0);
+  Blob clone = b.clone();
+  EXPECT_EQ(AssetAccess::impl(clone)->refs.load(), 1);
+  e = clone;  // a free blob is attached itself: the element holds the second reference
+  EXPECT_EQ(AssetAccess::impl(clone)->refs.load(), 2);
+
+  Asset parsed = assetFromRecord("<x>1</x>");
+  EXPECT_EQ(AssetAccess::impl(parsed)->refs.load(), 1);
+  Asset shared = parsed;
+  EXPECT_EQ(AssetAccess::impl(parsed)->refs.load(), 2);
 }
 
 TEST(AssetModel, ElementCopiesOutliveTheirAsset) {
@@ -146,7 +170,7 @@ TEST(AssetModel, ElementCopiesOutliveTheirAsset) {
   EXPECT_EQ(text(kept), "value");
   kept = "changed";
   EXPECT_EQ(text(kept), "changed");
-  EXPECT_EQ(kept.impl()->asset, nullptr);
+  EXPECT_EQ(AssetAccess::impl(kept)->asset, nullptr);
   EXPECT_EQ(text(String(kept.attribute("lang"))), "en");
   keptAttribute = "fr";
   EXPECT_EQ(text(String(kept.attribute("lang"))), "fr");
@@ -154,7 +178,7 @@ TEST(AssetModel, ElementCopiesOutliveTheirAsset) {
 
   kept.erase("lang");  // the attribute handle survives its element's map
   keptAttribute = "de";
-  EXPECT_EQ(keptAttribute.impl()->element, nullptr);
+  EXPECT_EQ(AssetAccess::impl(keptAttribute)->element, nullptr);
   EXPECT_EQ(kept.nAttributes(), 0);
 }
 
@@ -176,10 +200,10 @@ TEST(AssetModel, TimeStampsAreCreatedUnset) {
   Element& created = a.created();
   EXPECT_EQ(created.type(), TypeTime);
   EXPECT_EQ(text(created), "0");
-  EXPECT_FALSE(created.impl()->userSet);
+  EXPECT_FALSE(AssetAccess::impl(created)->userSet);
   EXPECT_TRUE(a.elementExists("vd_created"));
   a.modified() = Time(10);
-  EXPECT_TRUE(a.modified().impl()->userSet);
+  EXPECT_TRUE(AssetAccess::impl(a.modified())->userSet);
   EXPECT_EQ(static_cast<long long>(a.modified()), 10);
 }
 
@@ -192,27 +216,27 @@ TEST(AssetModel, BlobsBelongToOneElement) {
   a.element("second") = b;
   const Blob& first = a.element("first");
   const Blob& second = a.element("second");
-  EXPECT_EQ(first.impl(), b.impl());
-  ASSERT_NE(second.impl(), b.impl());
-  EXPECT_EQ(second.impl()->length, 4u);
+  EXPECT_EQ(AssetAccess::impl(first), AssetAccess::impl(b));
+  ASSERT_NE(AssetAccess::impl(second), AssetAccess::impl(b));
+  EXPECT_EQ(AssetAccess::impl(second)->length, 4u);
   EXPECT_EQ(second[1], 0);
   EXPECT_EQ(second[3], 3);
-  EXPECT_FALSE(second.impl()->stored);
-  EXPECT_EQ(second.impl()->owner, a.element("second").impl());
+  EXPECT_FALSE(AssetAccess::impl(second)->stored);
+  EXPECT_EQ(AssetAccess::impl(second)->owner, AssetAccess::impl(a.element("second")));
 
   // The element that holds it already: nothing changes, no clone.
-  a.element("first").impl()->text = "unchanged";
+  AssetAccess::impl(a.element("first"))->text = "unchanged";
   a.element("first") = b;
-  EXPECT_EQ(static_cast<const Blob&>(a.element("first")).impl(), b.impl());
+  EXPECT_EQ(AssetAccess::impl(static_cast<const Blob&>(a.element("first"))), AssetAccess::impl(b));
   EXPECT_EQ(testing::valueOf(a, "first"), "unchanged");
 
   EXPECT_EQ(text(String(a.element("second"))), std::string("\x01\x00\x02\x03", 4));
 
   // Another value lets the blob go; a free blob is attached as it is.
   a.element("first") = 1;
-  EXPECT_EQ(b.impl()->owner, nullptr);
+  EXPECT_EQ(AssetAccess::impl(b)->owner, nullptr);
   a.element("third") = b;
-  EXPECT_EQ(static_cast<const Blob&>(a.element("third")).impl(), b.impl());
+  EXPECT_EQ(AssetAccess::impl(static_cast<const Blob&>(a.element("third"))), AssetAccess::impl(b));
 }
 
 class CountingPayload : public UserData {
@@ -293,7 +317,7 @@ TEST(AssetModel, ElementsStayUsableWhileTheirAssetIsReleased) {
     go = true;
     delete a;
     for (auto& t : users) t.join();
-    for (auto& e : copies) EXPECT_EQ(e.impl()->lock.peek(), defaultRecordLock().get());
+    for (auto& e : copies) EXPECT_EQ(AssetAccess::impl(e)->lock.peek(), defaultRecordLock().get());
   }
 }
 

@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 
+#include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
 #include "asset/AttributeImpl.h"
 #include "asset/BlobImpl.h"
@@ -26,7 +27,7 @@ inline Asset assetFromRecord(const std::string& record, int id = 7) {
   impl->record = String(record.data(), static_cast<unsigned>(record.size()));
   impl->parsed = false;
   impl->id = id;
-  return Asset(impl);
+  return AssetAccess::make(impl);
 }
 
 inline std::string text(const String& s) {
@@ -34,7 +35,7 @@ inline std::string text(const String& s) {
 }
 
 inline std::string recordOf(Asset& a) {
-  return text(writeRecord(*a.impl()));
+  return text(writeRecord(*AssetAccess::impl(a)));
 }
 
 // Element text, attribute and blob values, byte for byte (String's own operators stop at a
@@ -50,13 +51,13 @@ inline void expectSameElements(const std::map<String, Element*>& written,
   ASSERT_EQ(written.size(), read.size());
   auto r = read.begin();
   for (auto w = written.begin(); w != written.end(); ++w, ++r) {
-    const ElementImpl& we = *w->second->impl();
-    const ElementImpl& re = *r->second->impl();
+    const ElementImpl& we = *AssetAccess::impl(*w->second);
+    const ElementImpl& re = *AssetAccess::impl(*r->second);
     ASSERT_EQ(text(we.name), text(re.name));
     EXPECT_EQ(we.type == TypeUndef ? TypeText : we.type, re.type) << text(we.name);
     if (we.type == TypeBlob) {
-      const BlobImpl& wb = *we.blob->impl();
-      const BlobImpl& rb = *re.blob->impl();
+      const BlobImpl& wb = *AssetAccess::impl(*we.blob);
+      const BlobImpl& rb = *AssetAccess::impl(*re.blob);
       EXPECT_EQ(wb.location, rb.location);
       EXPECT_EQ(text(wb.mime), text(rb.mime));
       EXPECT_EQ(wb.length, rb.length);
@@ -70,7 +71,8 @@ inline void expectSameElements(const std::map<String, Element*>& written,
     auto ra = re.attributes.begin();
     for (auto wa = we.attributes.begin(); wa != we.attributes.end(); ++wa, ++ra) {
       EXPECT_EQ(text(wa->first), text(ra->first));
-      EXPECT_EQ(text(wa->second->impl()->text), text(ra->second->impl()->text));
+      EXPECT_EQ(text(AssetAccess::impl(*wa->second)->text),
+                text(AssetAccess::impl(*ra->second)->text));
     }
   }
 }

@@ -67,17 +67,17 @@ TEST(RecordParser, BlobTagsBecomeStoredBlobs) {
       "<g type=\"blob\" mime=\"a\" store=\"db\" length=\"6000000000\"></g>"
       "<t mime=\"m\" store=\"s\" length=\"l\">x</t>");
   const Blob& f = a.element("f");
-  EXPECT_EQ(f.impl()->location, Blob::LocationFile);
-  EXPECT_EQ(text(f.impl()->url), "/p/a&b");
-  EXPECT_EQ(text(f.impl()->mime), "image/png");
-  EXPECT_EQ(f.impl()->length, kUnknownBlobLength);
-  EXPECT_TRUE(f.impl()->stored);
-  EXPECT_EQ(f.impl()->owner, a.element("f").impl());
+  EXPECT_EQ(AssetAccess::impl(f)->location, Blob::LocationFile);
+  EXPECT_EQ(text(AssetAccess::impl(f)->url), "/p/a&b");
+  EXPECT_EQ(text(AssetAccess::impl(f)->mime), "image/png");
+  EXPECT_EQ(AssetAccess::impl(f)->length, kUnknownBlobLength);
+  EXPECT_TRUE(AssetAccess::impl(f)->stored);
+  EXPECT_EQ(AssetAccess::impl(f)->owner, AssetAccess::impl(a.element("f")));
   EXPECT_EQ(a.element("f").nAttributes(), 1);  // mime, store and length consumed
   const Blob& g = a.element("g");
-  EXPECT_EQ(g.impl()->location, Blob::LocationCatalog);
-  EXPECT_EQ(g.impl()->length, 6000000000ULL);  // beyond 32 bits
-  EXPECT_EQ(a.element("t").nAttributes(), 3);  // only blob elements consume them
+  EXPECT_EQ(AssetAccess::impl(g)->location, Blob::LocationCatalog);
+  EXPECT_EQ(AssetAccess::impl(g)->length, 6000000000ULL);  // beyond 32 bits
+  EXPECT_EQ(a.element("t").nAttributes(), 3);              // only blob elements consume them
 }
 
 TEST(RecordParser, EntityRules) {
@@ -154,11 +154,11 @@ TEST(RecordParser, ParsesLazilyAndTheSameWayTwice) {
       "<b type=\"int8\">5000000000</b><a x=\"1\" y=\"&lt;\">t</a>"
       "<c type=\"blob\" mime=\"m\" store=\"db\" length=\"3\"></c>";
   Asset first = assetFromRecord(record, 3);
-  EXPECT_FALSE(first.impl()->parsed);
+  EXPECT_FALSE(AssetAccess::impl(first)->parsed);
   EXPECT_EQ(first.elems()->size(), 0u);  // elems() does not parse
   EXPECT_TRUE(first.elementExists("A"));
-  EXPECT_TRUE(first.impl()->parsed);
-  EXPECT_TRUE(first.impl()->record.isEmpty());
+  EXPECT_TRUE(AssetAccess::impl(first)->parsed);
+  EXPECT_TRUE(AssetAccess::impl(first)->record.isEmpty());
   Asset second = assetFromRecord(record, 19);  // the same pooled parser
   second.nElements();
   testing::expectSameElements(*first.elems(), *second.elems());
@@ -173,7 +173,7 @@ TEST(RecordParser, NeverWaitsForABusyPooledParser) {
   Asset other = assetFromRecord("<o>2</o>", 17);
   Asset locked = assetFromRecord("<l>3</l>", 33);
   held.lock();
-  std::thread holder([&] { poolParser(1).tryFill(*held.impl()); });
+  std::thread holder([&] { poolParser(1).tryFill(*AssetAccess::impl(held)); });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(other.nElements(), 1);
   locked.lock();

@@ -77,7 +77,7 @@ class MapGenerator {
       const bool asText = below(2) == 0;  // the reader does not validate values
       switch (type) {
         case TypeUndef:
-          if (asText) e.impl()->text = string(value());
+          if (asText) AssetAccess::impl(e)->text = string(value());
           break;
         case TypeInt4:
           e = static_cast<int>(m_rng());
@@ -99,13 +99,13 @@ class MapGenerator {
             b.url(string(value()));
           }
           b.mime(string(value()));
-          b.impl()->length = length();
+          AssetAccess::impl(b)->length = length();
           e = b;
         }
       }
       if (asText && type != TypeBlob && type != TypeUndef) {
-        e.impl()->text = string(value());
-        e.impl()->type = type;
+        AssetAccess::impl(e)->text = string(value());
+        AssetAccess::impl(e)->type = type;
       }
       const int room = type == TypeBlob ? 6 : (type == TypeUndef || type == TypeText) ? 10 : 9;
       const int nAttributes = below(room + 1);
@@ -132,11 +132,11 @@ TEST(RecordProperty, WrittenRecordsReadBackToTheSameMap) {
   for (int round = 0; round < 3000; ++round) {
     Asset written;
     generate.fill(written);
-    const String record = writeRecord(*written.impl());
+    const String record = writeRecord(*AssetAccess::impl(written));
     Asset read = assetFromRecord(text(record), round);
     read.nElements();
     testing::expectSameElements(*written.elems(), *read.elems());
-    ASSERT_EQ(text(writeRecord(*read.impl())), text(record));
+    ASSERT_EQ(text(writeRecord(*AssetAccess::impl(read))), text(record));
     if (HasFailure()) {
       ADD_FAILURE() << "round " << round << ": " << text(record);
       return;

@@ -88,14 +88,14 @@ TEST(RecordWriter, RefusesMoreAttributesThanAReaderKeeps) {
 
 TEST(RecordWriter, RefusesUnwritableTypesAndBlobs) {
   Asset asset;
-  asset.element("a").impl()->type = TypeAsset;
+  AssetAccess::impl(asset.element("a"))->type = TypeAsset;
   EXPECT_EQ(statusOf([&] { recordOf(asset); }), StatusUnsupported);
 
   Asset none;
   none.element("b") = Blob();  // no location yet
   EXPECT_EQ(statusOf([&] { recordOf(none); }), StatusBlobFailed);
   Asset missing;
-  missing.element("b").impl()->type = TypeBlob;
+  AssetAccess::impl(missing.element("b"))->type = TypeBlob;
   EXPECT_EQ(statusOf([&] { recordOf(missing); }), StatusBlobFailed);
 
   for (Blob::Location loc : {Blob::LocationManaged, Blob::LocationOther, Blob::Location(7)}) {
@@ -107,7 +107,7 @@ TEST(RecordWriter, RefusesUnwritableTypesAndBlobs) {
   }
 
   Asset beyond;
-  beyond.element("z").impl()->type = static_cast<Type>(7);
+  AssetAccess::impl(beyond.element("z"))->type = static_cast<Type>(7);
   try {
     recordOf(beyond);
     FAIL();

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "FuzzInput.h"
+#include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
 #include "asset/ElementImpl.h"
 #include "asset/RecordNames.h"
@@ -185,7 +186,7 @@ void fuzzWrittenRecord(vdfuzz::FuzzInput& in) {
   std::string record;
   try {
     for (const auto& entry : *asset.elems()) {
-      ElementImpl& e = *entry.second->impl();
+      ElementImpl& e = *AssetAccess::impl(*entry.second);
       std::string tag;
       writeElement(tag, e);
       auto x = set.find(std::string(entry.first.buffer(), entry.first.length()));
@@ -198,7 +199,7 @@ void fuzzWrittenRecord(vdfuzz::FuzzInput& in) {
     return;  // a name or attribute count the record cannot carry: refused, not written
   }
   VDFUZZ_CHECK(elements.size() == set.size());
-  const String written = writeRecord(*asset.impl());
+  const String written = writeRecord(*AssetAccess::impl(asset));
   VDFUZZ_CHECK(std::string_view(written.buffer(), written.length()) == record);
 
   for (size_t i = 0; i < elements.size(); ++i) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
 #include "asset/ElementImpl.h"
 #include "asset/RecordWriter.h"
@@ -20,7 +21,7 @@ namespace {
 void dropAssetTyped(Asset& a) {
   for (auto it = a.elems()->begin(); it != a.elems()->end();) {
     const String name = it->first;
-    const bool drop = it->second->impl()->type == TypeAsset;
+    const bool drop = AssetAccess::impl(*it->second)->type == TypeAsset;
     ++it;
     if (drop) a.erase(name);
   }
@@ -30,7 +31,7 @@ Asset parsed(const char* data, size_t size) {
   auto* impl = new AssetImpl(String("vd_assets"), true);
   impl->record = String(data, static_cast<unsigned>(size));
   impl->parsed = false;
-  Asset a(impl);
+  Asset a = AssetAccess::make(impl);
   a.nElements();
   return a;
 }
@@ -41,9 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 20)) return 0;
   Asset first = parsed(reinterpret_cast<const char*>(data), size);
   dropAssetTyped(first);
-  const String written = writeRecord(*first.impl());  // must not throw
+  const String written = writeRecord(*AssetAccess::impl(first));  // must not throw
   Asset second = parsed(written.buffer(), written.length());
-  const String rewritten = writeRecord(*second.impl());
+  const String rewritten = writeRecord(*AssetAccess::impl(second));
   if (rewritten.length() != written.length() ||
       std::memcmp(rewritten.buffer(), written.buffer(), written.length()) != 0) {
     std::abort();
