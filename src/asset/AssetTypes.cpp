@@ -4,12 +4,12 @@
 #include <cstring>
 
 #include "asset/AssetImpl.h"
-#include "asset/AssetPersist.h"
-#include "asset/AssetSeams.h"
 #include "asset/AssetSql.h"
 #include "asset/AssetStatements.h"
+#include "asset/CatalogAssets.h"
 #include "asset/ElementIndex.h"
-#include "monitor/SectionLayout.h"
+#include "asset/IndexAndMembership.h"
+#include "monitor/EventKinds.h"
 #include "node/NodeImpl.h"
 #include "node/Statement.h"
 #include "node/Statements.h"

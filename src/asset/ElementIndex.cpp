@@ -8,9 +8,9 @@
 #include <cstring>
 
 #include "asset/AssetImpl.h"
-#include "asset/AssetPersist.h"
 #include "asset/AssetSql.h"
 #include "asset/AssetStatements.h"
+#include "asset/CatalogAssets.h"
 #include "asset/ElementImpl.h"
 #include "asset/ElementIndexMap.h"
 #include "node/IdAllocator.h"

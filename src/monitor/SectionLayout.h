@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "monitor/EventKinds.h"
+
 namespace KESTRIN {
 namespace Vendrithane {
 namespace monitor {
@@ -19,19 +21,6 @@ constexpr int kSlotCount = 4;              // catalogs in use at once on the mac
 constexpr uint32_t kRingCapacity = 65536;  // records per ring
 constexpr uint32_t kRingMask = 65535;      // index mask of a ring
 constexpr size_t kKeyBytes = 260;          // slot key field, terminator included
-
-// Event kinds.
-enum EventKind {
-  kEventWakeUp = 0,          // a monitor is being stopped
-  kEventCatalogChanged = 1,  // rebuild every cache
-  kEventCategoryAdded = 2,
-  kEventCategoryUpdated = 3,
-  kEventCategoryDeleted = 4,
-  kEventMembershipChanged = 5,
-  kEventRecordUpdated = 6,
-  kEventRecordDeleted = 7,
-  kEventNone = 8,  // returned by a read when nothing is pending
-};
 
 struct EventRecord {
   int32_t kind;     // event kind, 0 to 7

@@ -4,8 +4,8 @@
 
 #include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
-#include "asset/AssetPersist.h"
 #include "asset/AssetStatements.h"
+#include "asset/CatalogAssets.h"
 #include "node/NodeImpl.h"
 #include "node/StatusOf.h"
 #include "vendrithane/Node.h"

@@ -19,7 +19,6 @@
 
 #include "types/StringUtf.h"
 #include "types/XmlEscape.h"
-#include "vendrithane/Element.h"
 
 // The two zero bytes after the text; callers may write through operator char*(), so the
 // operations that read the text check it in debug builds.
@@ -432,30 +431,6 @@ String& String::operator=(const char* s) {
 
 String& String::operator=(const unsigned char* s) {
   return *this = reinterpret_cast<const char*>(s);
-}
-
-// ---- Element and attribute values ----
-
-String::String(Element& e) : String() {
-  if (e.type() != TypeBlob) {
-    *this = e.operator String();
-    return;
-  }
-  Blob blob(e);
-  const unsigned char* bytes = blob.buffer(0);
-  const unsigned long long n = blob.length();
-  if (bytes == nullptr || n == 0 || n == ~0ULL) return;
-  assign(reinterpret_cast<const char*>(bytes), checkedLength(n));
-}
-
-String::String(Attribute& a) : String(a.operator String()) {}
-
-String& String::operator=(const Element& e) {
-  return *this = e.operator String();
-}
-
-String& String::operator=(const Attribute& a) {
-  return *this = a.operator String();
 }
 
 // ---- Access and conversion ----

@@ -8,7 +8,6 @@
 
 #include "platform/Mutex.h"
 #include "types/TimeCalc.h"
-#include "vendrithane/Element.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -59,13 +58,6 @@ CalendarFields localCalendar(long long t) {
 }  // namespace
 
 Time::Time() : m_time(static_cast<long long>(std::time(nullptr))) {}
-
-Time::Time(Element& e) : m_time(static_cast<long long>(e)) {}
-
-Time& Time::operator=(const Element& e) {
-  m_time = static_cast<long long>(e);
-  return *this;
-}
 
 Time Time::currentTime() {
   return Time();

@@ -1,6 +1,6 @@
-// The seams of asset persistence toward element indexes and category membership. Store and
+// The steps of asset persistence toward element indexes and category membership. Store and
 // update write each element that has a promoted column in the table into that column too.
-#include "asset/AssetSeams.h"
+#include "asset/IndexAndMembership.h"
 
 #include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"

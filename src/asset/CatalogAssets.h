@@ -1,8 +1,8 @@
 // The catalog side of assets: type declaration and destruction, the making and loading of
 // assets through the node's table of live assets, and the deletion of asset rows. The Node
 // methods of asset types pass on to these; Asset::store, update and remove use them too.
-#ifndef VENDRITHANE_ASSET_ASSETPERSIST_H
-#define VENDRITHANE_ASSET_ASSETPERSIST_H
+#ifndef VENDRITHANE_ASSET_CATALOGASSETS_H
+#define VENDRITHANE_ASSET_CATALOGASSETS_H
 
 #include <string>
 #include <vector>
@@ -58,4 +58,4 @@ Status deleteAssetRow(node::NodeConnection& connection, NodeImpl& node, const st
 }  // namespace Vendrithane
 }  // namespace KESTRIN
 
-#endif  // VENDRITHANE_ASSET_ASSETPERSIST_H
+#endif  // VENDRITHANE_ASSET_CATALOGASSETS_H

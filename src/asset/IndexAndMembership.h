@@ -1,9 +1,9 @@
-// The steps of asset persistence that belong to other parts of the library: promoted element
-// columns (element indexes) and category membership. Until those parts are in place these
-// do what needs no category objects or index map: promoted columns are none, and removing a
-// record's memberships deletes its membership rows.
-#ifndef VENDRITHANE_ASSET_ASSETSEAMS_H
-#define VENDRITHANE_ASSET_ASSETSEAMS_H
+// The steps of asset persistence that belong to element indexes and category membership:
+// the promoted columns a store or update writes, and what a record's memberships need when
+// it is updated or removed. Until categories are loaded in memory, the membership steps do
+// what needs no category objects: removing a record's memberships deletes its rows.
+#ifndef VENDRITHANE_ASSET_INDEXANDMEMBERSHIP_H
+#define VENDRITHANE_ASSET_INDEXANDMEMBERSHIP_H
 
 #include <string>
 #include <vector>
@@ -47,4 +47,4 @@ Status destroyTypeNamespaces(node::NodeConnection& connection, NodeImpl& node, c
 }  // namespace Vendrithane
 }  // namespace KESTRIN
 
-#endif  // VENDRITHANE_ASSET_ASSETSEAMS_H
+#endif  // VENDRITHANE_ASSET_INDEXANDMEMBERSHIP_H
