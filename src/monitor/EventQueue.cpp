@@ -230,20 +230,20 @@ bool EventQueue::tryLock() {
   if (!catalogMutex_.valid()) throw StatusNotOpen;
   bool abandoned = false;
   if (!catalogMutex_.tryLock(&abandoned)) return false;
-  if (abandoned && slot_) {
-    slot_->nextId = -1;
-    slot_->maxId = -1;
-  }
+  forgetAbandonedBlock(abandoned);
   return true;
+}
+
+void EventQueue::forgetAbandonedBlock(bool abandoned) {
+  if (!abandoned || !slot_) return;
+  slot_->nextId = -1;
+  slot_->maxId = -1;
 }
 
 bool EventQueue::lock() {
   if (!catalogMutex_.valid()) throw StatusNotOpen;
   bool abandoned = catalogMutex_.lock();
-  if (abandoned && slot_) {
-    slot_->nextId = -1;
-    slot_->maxId = -1;
-  }
+  forgetAbandonedBlock(abandoned);
   return abandoned;
 }
 

@@ -121,6 +121,8 @@ class EventQueue {
   // The per-catalog mutex when no other thread holds it (see lock()); false at once when one
   // does.
   bool tryLock() TRY_ACQUIRE(true, catalogMutex_);
+  // A dead owner's transaction may be undone by its journal: its id block is forgotten.
+  void forgetAbandonedBlock(bool abandoned) REQUIRES(catalogMutex_);
 
   platform::SharedObject section_;         // the shared section
   platform::NamedMutex systemMutex_;       // the system mutex

@@ -208,7 +208,8 @@ Statement::~Statement() {
 
 bool Statement::bind(int position, const char* text, size_t n) {
   if (!stmt_) return false;
-  code_ = sqlite3_bind_text(stmt_, position, text, static_cast<int>(n), SQLITE_STATIC);
+  // By 64-bit length: a text longer than an int can count is refused (too big), never cut.
+  code_ = sqlite3_bind_text64(stmt_, position, text, n, SQLITE_STATIC, SQLITE_UTF8);
   return code_ == SQLITE_OK;
 }
 
@@ -274,7 +275,7 @@ void Statement::reset() {
 }
 
 int Statement::changes() const {
-  return sqlite3_changes(connection_.db());
+  return changedRows(connection_);
 }
 
 EngineError Statement::error() const {

@@ -43,33 +43,28 @@ bool NamedMutex::lock() {
   do {
     rc = pthread_mutex_lock(mutex);
   } while (rc == EINTR);
-  if (rc == EOWNERDEAD) {
-    pthread_mutex_consistent(mutex);
-    object_.noteHeld();
-    lockOrderHeld(rank_, mutex, path_.c_str(), key);
-    return true;
-  }
-  // ENOTRECOVERABLE, a damaged object, or EAGAIN: the recursion limit reached, which no
-  // amount of retrying would change.
-  if (rc != 0) throw StatusMutexUnrecoverable;
-  object_.noteHeld();
-  lockOrderHeld(rank_, mutex, path_.c_str(), key);
-  return false;
+  return taken(rc);
 }
 
 bool NamedMutex::tryLock(bool* abandoned) {
-  auto* mutex = static_cast<pthread_mutex_t*>(object_.data());
-  int rc = pthread_mutex_trylock(mutex);
+  int rc = pthread_mutex_trylock(static_cast<pthread_mutex_t*>(object_.data()));
   if (rc == EBUSY) return false;
+  *abandoned = taken(rc);
+  return true;
+}
+
+bool NamedMutex::taken(int rc) {
+  auto* mutex = static_cast<pthread_mutex_t*>(object_.data());
   if (rc == EOWNERDEAD) {
     pthread_mutex_consistent(mutex);
   } else if (rc != 0) {
+    // ENOTRECOVERABLE, a damaged object, or EAGAIN: the recursion limit reached, which no
+    // amount of retrying would change.
     throw StatusMutexUnrecoverable;
   }
   object_.noteHeld();
   lockOrderHeld(rank_, mutex, path_.c_str(), key_.empty() ? nullptr : key_.c_str());
-  *abandoned = rc == EOWNERDEAD;
-  return true;
+  return rc == EOWNERDEAD;
 }
 
 void NamedMutex::unlock() {

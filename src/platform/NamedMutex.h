@@ -43,6 +43,10 @@ class CAPABILITY("machine-wide mutex") NamedMutex {
   void assertHeld() const ASSERT_CAPABILITY(this);
 
  private:
+  // The mutex came back from a lock call with `rc`: made consistent when its owner died, and
+  // noted as held. Returns whether the owner had died; throws when the lock failed.
+  bool taken(int rc);
+
   SharedObject object_;                 // the mapped mutex object
   std::string path_;                    // its file
   LockRank rank_ = LockRank::kCatalog;  // place in the lock order
