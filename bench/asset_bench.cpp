@@ -31,11 +31,11 @@
 #include <string>
 #include <vector>
 
+#include "functions/SqlFunctions.h"
 #include "node/ConnectionPool.h"
 #include "node/NodeAccess.h"
 #include "node/Schema.h"
 #include "platform/ObjectNames.h"
-#include "query/SqlFunctions.h"
 #include "vendrithane/Asset.h"
 #include "vendrithane/Node.h"
 #include "vendrithane/Time.h"
@@ -191,7 +191,7 @@ bool setUpScene() {
   // The raw file gets the catalog's own tables and indexes, and the catalog's functions so
   // that element_extract can also run over it.
   if (!exec(gScene.raw, node::kMainSchemaScript)) return false;
-  if (query::registerCatalogFunctions(gScene.raw, nullptr, nullptr) != 0) return false;
+  if (functions::registerCatalogFunctions(gScene.raw, nullptr, nullptr) != 0) return false;
   gScene.order.resize(kRecords);
   std::iota(gScene.order.begin(), gScene.order.end(), 0);
   std::shuffle(gScene.order.begin(), gScene.order.end(), std::mt19937(20240607));

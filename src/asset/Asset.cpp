@@ -1,6 +1,7 @@
 // Asset handles and their implementation: the element map, the reserved time stamps, the
 // user payload and the release of elements that outlive their asset.
 #include "asset/AssetImpl.h"
+#include "asset/AssetLayer.h"
 #include "asset/AssetStatements.h"
 
 #include <cassert>
@@ -125,7 +126,7 @@ void releaseAsset(AssetImpl* asset) {
   // A bound asset's references change under its node's table lock, so that a load never
   // picks up an asset that is going away.
   if (node != nullptr) {
-    node->liveAssets().release(asset);
+    assets::liveAssets(*node).release(asset);
   } else if (asset->refs.fetch_sub(1) == 1) {
     delete asset;
   }

@@ -7,6 +7,7 @@
 
 #include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
+#include "asset/AssetLayer.h"
 #include "asset/AssetSql.h"
 #include "asset/AssetStatements.h"
 #include "asset/CatalogAssets.h"
@@ -104,14 +105,14 @@ Status readRow(node::NodeConnection& c, const std::string& table, bool collectio
 
 // The live asset of a deleted row (if any) becomes unsaved; a rollback restores it.
 void forgetLive(node::NodeConnection& c, NodeImpl& node, int id) {
-  AssetImpl* live = node.liveAssets().find(id);
+  AssetImpl* live = liveAssets(node).find(id);
   if (live == nullptr) return;
   Asset handle = AssetAccess::make(live);  // owns the reference find() took
   {
     Hold hold(*live->lock);
     if (live->id == id) live->id = -1;
   }
-  node.liveAssets().leave(live, id);
+  liveAssets(node).leave(live, id);
   auto keep = std::make_shared<Asset>(handle);  // keeps the asset alive for the undo action
   NodeImpl* owner = &node;
   node::journalUndo(c, [keep, owner, id] {
@@ -120,7 +121,7 @@ void forgetLive(node::NodeConnection& c, NodeImpl& node, int id) {
       Hold hold(*asset->lock);
       if (asset->id == -1) asset->id = id;
     }
-    AssetImpl* entered = owner->liveAssets().enter(asset, id);
+    AssetImpl* entered = liveAssets(*owner).enter(asset, id);
     if (entered != asset) releaseAsset(entered);
   });
 }
@@ -132,12 +133,12 @@ AssetImpl* newAsset(NodeImpl& node, const char* name, bool inCollection) {
   if (!inCollection && !isOwnTableType(node, type)) throw StatusNoSuchTable;
   std::unique_ptr<AssetImpl> asset(new AssetImpl(type, inCollection));
   asset->node = &node;
-  node.liveAssets().bind(asset.get());
+  liveAssets(node).bind(asset.get());
   return asset.release();
 }
 
 AssetImpl* loadAsset(NodeImpl& node, int id, const char* rawType, bool collection) {
-  if (AssetImpl* live = node.liveAssets().find(id)) return live;
+  if (AssetImpl* live = liveAssets(node).find(id)) return live;
   String type = lowered(rawType);
   if (!collection && !isOwnTableType(node, type)) collection = true;
   node::ConnectionLease lease(node.pool());
@@ -169,7 +170,7 @@ AssetImpl* loadAsset(NodeImpl& node, int id, const char* rawType, bool collectio
     asset->record = row.record;
     asset->parsed = false;
   }
-  AssetImpl* entered = node.liveAssets().enter(asset, id);
+  AssetImpl* entered = liveAssets(node).enter(asset, id);
   if (entered != asset) releaseAsset(asset);  // loaded meanwhile by another thread
   return entered;
 }

@@ -9,6 +9,7 @@
 
 #include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
+#include "asset/AssetLayer.h"
 #include "asset/AssetSql.h"
 #include "asset/AssetStatements.h"
 #include "asset/BlobStore.h"
@@ -144,16 +145,16 @@ Status storeAsset(AssetImpl& asset) {
   // is left (the live table is the weak reference: a transaction of many stores must not
   // keep every asset alive until its end).
   node::journalUndo(*lease, [node, id] {
-    AssetImpl* a = node->liveAssets().find(id);
+    AssetImpl* a = assets::liveAssets(*node).find(id);
     if (a == nullptr) return;
     {
       Hold undo(*a->lock);
       if (a->id == id) a->id = -1;
     }
-    node->liveAssets().leave(a, id);
+    assets::liveAssets(*node).leave(a, id);
     releaseAsset(a);
   });
-  AssetImpl* entered = node->liveAssets().enter(&asset, id);
+  AssetImpl* entered = assets::liveAssets(*node).enter(&asset, id);
   if (entered != &asset) releaseAsset(entered);  // an id is never live twice
   guard.dismiss();
   return scope.commit();

@@ -8,11 +8,11 @@
 #include <cstring>
 
 #include "asset/AssetImpl.h"
+#include "asset/AssetLayer.h"
 #include "asset/AssetSql.h"
 #include "asset/AssetStatements.h"
 #include "asset/CatalogAssets.h"
 #include "asset/ElementImpl.h"
-#include "asset/ElementIndexMap.h"
 #include "node/IdAllocator.h"
 #include "node/NodeImpl.h"
 #include "node/Statement.h"
@@ -87,9 +87,9 @@ void journalMap(node::NodeConnection& c, NodeImpl& node, const Target& t, int fl
   const std::string table = t.table, column = t.column;
   node::journalUndo(c, [owner, table, column, flags] {
     if (flags < 0) {
-      owner->elementIndexes().erase(table, column);
+      elementIndexes(*owner).erase(table, column);
     } else {
-      owner->elementIndexes().set(table, column, flags);
+      elementIndexes(*owner).set(table, column, flags);
     }
   });
 }
@@ -137,8 +137,7 @@ Status promoteElement(ElementImpl& element, unsigned flags) {
   if (!acceptableColumn(t.column)) return StatusEmptyArgument;
   NodeImpl& node = *t.node;
   if (!node.isOpen()) return StatusNotOpen;
-  if (node.elementIndexes().flags(t.table, t.column) == static_cast<int>(flags))
-    return StatusExists;
+  if (elementIndexes(node).flags(t.table, t.column) == static_cast<int>(flags)) return StatusExists;
 
   node::ConnectionLease lease(node.pool());
   if (!lease) return StatusNotOpen;
@@ -151,7 +150,7 @@ Status promoteElement(ElementImpl& element, unsigned flags) {
     scope.commit();  // nothing written: an enclosing transaction goes on unharmed
     return StatusNotOpen;
   }
-  const int current = node.elementIndexes().flags(now.table, now.column);
+  const int current = elementIndexes(node).flags(now.table, now.column);
   if (current == static_cast<int>(flags)) {
     scope.commit();
     return StatusExists;
@@ -162,7 +161,7 @@ Status promoteElement(ElementImpl& element, unsigned flags) {
   }
   Status status = promoteSteps(*lease, now, current, flags);
   if (status != StatusOk) return status;  // the scope rolls back
-  node.elementIndexes().set(now.table, now.column, static_cast<int>(flags));
+  elementIndexes(node).set(now.table, now.column, static_cast<int>(flags));
   journalMap(*lease, node, now, current);
   node.pool().schemaChanged(*lease);
   return scope.commit();
@@ -172,11 +171,11 @@ Status forgetTableIndexes(node::NodeConnection& c, NodeImpl& node, const std::st
   Status status =
       run(c, node::sqlFormat(kDeleteTableDeclarations, table.c_str()), StatusIndexFailed);
   if (status != StatusOk) return status;
-  const std::map<std::string, int> held = node.elementIndexes().eraseTable(table);
+  const std::map<std::string, int> held = elementIndexes(node).eraseTable(table);
   if (held.empty()) return StatusOk;
   NodeImpl* owner = &node;
   node::journalUndo(c, [owner, table, held] {
-    for (const auto& column : held) owner->elementIndexes().set(table, column.first, column.second);
+    for (const auto& column : held) elementIndexes(*owner).set(table, column.first, column.second);
   });
   return StatusOk;
 }
@@ -187,7 +186,7 @@ Status demoteElement(ElementImpl& element) {
   if (!acceptableColumn(t.column)) return StatusEmptyArgument;
   NodeImpl& node = *t.node;
   if (!node.isOpen()) return StatusNotOpen;
-  if (node.elementIndexes().flags(t.table, t.column) < 0) return StatusExists;
+  if (elementIndexes(node).flags(t.table, t.column) < 0) return StatusExists;
 
   node::ConnectionLease lease(node.pool());
   if (!lease) return StatusNotOpen;
@@ -200,7 +199,7 @@ Status demoteElement(ElementImpl& element) {
     scope.commit();
     return StatusNotOpen;
   }
-  const int current = node.elementIndexes().flags(now.table, now.column);
+  const int current = elementIndexes(node).flags(now.table, now.column);
   if (current < 0) {
     scope.commit();
     return StatusExists;
@@ -214,7 +213,7 @@ Status demoteElement(ElementImpl& element) {
       run(*lease, node::sqlFormat(kDeleteDeclaration, now.column.c_str(), now.table.c_str()),
           StatusIndexFailed);
   if (status != StatusOk) return status;
-  node.elementIndexes().erase(now.table, now.column);
+  elementIndexes(node).erase(now.table, now.column);
   journalMap(*lease, node, now, current);
   node.pool().schemaChanged(*lease);
   return scope.commit();

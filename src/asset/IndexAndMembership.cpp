@@ -4,6 +4,7 @@
 
 #include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
+#include "asset/AssetLayer.h"
 #include "asset/AssetSql.h"
 #include "asset/AssetStatements.h"
 #include "asset/ElementImpl.h"
@@ -17,7 +18,7 @@ namespace assets {
 std::vector<PromotedValue> promotedValues(NodeImpl& node, const std::string& table,
                                           const AssetImpl& asset) {
   std::vector<PromotedValue> values;
-  for (const std::string& column : node.elementIndexes().columns(table)) {
+  for (const std::string& column : elementIndexes(node).columns(table)) {
     auto it = asset.elements.find(String(column.c_str(), static_cast<unsigned>(column.size())));
     if (it == asset.elements.end()) continue;  // an absent element leaves its column alone
     const ElementImpl& element = *AssetAccess::impl(*it->second);

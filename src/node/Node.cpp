@@ -12,8 +12,8 @@ namespace Vendrithane {
 
 using node::statusOf;
 
-Node::Node(const char* name, const char* mainDir, const char* blobDir)
-    : m_impl(new NodeImpl(name, mainDir, blobDir)) {}
+// The constructor, which registers the layers above the node on the new NodeImpl, is in
+// services/NodeLayers.cpp.
 
 Node::Node(const Node& other) : m_impl(other.m_impl) {
   m_impl->addHandle();

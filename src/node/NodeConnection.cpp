@@ -8,13 +8,13 @@
 #include <chrono>
 #include <thread>
 
+#include "functions/SqlFunctions.h"
 #include "node/CatalogVfs.h"
 #include "node/NodeImpl.h"
 #include "node/Schema.h"
 #include "node/Statement.h"
 #include "node/Statements.h"
 #include "platform/Files.h"
-#include "query/SqlFunctions.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -136,13 +136,13 @@ void NodeConnection::installBusyHandler() {
 }
 
 void NodeConnection::registerFunctions(bool record) {
-  query::FunctionFailure onFailure;
+  functions::FunctionFailure onFailure;
   if (record) {
     onFailure = [this](int engineCode, const char* message) {
       recordError(-1, engineCode, message ? message : "", kFunctionContext);
     };
   }
-  query::registerCatalogFunctions(db_, node_, onFailure);
+  functions::registerCatalogFunctions(db_, node_, onFailure);
 }
 
 void NodeConnection::attachBlobs() {

@@ -113,30 +113,15 @@ void NodeImpl::addKnownTable(const std::string& table) {
   tables_.insert(table);
 }
 
-std::shared_ptr<category::CategoryObject> NodeImpl::category(int id) const {
-  platform::MutexLock hold(categoriesLock_);
-  auto found = categories_.find(id);
-  return found == categories_.end() ? nullptr : found->second;
+void NodeImpl::registerLayers(std::unique_ptr<node::LayerHooks> assets,
+                              std::unique_ptr<node::CategoryHooks> categories) {
+  assetLayer_ = std::move(assets);
+  categoryLayer_ = std::move(categories);
 }
 
-size_t NodeImpl::categoriesInMemory() const {
-  platform::MutexLock hold(categoriesLock_);
-  return categories_.size();
-}
-
-void NodeImpl::makeRootCategory() {
-  auto root = std::make_shared<category::CategoryObject>(this, category::kRootId,
-                                                         String(category::kRootLabel), -1);
-  platform::MutexLock hold(categoriesLock_);
-  categories_[category::kRootId] = std::move(root);
-}
-
-void NodeImpl::dropCategories() {
-  std::map<int, std::shared_ptr<category::CategoryObject>> dropped;
-  {
-    platform::MutexLock hold(categoriesLock_);
-    dropped.swap(categories_);
-  }
+void NodeImpl::clearLayers() {
+  if (categoryLayer_) categoryLayer_->clear();
+  if (assetLayer_) assetLayer_->clear();
 }
 
 // Until the category and copy layers arrive, their node-bound functions have nothing to

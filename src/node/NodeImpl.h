@@ -1,31 +1,30 @@
 // NodeImpl: everything the library keeps for one catalog, shared by every Node handle of
 // it. It knows where the catalog's files are, creates, opens and closes the catalog, owns
-// the five connections, the node's place in the machine-wide change-event queue, the root
-// category and the map of categories in memory, and the set of the catalog's tables.
+// the five connections, the node's place in the machine-wide change-event queue and the set
+// of the catalog's tables, and holds what the layers above it keep for the catalog (the
+// asset layer's live records and index map, the category layer's tree cache) through the
+// hooks they register (node/LayerHooks.h).
 //
 // Locks: the name lock guards the name, the directories and the handle count; the
-// thread-set lock the threads with a transaction open and the closing mark; the categories
-// lock and the tables lock their containers. Their place in the one lock order, with the
+// thread-set lock the threads with a transaction open and the closing mark; the tables lock
+// its set. Their place in the one lock order, with the
 // machine-wide mutexes, is written in platform/LockOrder.h. One lifecycle call (open, create,
 // close, remove) runs on a node at a time; another one meanwhile answers 20 at once.
 #ifndef VENDRITHANE_NODE_NODEIMPL_H
 #define VENDRITHANE_NODE_NODEIMPL_H
 
 #include <atomic>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "asset/ElementIndexMap.h"
-#include "asset/LiveAssets.h"
-#include "category/CategoryObject.h"
+#include "functions/SqlFunctions.h"
 #include "monitor/EventQueue.h"
 #include "node/ConnectionPool.h"
+#include "node/LayerHooks.h"
 #include "platform/Mutex.h"
 #include "platform/RawFile.h"
-#include "query/SqlFunctions.h"
 #include "vendrithane/Status.h"
 #include "vendrithane/String.h"
 #include "vendrithane/Time.h"
@@ -33,7 +32,7 @@
 namespace KESTRIN {
 namespace Vendrithane {
 
-class NodeImpl : public query::CatalogFunctionHost {
+class NodeImpl : public functions::CatalogFunctionHost {
  public:
   static constexpr char kMainExtension[] = ".vd";          // the main file
   static constexpr char kBlobExtension[] = ".vm";          // the blob file
@@ -114,19 +113,17 @@ class NodeImpl : public query::CatalogFunctionHost {
   bool knownTable(const std::string& table) const;
   void addKnownTable(const std::string& table);
   void dropKnownTable(const std::string& table);
-  // The table of live assets: the one AssetImpl of each stored id that has handles.
-  LiveAssets& liveAssets() { return liveAssets_; }
-  // The promoted element columns of the catalog's tables, loaded at open.
-  assets::ElementIndexMap& elementIndexes() { return elementIndexes_; }
-  // A category of the in-memory map, null when absent.
-  std::shared_ptr<category::CategoryObject> category(int id) const;
-  size_t categoriesInMemory() const;
+  // The per-catalog state of the layers above, registered once when the node is made
+  // (before any other call); each layer reaches its own through these.
+  void registerLayers(std::unique_ptr<node::LayerHooks> assets,
+                      std::unique_ptr<node::CategoryHooks> categories);
+  node::LayerHooks& assetLayer() const { return *assetLayer_; }
+  node::CategoryHooks& categoryLayer() const { return *categoryLayer_; }
 
   // Change events of other nodes are applied before the caller goes on; the change
   // dispatch fills this in. Caller holds the per-catalog mutex.
   void dispatchPendingEvents() {}
-  // The label of the namespace of category `id` when it is loaded in memory; the category
-  // layer fills this in.
+  // The label of the namespace of category `id` when it is loaded in memory.
   bool categoryNamespaceLabel(int id, String* label) const;
   Time startTime() const { return startTime_; }
   bool dispatching() const { return dispatching_.load(); }
@@ -147,8 +144,7 @@ class NodeImpl : public query::CatalogFunctionHost {
   void abandonOpen(const OpenProgress& progress);
   Status closeNode(bool force);
   void removeReadOnlyCopy();  // deletes the copy's files and returns to the saved location
-  void makeRootCategory();
-  void dropCategories();
+  void clearLayers();         // forgets what the layers loaded at open
   int readPragmaNumber(node::NodeConnection& connection, const char* sql);
   Status giveBackUnusedIds();  // the queue's hook at the catalog's last detach
   void dropThreadEntry(long thread, bool all) REQUIRES(threadSetLock_);
@@ -181,18 +177,15 @@ class NodeImpl : public query::CatalogFunctionHost {
   std::multiset<long> threadSet_ GUARDED_BY(threadSetLock_);  // threads with a transaction open
   bool closing_ GUARDED_BY(threadSetLock_) = false;           // a close runs: begins answer 20
 
-  mutable platform::Mutex categoriesLock_{platform::LockRank::kCategoryCache, "categories lock"};
-  std::map<int, std::shared_ptr<category::CategoryObject>> categories_
-      GUARDED_BY(categoriesLock_);  // categories in memory
-
   mutable platform::Mutex tablesLock_{platform::LockRank::kNodeTables, "tables lock"};
   std::set<std::string> tables_ GUARDED_BY(tablesLock_);  // the catalog's tables
 
   std::atomic<bool> dispatching_{false};  // a change-event dispatch runs on this node
 
-  assets::ElementIndexMap elementIndexes_;  // promoted element columns; has its own lock
-
-  LiveAssets liveAssets_;  // last member: unbinds the assets that outlive the node first
+  std::unique_ptr<node::CategoryHooks> categoryLayer_;  // the category tree cache
+  // Last member: the asset layer's live records unbind the assets that outlive the node
+  // before anything else of it goes.
+  std::unique_ptr<node::LayerHooks> assetLayer_;
 };
 
 // Holds the per-catalog mutex for its lifetime, after applying pending change events

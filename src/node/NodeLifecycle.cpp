@@ -165,7 +165,6 @@ Status NodeImpl::openSteps(bool checkOnly, bool readOnlyCopy, const std::string&
   node::ConnectionLease lease(pool_);
   if (!lease) return StatusNotOpen;
   pool_.generation(lease->stamp());
-  makeRootCategory();
   Status loaded = loadCatalogState(*lease);
   if (loaded != StatusOk && loaded != kCategoryLoadWarning) return loaded;
   progress->opened = true;
@@ -198,7 +197,7 @@ Status NodeImpl::makeReadOnlyCopy(const std::string& tempDir, OpenProgress* prog
 
 Status NodeImpl::loadCatalogState(node::NodeConnection& connection) {
   // Element index declarations come first.
-  Status status = elementIndexes_.load(connection);
+  Status status = assetLayer().load(connection);
   if (status != StatusOk) return status;
   {
     std::vector<String> tables = node::queryColumn(connection, node::kSelectTables);
@@ -206,8 +205,9 @@ Status NodeImpl::loadCatalogState(node::NodeConnection& connection) {
     tables_.clear();
     for (const String& table : tables) tables_.insert(std::string(table.buffer(), table.length()));
   }
-  // The category trees are loaded here once the category layer is in place (74 counts as
-  // success).
+  // The category trees (74 counts as success).
+  status = categoryLayer().load(connection);
+  if (status != StatusOk && status != kCategoryLoadWarning) return status;
   String id;
   Status read =
       node::queryValue(connection, node::sqlFormat(node::kRegistryLoad, node::kCatalogIdTag), &id);
@@ -225,11 +225,10 @@ void NodeImpl::abandonOpen(const OpenProgress& progress) {
       // the queue leaves the slot regardless
     }
   }
-  dropCategories();
+  clearLayers();
   pool_.clear();
   mainRaw_.reset();
   blobRaw_.reset();
-  elementIndexes_.clear();
   {
     platform::MutexLock hold(tablesLock_);
     tables_.clear();
@@ -300,8 +299,7 @@ Status NodeImpl::closeNode(bool force) {
   pool_.clear();
   mainRaw_.reset();
   blobRaw_.reset();
-  elementIndexes_.clear();
-  dropCategories();
+  clearLayers();
   {
     platform::MutexLock hold(tablesLock_);
     tables_.clear();

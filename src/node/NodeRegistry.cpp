@@ -28,8 +28,8 @@ Status NodeImpl::scalarRemove(const String& tag) {
   return node::execute(*lease, node::sqlFormat(node::kRegistryRemove, tag.buffer()));
 }
 
-bool NodeImpl::categoryNamespaceLabel(int, String*) const {
-  return false;  // no stored category is loaded yet
+bool NodeImpl::categoryNamespaceLabel(int id, String* label) const {
+  return categoryLayer().namespaceLabel(id, label);
 }
 
 int NodeImpl::characterizeID(int id, String* name) {

@@ -106,7 +106,7 @@ std::string NodeImpl::stateXml() {
   queue_.peekIdBlock(&next, &max);
   xml += element("nextId", next);
   xml += element("maxId", max);
-  xml += element("inPlay", static_cast<long long>(categoriesInMemory()));
+  xml += element("inPlay", static_cast<long long>(categoryLayer().inMemory()));
   xml += "<connections number=\"5\">";
   pool_.visitSlots([&](int n, const node::NodeConnection* c) {
     xml += "<connection n=\"" + std::to_string(n) + "\">";
@@ -129,19 +129,7 @@ void NodeImpl::dumpState() {
 
 void NodeImpl::debugState() {
   std::string text = "\n\nCategories Still In Play:\n------------------------\n";
-  {
-    platform::MutexLock hold(categoriesLock_);
-    for (const auto& entry : categories_) {
-      if (entry.second.use_count() <= 1) continue;
-      const auto& c = *entry.second;
-      char line[64];
-      std::snprintf(line, sizeof line, "ID:%d Name:", c.id());
-      text += line;
-      text.append(c.label().buffer(), c.label().length());
-      std::snprintf(line, sizeof line, " PID:%d\n", c.parentId());
-      text += line;
-    }
-  }
+  categoryLayer().describeHeld(&text);
   std::fputs(text.c_str(), stderr);
 }
 

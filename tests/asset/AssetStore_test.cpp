@@ -11,6 +11,7 @@
 #include "asset/AssetAccess.h"
 #include "asset/AssetCatalogFixture.h"
 #include "asset/AssetImpl.h"
+#include "asset/AssetLayer.h"
 #include "monitor/SectionLayout.h"
 #include "vendrithane/Blob.h"
 
@@ -75,19 +76,19 @@ TEST_F(AssetCatalog, UpdateStatusesAndNothingWrittenBeforeTheRecordIsRead) {
 
 TEST_F(AssetCatalog, LoadsShareOneLiveAssetWhileHandlesExist) {
   const int id = stored("photo", "shared").id();
-  EXPECT_EQ(impl_->liveAssets().liveCount(), 0u);
+  EXPECT_EQ(assets::liveAssets(*impl_).liveCount(), 0u);
   {
     Asset one = node_->assetLoad(id);
     Asset two = node_->assetLoad(id, "photo");
     EXPECT_EQ(AssetAccess::impl(one), AssetAccess::impl(two));
-    EXPECT_EQ(impl_->liveAssets().liveCount(), 1u);
+    EXPECT_EQ(assets::liveAssets(*impl_).liveCount(), 1u);
     one.element("title") = "changed";
     EXPECT_EQ(textOf(two, "title"), "changed");
     EXPECT_EQ(two.name().buffer(), std::string("photo"));
   }
   // The last handle took it out of the table: the next load reads the stored text.
-  EXPECT_EQ(impl_->liveAssets().liveCount(), 0u);
-  EXPECT_EQ(impl_->liveAssets().boundCount(), 0u);
+  EXPECT_EQ(assets::liveAssets(*impl_).liveCount(), 0u);
+  EXPECT_EQ(assets::liveAssets(*impl_).boundCount(), 0u);
   Asset again = node_->assetLoad(id);
   EXPECT_EQ(textOf(again, "title"), "shared");
 
@@ -174,7 +175,7 @@ TEST_F(AssetCatalog, RollbackOfAnEnclosingTransactionRestoresIdsAndTheLiveTable)
 
   EXPECT_EQ(added.id(), -1);
   EXPECT_EQ(kept.id(), keptId);
-  EXPECT_EQ(impl_->liveAssets().liveCount(), 1u);
+  EXPECT_EQ(assets::liveAssets(*impl_).liveCount(), 1u);
   EXPECT_EQ(AssetAccess::impl(node_->assetLoad(keptId)), AssetAccess::impl(kept));
   EXPECT_EQ(statusOf([&] { node_->assetLoad(addedId); }), StatusNotFound);
   // The id went back to the pool as well.
@@ -194,8 +195,8 @@ TEST_F(AssetCatalog, ThreadsLoadingAndDroppingOneRecordNeverSplitIt) {
   std::thread t1(work), t2(work);
   t1.join();
   t2.join();
-  EXPECT_EQ(impl_->liveAssets().liveCount(), 0u);
-  EXPECT_EQ(impl_->liveAssets().boundCount(), 0u);
+  EXPECT_EQ(assets::liveAssets(*impl_).liveCount(), 0u);
+  EXPECT_EQ(assets::liveAssets(*impl_).boundCount(), 0u);
 }
 
 TEST_F(AssetCatalog, BlobThatCannotBeWrittenFailsTheStoreAndLeavesNothing) {
@@ -207,7 +208,7 @@ TEST_F(AssetCatalog, BlobThatCannotBeWrittenFailsTheStoreAndLeavesNothing) {
   EXPECT_EQ(a.store(), StatusBlobFailed);
   EXPECT_EQ(a.id(), -1);
   EXPECT_EQ(rows("SELECT count() FROM vd_assets;"), "0\n");
-  EXPECT_EQ(impl_->liveAssets().liveCount(), 0u);
+  EXPECT_EQ(assets::liveAssets(*impl_).liveCount(), 0u);
 
   // The same on update: the stored row keeps its text.
   a.erase("thumb");

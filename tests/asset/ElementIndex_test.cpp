@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "asset/AssetCatalogFixture.h"
+#include "asset/AssetLayer.h"
 #include "asset/ElementIndex.h"
-#include "asset/ElementIndexMap.h"
 #include "node/ConnectionPool.h"
 #include "node/Transaction.h"
 #include "vendrithane/Blob.h"
@@ -22,7 +22,7 @@ namespace {
 class ElementIndex : public AssetCatalog {
  protected:
   int flags(const char* table, const char* column) {
-    return impl_->elementIndexes().flags(table, column);
+    return assets::elementIndexes(*impl_).flags(table, column);
   }
   std::string declarations() {
     return rows("SELECT vd_kmap||'|'||vd_ktgt||'|'||vd_ktyp FROM vd_idx ORDER BY rowid;");
@@ -101,7 +101,7 @@ TEST_F(ElementIndex, RefusedRequestsChangeNothing) {
   EXPECT_EQ(Element().index(0), StatusNotOpen);           // no asset, no catalog
   EXPECT_EQ(columnsOf("vd_assets"), columns);
   EXPECT_EQ(declarations(), "");
-  EXPECT_EQ(impl_->elementIndexes().entries().size(), 0u);
+  EXPECT_EQ(assets::elementIndexes(*impl_).entries().size(), 0u);
 
   // A refusal inside a host transaction does not doom it.
   ASSERT_EQ(node_->transactionBegin(), 0);
@@ -230,7 +230,7 @@ TEST_F(ElementIndex, TheIndexMapIsReadBackAtOpen) {
   // A declaration whose column is gone (its table was rebuilt elsewhere) is not loaded.
   ASSERT_EQ(rows("INSERT INTO vd_idx VALUES (900, 'ghost', 'vd_assets', 0);"), "");
   ASSERT_EQ(node_->close(), 0);
-  EXPECT_EQ(impl_->elementIndexes().entries().size(), 0u);
+  EXPECT_EQ(assets::elementIndexes(*impl_).entries().size(), 0u);
 
   ASSERT_EQ(node_->open(), 0);
   EXPECT_EQ(flags("vd_assets", "title"), 1);
@@ -242,7 +242,7 @@ TEST_F(ElementIndex, TheIndexMapIsReadBackAtOpen) {
   // A second node opened on the catalog reads the same map.
   Node second("cat", dir_.c_str());
   ASSERT_EQ(second.open(), 0);
-  EXPECT_EQ(NodeAccess::impl(second)->elementIndexes().flags("vd_assets", "title"), 1);
+  EXPECT_EQ(assets::elementIndexes(*NodeAccess::impl(second)).flags("vd_assets", "title"), 1);
   EXPECT_EQ(second.close(), 0);
 }
 
@@ -278,7 +278,7 @@ TEST_F(ElementIndex, ForgettingATablesPromotionsIsUndoneByRollback) {
     ASSERT_EQ(assets::forgetTableIndexes(*lease, *impl_, "shot"), 0);
     ASSERT_EQ(scope.commit(), 0);
   }
-  EXPECT_EQ(impl_->elementIndexes().entries().size(), 0u);
+  EXPECT_EQ(assets::elementIndexes(*impl_).entries().size(), 0u);
   EXPECT_EQ(declarations(), "");
 }
 

@@ -24,8 +24,8 @@
 #include "asset/ElementImpl.h"
 #include "asset/RecordNames.h"
 #include "asset/RecordWriter.h"
-#include "query/ElementScan.h"
-#include "query/SqlFunctions.h"
+#include "functions/ElementScan.h"
+#include "functions/SqlFunctions.h"
 #include "vendrithane/Asset.h"
 
 using namespace KESTRIN::Vendrithane;
@@ -45,7 +45,7 @@ sqlite3_stmt* statement() {
   static sqlite3_stmt* stmt = [] {
     sqlite3* db = nullptr;
     VDFUZZ_CHECK(sqlite3_open(":memory:", &db) == SQLITE_OK);
-    VDFUZZ_CHECK(query::registerCatalogFunctions(db, nullptr, nullptr) == 0);
+    VDFUZZ_CHECK(functions::registerCatalogFunctions(db, nullptr, nullptr) == 0);
     sqlite3_stmt* s = nullptr;
     const char sql[] = "SELECT element_extract(?1, ?2), element_drop(?1, ?2);";
     VDFUZZ_CHECK(sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK);
@@ -80,8 +80,8 @@ SqlResult runSql(std::string_view name, std::string_view xml) {
 void fuzzRawRecord(vdfuzz::FuzzInput& in) {
   const std::string_view name = in.text();
   const std::string_view xml = in.rest();
-  query::ElementSpan span{};
-  const bool found = query::findElement(xml, name, &span);
+  functions::ElementSpan span{};
+  const bool found = functions::findElement(xml, name, &span);
   const SqlResult sql = runSql(name, xml);
   if (!found) {
     VDFUZZ_CHECK(sql.extractType == SQLITE_NULL);
@@ -102,19 +102,19 @@ void fuzzRawRecord(vdfuzz::FuzzInput& in) {
   VDFUZZ_CHECK(sql.dropped == expectedDrop);
 
   const std::string_view raw = xml.substr(span.valueBegin, span.valueEnd - span.valueBegin);
-  switch (query::elementType(xml, span)) {
-    case query::ScanType::Text:
+  switch (functions::elementType(xml, span)) {
+    case functions::ScanType::Text:
       VDFUZZ_CHECK(sql.extractType == SQLITE_TEXT);
-      VDFUZZ_CHECK(sql.text == query::decodeEntities(raw));
+      VDFUZZ_CHECK(sql.text == functions::decodeEntities(raw));
       VDFUZZ_CHECK(sql.text.size() <= raw.size());
       if (raw.find('&') == std::string_view::npos) VDFUZZ_CHECK(sql.text == raw);
       break;
-    case query::ScanType::Int4:
-    case query::ScanType::Int8:
-    case query::ScanType::Time:
+    case functions::ScanType::Int4:
+    case functions::ScanType::Int8:
+    case functions::ScanType::Time:
       VDFUZZ_CHECK(sql.extractType == SQLITE_INTEGER);
       break;
-    case query::ScanType::Other:
+    case functions::ScanType::Other:
       VDFUZZ_CHECK(sql.extractType == SQLITE_NULL);
       break;
   }

@@ -1,6 +1,7 @@
 // The node-state file: its exact shape, one connection element per slot while open and
 // "NULL" after close, the id block, and text that would otherwise break the document.
 #include "TxnFixture.h"
+#include "category/CategoryCache.h"
 
 using namespace KESTRIN::Vendrithane;
 
@@ -92,7 +93,7 @@ TEST_F(TxnTest, DebugStateListsOnlyCategoriesHeldByHandles) {
   node.debugState();
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "\n\nCategories Still In Play:\n------------------------\n");
-  auto root = impl(node)->category(0);  // a holder besides the map
+  auto root = category::CategoryCache::of(*impl(node)).find(0);  // a holder besides the map
   testing::internal::CaptureStderr();
   node.debugState();
   EXPECT_EQ(testing::internal::GetCapturedStderr(),

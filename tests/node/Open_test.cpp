@@ -6,6 +6,7 @@
 #include <future>
 
 #include "NodeFixture.h"
+#include "category/CategoryCache.h"
 #include "monitor/CatalogKey.h"
 #include "node/FormatProbe.h"
 #include "node/Statement.h"
@@ -76,7 +77,7 @@ TEST_F(NodeTest, OpenCheckOnlyAndClose) {
   EXPECT_EQ(node.version(), "6.0");
   EXPECT_EQ(NodeAccess::impl(node)->catalogId().length(), 36u);
   EXPECT_TRUE(NodeAccess::impl(node)->knownTable("vd_assets"));
-  auto root = NodeAccess::impl(node)->category(0);
+  auto root = category::CategoryCache::of(*NodeAccess::impl(node)).find(0);
   ASSERT_TRUE(root);
   EXPECT_EQ(root->label(), "VD_ROOT_NODE");
   EXPECT_EQ(node.open(), StatusNotOpen);  // already open
@@ -84,7 +85,7 @@ TEST_F(NodeTest, OpenCheckOnlyAndClose) {
   EXPECT_TRUE(listDir(temp_).empty());
   EXPECT_EQ(node.close(), 0);
   EXPECT_EQ(node.close(), StatusNotOpen);
-  EXPECT_FALSE(NodeAccess::impl(node)->category(0));
+  EXPECT_FALSE(category::CategoryCache::of(*NodeAccess::impl(node)).find(0));
   EXPECT_EQ(node.open(), 0);  // and again
   EXPECT_EQ(node.close(), 0);
 }
@@ -202,7 +203,7 @@ TEST_F(NodeTest, LateOpenFailureLeavesNothingHeld) {
   EXPECT_EQ(fifth.path(false), dir_.c_str());
   EXPECT_TRUE(listDir(temp_).empty());
   EXPECT_EQ(platform::RawFile::openCount(), descriptors);
-  EXPECT_FALSE(NodeAccess::impl(fifth)->category(0));
+  EXPECT_FALSE(category::CategoryCache::of(*NodeAccess::impl(fifth)).find(0));
   EXPECT_TRUE(systemMutexFree());
 
   EXPECT_EQ(open[0].close(), 0);

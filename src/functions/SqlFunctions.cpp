@@ -1,7 +1,7 @@
 // The catalog's SQL functions and their registration. Organisation: argument helpers, the
 // pure record functions (element_extract, element_drop, collaterank), the calendar functions
 // and the day key, the node-bound functions that call the CatalogFunctionHost, registration.
-#include "query/SqlFunctions.h"
+#include "functions/SqlFunctions.h"
 
 #include <sqlite3.h>
 
@@ -13,13 +13,13 @@
 #include <string>
 #include <string_view>
 
-#include "query/ElementScan.h"
+#include "functions/ElementScan.h"
 #include "vendrithane/Status.h"
 #include "vendrithane/Time.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
-namespace query {
+namespace functions {
 
 namespace {
 
@@ -288,6 +288,6 @@ int dayKey(long long t, bool withYear) {
   return static_cast<int>(key);
 }
 
-}  // namespace query
+}  // namespace functions
 }  // namespace Vendrithane
 }  // namespace KESTRIN

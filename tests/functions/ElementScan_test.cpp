@@ -1,6 +1,6 @@
 // Element scanning on cut-off records: every prefix of a record is scanned from an exact-size
 // heap buffer, so that a read past its end shows under the address sanitizer.
-#include "query/ElementScan.h"
+#include "functions/ElementScan.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-using namespace KESTRIN::Vendrithane::query;
+using namespace KESTRIN::Vendrithane::functions;
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Scanning one element out of a record's XML text without parsing the whole record: locating
 // an element by its exact name, reading its declared value type, and decoding the five
 // entities of the record writer. Every function stays inside the text it is given.
-#ifndef VENDRITHANE_QUERY_ELEMENTSCAN_H
-#define VENDRITHANE_QUERY_ELEMENTSCAN_H
+#ifndef VENDRITHANE_FUNCTIONS_ELEMENTSCAN_H
+#define VENDRITHANE_FUNCTIONS_ELEMENTSCAN_H
 
 #include <cstddef>
 #include <string>
@@ -10,7 +10,7 @@
 
 namespace KESTRIN {
 namespace Vendrithane {
-namespace query {
+namespace functions {
 
 // Where one element lies in a record text; all positions are byte offsets into it.
 struct ElementSpan {
@@ -47,8 +47,8 @@ ScanType elementType(std::string_view xml, const ElementSpan& span);
 // off by the end of the text decodes to its character and ends the text.
 std::string decodeEntities(std::string_view text);
 
-}  // namespace query
+}  // namespace functions
 }  // namespace Vendrithane
 }  // namespace KESTRIN
 
-#endif  // VENDRITHANE_QUERY_ELEMENTSCAN_H
+#endif  // VENDRITHANE_FUNCTIONS_ELEMENTSCAN_H

@@ -1,12 +1,12 @@
 // Element scanning over record XML: exact-name tag search, the type attribute and entity
 // decoding. Positions are checked against the text's length before every access.
-#include "query/ElementScan.h"
+#include "functions/ElementScan.h"
 
 #include <algorithm>
 
 namespace KESTRIN {
 namespace Vendrithane {
-namespace query {
+namespace functions {
 
 namespace {
 
@@ -131,6 +131,6 @@ std::string decodeEntities(std::string_view text) {
   return out;
 }
 
-}  // namespace query
+}  // namespace functions
 }  // namespace Vendrithane
 }  // namespace KESTRIN

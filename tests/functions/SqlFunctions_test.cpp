@@ -2,7 +2,7 @@
 // element extraction, entity decoding, exact element names, element_drop, collation ranks,
 // calendar fields and day ranges in a fixed time zone, the node-bound functions against a
 // fake host, and the reporting of registration failures.
-#include "query/SqlFunctions.h"
+#include "functions/SqlFunctions.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -17,9 +17,9 @@
 #include "vendrithane/Time.h"
 
 using namespace KESTRIN::Vendrithane;
-using query::CatalogFunctionHost;
-using query::dayKey;
-using query::registerCatalogFunctions;
+using functions::CatalogFunctionHost;
+using functions::dayKey;
+using functions::registerCatalogFunctions;
 
 namespace {
 

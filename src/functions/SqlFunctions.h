@@ -2,8 +2,8 @@
 // dropping one element of a record's XML, the collation rank, calendar fields of time
 // values, the day-range test, category descent, and the id functions of the id allocator
 // and of catalog copies.
-#ifndef VENDRITHANE_QUERY_SQLFUNCTIONS_H
-#define VENDRITHANE_QUERY_SQLFUNCTIONS_H
+#ifndef VENDRITHANE_FUNCTIONS_SQLFUNCTIONS_H
+#define VENDRITHANE_FUNCTIONS_SQLFUNCTIONS_H
 
 #include <functional>
 
@@ -11,7 +11,7 @@ struct sqlite3;
 
 namespace KESTRIN {
 namespace Vendrithane {
-namespace query {
+namespace functions {
 
 // What the node-bound functions need from their catalog. The node implements it; each
 // method runs on the thread stepping the statement, on that thread's connection.
@@ -47,8 +47,8 @@ int registerCatalogFunctions(sqlite3* db, CatalogFunctionHost* host,
 // function and the date-range expression builder.
 int dayKey(long long t, bool withYear);
 
-}  // namespace query
+}  // namespace functions
 }  // namespace Vendrithane
 }  // namespace KESTRIN
 
-#endif  // VENDRITHANE_QUERY_SQLFUNCTIONS_H
+#endif  // VENDRITHANE_FUNCTIONS_SQLFUNCTIONS_H

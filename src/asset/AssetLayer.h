@@ -1,0 +1,39 @@
+// AssetLayer: what the asset layer keeps for one catalog, registered on its node: the table
+// of live records (the one AssetImpl of each stored id that has handles) and the promoted
+// element columns of the catalog's tables, read at open.
+#ifndef VENDRITHANE_ASSET_ASSETLAYER_H
+#define VENDRITHANE_ASSET_ASSETLAYER_H
+
+#include "asset/ElementIndexMap.h"
+#include "asset/LiveAssets.h"
+#include "node/LayerHooks.h"
+#include "node/NodeImpl.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+namespace assets {
+
+class AssetLayer final : public node::LayerHooks {
+ public:
+  static AssetLayer& of(NodeImpl& node) { return static_cast<AssetLayer&>(node.assetLayer()); }
+
+  Status load(node::NodeConnection& connection) override { return indexes.load(connection); }
+  void clear() override { indexes.clear(); }
+
+  ElementIndexMap indexes;  // promoted element columns; has its own lock
+  LiveAssets live;          // last member: unbinds the assets that outlive the node first
+};
+
+inline LiveAssets& liveAssets(NodeImpl& node) {
+  return AssetLayer::of(node).live;
+}
+
+inline ElementIndexMap& elementIndexes(NodeImpl& node) {
+  return AssetLayer::of(node).indexes;
+}
+
+}  // namespace assets
+}  // namespace Vendrithane
+}  // namespace KESTRIN
+
+#endif  // VENDRITHANE_ASSET_ASSETLAYER_H

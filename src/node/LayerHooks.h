@@ -1,0 +1,48 @@
+// LayerHooks: what a layer above the node keeps for one catalog (the asset layer's live
+// records and index map, the category layer's tree cache), and the calls the node makes
+// into it at fixed points of its life. Each layer derives its per-catalog state from one of
+// these interfaces and registers it on the node when the node is made
+// (services/NodeLayers.cpp); the node reaches a higher layer only through them and never
+// includes its headers.
+#ifndef VENDRITHANE_NODE_LAYERHOOKS_H
+#define VENDRITHANE_NODE_LAYERHOOKS_H
+
+#include <cstddef>
+#include <string>
+
+#include "vendrithane/Status.h"
+#include "vendrithane/String.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+namespace node {
+
+class NodeConnection;
+
+class LayerHooks {
+ public:
+  virtual ~LayerHooks() = default;
+  // Open, once the connections are ready: reads what the layer keeps in memory. Layers load
+  // from the lowest up; a status the node does not accept fails the open.
+  virtual Status load(NodeConnection& connection) = 0;
+  // Close, or an open that failed: forgets what load read. Called with no lock of the node
+  // held; the layer takes its own.
+  virtual void clear() = 0;
+};
+
+// The category layer's tree cache as the node sees it.
+class CategoryHooks : public LayerHooks {
+ public:
+  // Categories in memory (the node-state XML's "inPlay").
+  virtual size_t inMemory() const = 0;
+  // Appends a line for each category still held by a handle (the debug listing).
+  virtual void describeHeld(std::string* text) const = 0;
+  // The label of the namespace of category `id` when it is in memory.
+  virtual bool namespaceLabel(int id, String* label) const = 0;
+};
+
+}  // namespace node
+}  // namespace Vendrithane
+}  // namespace KESTRIN
+
+#endif  // VENDRITHANE_NODE_LAYERHOOKS_H
