@@ -1,6 +1,6 @@
 // Asset persistence and element scans, each measured against raw SQLite in the same process.
 // A catalog and a plain SQLite file (default VFS, the catalog's own main schema) live in one
-// temporary directory. Every pass handles kRecords records of ten elements (plus the two
+// temporary directory. Every pass handles gRecords records of ten elements (plus the two
 // time stamps the catalog adds, which the raw rows carry as well, so that both sides write
 // record texts of the same length):
 //   store   one transaction of inserts: Asset::store vs a prepared INSERT of the record text;
@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -44,7 +45,7 @@ using namespace KESTRIN::Vendrithane;
 
 namespace {
 
-constexpr int kRecords = 100000;  // records per pass
+int gRecords = 100000;            // records per pass (VENDRITHANE_BENCH_RECORDS)
 constexpr int kGenres = 50;       // distinct values of the scanned element
 constexpr char kType[] = "song";  // the collection type of every record
 constexpr char kScanValue[] = "Genre 7";
@@ -192,7 +193,7 @@ bool setUpScene() {
   // that element_extract can also run over it.
   if (!exec(gScene.raw, node::kMainSchemaScript)) return false;
   if (functions::registerCatalogFunctions(gScene.raw, nullptr, nullptr) != 0) return false;
-  gScene.order.resize(kRecords);
+  gScene.order.resize(gRecords);
   std::iota(gScene.order.begin(), gScene.order.end(), 0);
   std::shuffle(gScene.order.begin(), gScene.order.end(), std::mt19937(20240607));
   return true;
@@ -226,7 +227,7 @@ double rawStorePass() {
   bool ok = true;
   const auto start = Clock::now();
   ok = exec(db, "BEGIN;");
-  for (int i = 0; ok && i < kRecords; ++i) {
+  for (int i = 0; ok && i < gRecords; ++i) {
     const long long now = time(nullptr);
     recordXml(xml, valuesOf(i, 0), now, now);
     sqlite3_bind_int(insert, 1, i + 1);
@@ -247,11 +248,11 @@ double catalogStorePass() {
   Node& node = *gScene.node;
   if (!gScene.catalogIds.empty() && node.assetRemove(gScene.catalogIds) != 0) return -1;
   gScene.catalogIds.clear();
-  gScene.catalogIds.reserve(kRecords);
+  gScene.catalogIds.reserve(gRecords);
   bool ok = true;
   const auto start = Clock::now();
   ok = node.transactionBegin() == 0;
-  for (int i = 0; ok && i < kRecords; ++i) {
+  for (int i = 0; ok && i < gRecords; ++i) {
     Asset a = node.asset(kType, true);
     fillAsset(a, valuesOf(i, 0));
     ok = a.store() == 0;
@@ -311,7 +312,7 @@ double rawUpdatePass() {
   bool ok = true;
   const auto start = Clock::now();
   ok = exec(db, "BEGIN;");
-  for (int i = 0; ok && i < kRecords; ++i) {
+  for (int i = 0; ok && i < gRecords; ++i) {
     recordXml(xml, valuesOf(i, 1), created, time(nullptr));
     sqlite3_bind_text(update, 1, kType, -1, SQLITE_STATIC);
     sqlite3_bind_text(update, 2, xml.data(), static_cast<int>(xml.size()), SQLITE_STATIC);
@@ -333,7 +334,7 @@ double catalogUpdatePass() {
   double seconds = 0;
   bool ok = true;
   try {
-    for (int i = 0; ok && i < kRecords; ++i) {
+    for (int i = 0; ok && i < gRecords; ++i) {
       Asset a = node.assetLoad(gScene.catalogIds[i]);
       a.nElements();
       const auto start = Clock::now();
@@ -357,7 +358,7 @@ bool ensureRawRows() {
 }
 
 bool ensureCatalogRows() {
-  return static_cast<int>(gScene.catalogIds.size()) == kRecords || catalogStorePass() >= 0;
+  return static_cast<int>(gScene.catalogIds.size()) == gRecords || catalogStorePass() >= 0;
 }
 
 bool ensureJsonRows() {
@@ -371,7 +372,7 @@ bool ensureJsonRows() {
   sqlite3_stmt* insert = prepare(db, "INSERT INTO vd_docs VALUES (?,?,?);");
   bool ok = insert != nullptr;
   const long long now = time(nullptr);
-  for (int i = 0; ok && i < kRecords; ++i) {
+  for (int i = 0; ok && i < gRecords; ++i) {
     const std::string json = recordJson(valuesOf(i, 0), now, now);
     sqlite3_bind_int(insert, 1, i + 1);
     sqlite3_bind_text(insert, 2, kType, -1, SQLITE_STATIC);
@@ -421,7 +422,7 @@ double runPasses(benchmark::State& state, const char* failure, Pass pass, double
     total += seconds;
   }
   const double mean = total / static_cast<double>(state.iterations());
-  state.counters["us_per_record"] = mean * 1e6 / kRecords;
+  state.counters["us_per_record"] = mean * 1e6 / gRecords;
   if (baseline > 0) state.counters["ratio_vs_raw"] = baseline / mean;
   return mean;
 }
@@ -441,7 +442,7 @@ void BM_CatalogStore(benchmark::State& state) {
   sqlite3_stmt* rawSum = prepare(gScene.raw, "SELECT sum(length(vd_xml)) FROM vd_assets;");
   if (sum && rawSum && sqlite3_step(sum) == SQLITE_ROW && sqlite3_step(rawSum) == SQLITE_ROW) {
     const long long bytes = sqlite3_column_int64(sum, 0);
-    state.counters["xml_bytes_per_record"] = static_cast<double>(bytes) / kRecords;
+    state.counters["xml_bytes_per_record"] = static_cast<double>(bytes) / gRecords;
     if (bytes != sqlite3_column_int64(rawSum, 0))
       state.SkipWithError("the raw rows differ in size from the catalog's");
   }
@@ -475,7 +476,7 @@ void BM_CatalogLoadByIdAndParse(benchmark::State& state) {
           gScene.rawLoad) < 0) {
     return;
   }
-  if (elements != static_cast<uint64_t>(kRecords) * 12 * state.iterations())
+  if (elements != static_cast<uint64_t>(gRecords) * 12 * state.iterations())
     state.SkipWithError("records read back with the wrong number of elements");
 }
 
@@ -501,7 +502,7 @@ double runScan(benchmark::State& state, sqlite3* db, const char* sql) {
   bool ok = true;
   for (auto _ : state) {
     const auto start = Clock::now();
-    ok = sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_int(stmt, 0) == kRecords / kGenres;
+    ok = sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_int(stmt, 0) == gRecords / kGenres;
     sqlite3_reset(stmt);
     const double seconds = secondsSince(start);
     state.SetIterationTime(seconds);
@@ -511,7 +512,7 @@ double runScan(benchmark::State& state, sqlite3* db, const char* sql) {
   sqlite3_finalize(stmt);
   if (!ok) return -1;
   const double perScan = total / static_cast<double>(state.iterations());
-  state.counters["us_per_record"] = perScan * 1e6 / kRecords;
+  state.counters["us_per_record"] = perScan * 1e6 / gRecords;
   return perScan;
 }
 
@@ -593,6 +594,15 @@ int main(int argc, char** argv) {
   const std::string prefix = "org.vendrithane.bench-" + std::to_string(getpid());
   platform::setObjectPrefixForTesting(prefix);
   benchmark::Initialize(&argc, argv);
+  // Fewer records make a run under callgrind short enough to count instructions per pass.
+  if (const char* records = getenv("VENDRITHANE_BENCH_RECORDS")) {
+    int n = atoi(records);
+    if (n < kGenres || n % kGenres != 0) {
+      fprintf(stderr, "asset_bench: VENDRITHANE_BENCH_RECORDS must be a multiple of %d\n", kGenres);
+      return 1;
+    }
+    gRecords = n;
+  }
   int result = 0;
   if (setUpScene()) {
     benchmark::RunSpecifiedBenchmarks();
