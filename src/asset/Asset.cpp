@@ -115,7 +115,10 @@ void AssetImpl::eraseAllLocked() {
 void AssetImpl::letGo(Element* handle) {
   // Handles the host still holds keep a usable element of their own.
   ElementImpl* element = AssetAccess::impl(*handle);
-  if (element->refs.load() > 1) element->moveUnder(defaultRecordLock(), nullptr);
+  if (element->refs.load() > 1) {
+    element->keepBlobBytes();  // without its asset the element names no row any more
+    element->moveUnder(defaultRecordLock(), nullptr);
+  }
   deleteOwnedHandle(handle);
 }
 
