@@ -1,7 +1,7 @@
 // Blobs: bytes in memory (set, resize, release, decoding of the earlier text encoding),
 // copies, file blobs, lazy loading from a catalog's vd_blobs rows, and the blob store of
-// an asset with its keep list and blobs moved between records, checked with the stock shell
-// on the blob file.
+// an asset with its keep list, blobs moved between records, and rollbacks of their writes,
+// checked with the stock shell on the blob file.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -426,6 +426,26 @@ TEST_F(BlobCatalog, BlobsMovedToAnotherRecordTakeTheirBytesAlong) {
   EXPECT_EQ(bytesOf(blobOf(back, "pic")), "first");
   EXPECT_EQ(bytesOf(blobOf(back, "moved")), "second");
   EXPECT_EQ(bytesOf(blobOf(back, "old")), "third");
+}
+
+TEST_F(BlobCatalog, RolledBackWritesDoNotCountAsHeld) {
+  Asset a = node_->asset("photo", true);
+  a.element("pic") = catalogBlob("bytes");
+  ASSERT_EQ(node_->transactionBegin(), 0);
+  ASSERT_EQ(a.store(), 0);
+  ASSERT_EQ(node_->transactionRollback(), 0);
+  EXPECT_EQ(blobOf(a, "pic").release(), StatusBlobFailed);  // still the only copy
+  ASSERT_EQ(a.store(), 0);
+  EXPECT_EQ(rows(a.id()), "pic=6279746573\n");
+
+  a.element("pic") = catalogBlob("new");
+  ASSERT_EQ(node_->transactionBegin(), 0);
+  ASSERT_EQ(a.update(), 0);
+  ASSERT_EQ(node_->transactionRollback(), 0);
+  EXPECT_EQ(blobOf(a, "pic").release(), StatusBlobFailed);
+  EXPECT_EQ(rows(a.id()), "pic=6279746573\n");
+  ASSERT_EQ(a.update(), 0);
+  EXPECT_EQ(rows(a.id()), "pic=6E6577\n");
 }
 
 }  // namespace
