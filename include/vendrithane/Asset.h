@@ -18,6 +18,7 @@ namespace Vendrithane {
 
 class AssetImpl;
 struct AssetAccess;
+class Node;
 
 class VENDRITHANE_API Asset {
  public:
@@ -31,6 +32,10 @@ class VENDRITHANE_API Asset {
   int id() const;  // -1 until stored
   String name();   // the asset type name
   bool inCollection();
+  // A handle on the catalog the asset was made for (Node::asset, Node::assetLoad). An asset
+  // bound to no catalog, or whose catalog's last handle has gone, gets a Node that names no
+  // catalog: it never opens and its calls answer 20 (StatusNotOpen).
+  Node node();
 
   int nElements();  // parses if needed
   // The element map itself, without parsing: call nElements() first on an asset read from a

@@ -165,7 +165,10 @@ class VENDRITHANE_API Node {
   void debugState();
 
  private:
-  friend struct NodeAccess;
+  friend struct NodeAccess;  // the library's own access to the implementation
+  struct Unset {};
+  explicit Node(Unset) : m_impl(nullptr) {}  // NodeAccess::adopt sets m_impl at once
+
   NodeImpl* m_impl;  // the shared catalog object
 };
 

@@ -12,8 +12,10 @@
 #include "asset/ElementImpl.h"
 #include "asset/RecordParser.h"
 #include "asset/ThreadCache.h"
+#include "node/NodeAccess.h"
 #include "node/NodeImpl.h"
 #include "vendrithane/Asset.h"
+#include "vendrithane/Node.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -113,7 +115,10 @@ void AssetImpl::eraseAllLocked() {
 void AssetImpl::letGo(Element* handle) {
   // Handles the host still holds keep a usable element of their own.
   ElementImpl* element = AssetAccess::impl(*handle);
-  if (element->refs.load() > 1) element->moveUnder(defaultRecordLock(), nullptr);
+  if (element->refs.load() > 1) {
+    element->keepBlobBytes();  // without its asset the element names no row any more
+    element->moveUnder(defaultRecordLock(), nullptr);
+  }
   deleteOwnedHandle(handle);
 }
 
@@ -166,6 +171,18 @@ String Asset::name() {
 bool Asset::inCollection() {
   Hold hold(*m_impl->lock);
   return m_impl->inCollection;
+}
+
+Node Asset::node() {
+  {
+    // An asset outliving its catalog loses its node under this lock before the node goes.
+    Hold hold(*m_impl->lock);
+    NodeImpl* node = m_impl->node;
+    if (node != nullptr && node->shareHandle()) return NodeAccess::adopt(node);
+  }
+  Node none("", nullptr);
+  NodeAccess::impl(none)->markNoCatalog();
+  return none;
 }
 
 int Asset::nElements() {

@@ -126,8 +126,8 @@ Status storeAsset(AssetImpl& asset) {
   for (const auto& promoted : assets::promotedValues(*node, table, asset)) {
     columns += ",";
     columns.append(promoted.column.buffer(), promoted.column.length());
-    values += ",?";
-    texts.push_back(promoted.value);
+    values += promoted.present ? ",?" : ",NULL";
+    if (promoted.present) texts.push_back(promoted.value);
   }
   if (!asset.elements.empty()) {
     Status status = storeAssetBlobs(*lease, asset, /*firstStore=*/true);
@@ -182,8 +182,8 @@ Status updateAsset(AssetImpl& asset) {
   }
   for (const auto& promoted : assets::promotedValues(*node, table, asset)) {
     prefix.append(promoted.column.buffer(), promoted.column.length());
-    prefix += "=?,";
-    texts.push_back(promoted.value);
+    prefix += promoted.present ? "=?," : "=NULL,";
+    if (promoted.present) texts.push_back(promoted.value);
   }
   texts.push_back(writeRecord(asset.elements));
   if (!asset.elements.empty()) {

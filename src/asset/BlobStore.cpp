@@ -7,16 +7,19 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
+#include "asset/AssetLayer.h"
 #include "asset/AssetStatements.h"
 #include "asset/BlobImpl.h"
 #include "asset/BlobLoad.h"
 #include "asset/ElementImpl.h"
 #include "node/NodeConnection.h"
 #include "node/Statement.h"
+#include "node/Transaction.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -86,6 +89,31 @@ Status deleteOtherRows(node::NodeConnection& c, int assetId, std::string keep) {
   return StatusBlobFailed;
 }
 
+// A rollback takes the rows written for `names` out of the catalog again: their blobs must
+// then not count as held there, or release() would drop the only copy. The asset is found
+// again only while a handle on it is left (a transaction of many stores keeps none alive).
+// Only bytes in memory are concerned: dropping the mark of those never loses a value.
+void forgetOnRollback(node::NodeConnection& c, const AssetImpl& asset, std::vector<String> names) {
+  NodeImpl* node = c.node();
+  node::journalUndo(c, [node, anchor = &asset, names = std::move(names)] {
+    AssetImpl* found = assets::liveAssets(*node).findBound(anchor);
+    if (found == nullptr) return;
+    {
+      std::lock_guard<RecordLock> hold(*found->lock);
+      for (const String& name : names) {
+        auto it = found->elements.find(name);
+        if (it == found->elements.end()) continue;
+        ElementImpl& element = *AssetAccess::impl(*it->second);
+        if (element.type != TypeBlob || element.blob == nullptr) continue;
+        BlobImpl& blob = *AssetAccess::impl(*element.blob);
+        std::lock_guard<RecordLock> blobHold(blob.lock);
+        if (blob.managed() && blob.loaded) blob.stored = false;
+      }
+    }
+    releaseAsset(found);
+  });
+}
+
 }  // namespace
 
 Status storeAssetBlobs(node::NodeConnection& c, AssetImpl& asset, bool firstStore) {
@@ -97,6 +125,7 @@ Status storeAssetBlobs(node::NodeConnection& c, AssetImpl& asset, bool firstStor
   // holds; the map order is the same for every store of the asset.)
   std::vector<BlobHold> holds;
   std::vector<BlobImpl*> written;
+  std::vector<String> newlyStored;  // elements whose bytes the catalog did not hold before
   for (auto& entry : asset.elements) {
     ElementImpl& element = *AssetAccess::impl(*entry.second);
     if (element.type != TypeBlob || element.blob == nullptr) continue;
@@ -120,6 +149,7 @@ Status storeAssetBlobs(node::NodeConnection& c, AssetImpl& asset, bool firstStor
       Status status = writer.write(element.name, blob);
       if (status != StatusOk) return status;
       written.push_back(&blob);
+      if (!blob.stored) newlyStored.push_back(element.name);
     }
     appendKept(keep, element.name);
   }
@@ -128,6 +158,7 @@ Status storeAssetBlobs(node::NodeConnection& c, AssetImpl& asset, bool firstStor
     if (status != StatusOk) return status;
   }
   for (BlobImpl* blob : written) blob->stored = true;
+  if (!newlyStored.empty()) forgetOnRollback(c, asset, std::move(newlyStored));
   return StatusOk;
 }
 

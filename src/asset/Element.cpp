@@ -47,12 +47,25 @@ void ElementImpl::assign(Type t, const char* value) {
 void ElementImpl::dropBlob() {
   if (blob == nullptr) return;
   BlobImpl* impl = AssetAccess::impl(*blob);
+  // Once free, nothing names the row of a blob that was never read.
+  if (impl->refs.load() > 1) keepBlobBytes();
   {
     std::lock_guard<RecordLock> hold(impl->lock);
     if (impl->owner == this) impl->owner = nullptr;
   }
   delete blob;
   blob = nullptr;
+}
+
+void ElementImpl::keepBlobBytes() {
+  if (blob == nullptr) return;
+  BlobImpl* impl = AssetAccess::impl(*blob);
+  bool pending;
+  {
+    std::lock_guard<RecordLock> hold(impl->lock);
+    pending = impl->owner == this && impl->managed() && impl->loadPending();
+  }
+  if (pending) (void)loadBlob(*impl);  // the caller holds the owner's lock
 }
 
 void ElementImpl::attachBlob(BlobImpl* impl) {
@@ -185,8 +198,17 @@ Element& Element::operator=(const Time& v) {
 }
 
 Element& Element::operator=(const Blob& b) {
-  HeldLock hold(m_impl->lock);
   BlobImpl* source = AssetAccess::impl(b);
+  bool pending;
+  {
+    std::lock_guard<RecordLock> blobHold(source->lock);
+    pending = source->owner != nullptr && source->owner != m_impl && source->managed() &&
+              source->loadPending();
+  }
+  // The copy made below must carry the bytes another element's row holds. Read before this
+  // element's lock is taken: loading takes the owner's lock.
+  if (pending) (void)loadBlob(*source);
+  HeldLock hold(m_impl->lock);
   BlobImpl* attach = nullptr;
   {
     std::lock_guard<RecordLock> blobHold(source->lock);
@@ -194,6 +216,9 @@ Element& Element::operator=(const Blob& b) {
     if (source->owner == nullptr) {
       source->refs.fetch_add(1);
       source->owner = m_impl;  // claimed here, so that no other element takes it meanwhile
+      // Catalog bytes are held under the previous owner's row: this element's store must
+      // write them, and release() must not drop them before.
+      if (source->managed()) source->stored = false;
       attach = source;
     } else {
       attach = source->clone();  // a blob belongs to one element at a time

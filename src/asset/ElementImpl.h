@@ -33,8 +33,13 @@ class ElementImpl {
   // Replaces the value: drops any blob, stores the text and type, marks it as set by the host.
   void assign(Type t, const String& value);
   void assign(Type t, const char* value);  // null as the empty text
-  // Detaches and releases the blob, if any (its owner link is cleared first).
+  // Detaches and releases the blob, if any (its owner link is cleared first). A blob that
+  // other handles keep takes its catalog bytes along (keepBlobBytes).
   void dropBlob();
+  // Reads the bytes of this element's catalog blob that are not in memory yet, while this
+  // element and its asset still name the row that holds them; a failure leaves the blob
+  // without them (its next store reports it).
+  void keepBlobBytes();
   // Attaches blob, adopting one reference on it, and records this element as its owner.
   void attachBlob(BlobImpl* blob);
   // The attribute of exactly that name, created with an empty text when absent.

@@ -1,5 +1,6 @@
 // The steps of asset persistence toward element indexes and category membership. Store and
-// update write each element that has a promoted column in the table into that column too.
+// update write each element that has a promoted column in the table into that column too,
+// and NULL into the columns of elements the asset lacks.
 #include "asset/IndexAndMembership.h"
 
 #include "asset/AssetAccess.h"
@@ -19,10 +20,14 @@ std::vector<PromotedValue> promotedValues(NodeImpl& node, const std::string& tab
                                           const AssetImpl& asset) {
   std::vector<PromotedValue> values;
   for (const std::string& column : elementIndexes(node).columns(table)) {
-    auto it = asset.elements.find(String(column.c_str(), static_cast<unsigned>(column.size())));
-    if (it == asset.elements.end()) continue;  // an absent element leaves its column alone
+    const String name(column.c_str(), static_cast<unsigned>(column.size()));
+    auto it = asset.elements.find(name);
+    if (it == asset.elements.end()) {
+      values.push_back({name, String(), false});  // no stale value may stay behind
+      continue;
+    }
     const ElementImpl& element = *AssetAccess::impl(*it->second);
-    values.push_back({element.name, element.text});
+    values.push_back({element.name, element.text, true});
   }
   return values;
 }

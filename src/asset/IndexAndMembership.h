@@ -23,14 +23,15 @@ class NodeConnection;
 
 namespace assets {
 
-// A promoted element of the asset: its column in `table` and its value text.
+// A promoted column of `table` with the asset's value for it.
 struct PromotedValue {
   String column;  // the element's column name
   String value;   // the element's value text
+  bool present;   // the asset has the element; else the column is NULL
 };
 
-// The asset's elements that have a column of their own in `table`, in map order; the
-// caller holds the asset's lock.
+// Every promoted column of `table`, with the asset's values; a column whose element the
+// asset lacks (erased, or never set) is to be NULL. The caller holds the asset's lock.
 std::vector<PromotedValue> promotedValues(NodeImpl& node, const std::string& table,
                                           const AssetImpl& asset);
 

@@ -35,6 +35,14 @@ AssetImpl* LiveAssets::find(int id) {
   return it->second;
 }
 
+AssetImpl* LiveAssets::findBound(const AssetImpl* asset) {
+  platform::MutexLock hold(lock_);
+  auto it = ids_.find(const_cast<AssetImpl*>(asset));
+  if (it == ids_.end()) return nullptr;
+  it->first->refs.fetch_add(1);
+  return it->first;
+}
+
 AssetImpl* LiveAssets::enter(AssetImpl* asset, int id) {
   platform::MutexLock hold(lock_);
   auto it = byId_.find(id);

@@ -31,6 +31,10 @@ class LiveAssets {
   void bind(AssetImpl* asset);
   // The live asset of `id` with one more reference for the caller; null when none.
   AssetImpl* find(int id);
+  // `asset` with one more reference for the caller while it is bound to the node (a handle
+  // on it is left); null otherwise. The pointer is only compared, never followed, until
+  // found.
+  AssetImpl* findBound(const AssetImpl* asset);
   // Enters a bound asset under `id`. When another asset holds the id already, that one
   // gets one more reference and is returned; else `asset` is entered and returned.
   AssetImpl* enter(AssetImpl* asset, int id);

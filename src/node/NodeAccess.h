@@ -10,6 +10,12 @@ namespace Vendrithane {
 
 struct NodeAccess {
   static NodeImpl* impl(const Node& node) { return node.m_impl; }
+  // A handle that adopts one handle count the caller took on impl (NodeImpl::shareHandle).
+  static Node adopt(NodeImpl* impl) {
+    Node node{Node::Unset()};
+    node.m_impl = impl;
+    return node;
+  }
 };
 
 }  // namespace Vendrithane

@@ -39,6 +39,18 @@ bool NodeImpl::dropHandle() {
   return --handles_ == 0;
 }
 
+bool NodeImpl::shareHandle() {
+  platform::WriterLock hold(nameLock_);
+  if (handles_ == 0) return false;
+  ++handles_;
+  return true;
+}
+
+void NodeImpl::markNoCatalog() {
+  noCatalog_ = true;
+  lifecycleBusy_ = true;  // every lifecycle call finds the node busy and answers 20
+}
+
 int NodeImpl::handles() const {
   platform::ReaderLock hold(nameLock_);
   return handles_;

@@ -56,6 +56,12 @@ class NodeImpl : public functions::CatalogFunctionHost {
   void addHandle();
   bool dropHandle();
   int handles() const;
+  // A new handle while any is left; false once the last one has gone (the node is being
+  // destroyed), so that nothing revives it.
+  bool shareHandle();
+  // Makes this the node of no catalog (the node of an asset bound to none): it never opens,
+  // and open, create, close, remove and mode answer 20, exists -1. Before any other call.
+  void markNoCatalog();
 
   // Location. Directories are kept with a trailing "/" and "\" read as "/"; an empty or
   // missing main directory is the current directory, a missing blob directory the main one.
@@ -166,7 +172,9 @@ class NodeImpl : public functions::CatalogFunctionHost {
   std::string catalogId_ GUARDED_BY(nameLock_);      // "vd_dbid", read at open
   int handles_ GUARDED_BY(nameLock_) = 1;            // Node handles
 
-  std::atomic<bool> lifecycleBusy_{false};  // open, create, close or remove in progress
+  std::atomic<bool> lifecycleBusy_{false};  // open, create, close or remove in progress;
+                                            //   always, on the node of no catalog
+  std::atomic<bool> noCatalog_{false};      // names no catalog (markNoCatalog)
 
   monitor::EventQueue queue_;  // the place in the change-event queue; owns the system mutex
   node::ConnectionPool pool_;  // the five connections

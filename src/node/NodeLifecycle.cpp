@@ -315,6 +315,7 @@ Status NodeImpl::closeNode(bool force) {
 }
 
 int NodeImpl::exists() {
+  if (noCatalog_) return -1;
   platform::NamedMutexHold system(systemMutex());
   return platform::fileExists(mainFile()) ? 0 : -1;
 }
@@ -330,6 +331,7 @@ Status NodeImpl::remove() {
 }
 
 Status NodeImpl::mode(bool readOnly) {
+  if (noCatalog_) return StatusNotOpen;
   platform::NamedMutexHold system(systemMutex());
   std::string main, blob;
   {

@@ -284,9 +284,28 @@ TEST_F(AssetCatalog, StoreNeedsAnOpenCatalog) {
 
 TEST_F(AssetCatalog, AssetsOutlivingTheirNodeNoLongerReachIt) {
   Asset a = stored("photo", "orphan");
+  {
+    Node handle = node_->assetLoad(a.id()).node();  // one more handle on the catalog
+    EXPECT_EQ(impl_->handles(), 2);
+    ASSERT_EQ(handle.transactionBegin(), 0);
+    Asset b = handle.asset("photo", true);
+    ASSERT_EQ(b.store(), 0);
+    ASSERT_EQ(handle.transactionCommit(), 0);
+    EXPECT_EQ(rows("SELECT count() FROM vd_assets;"), "2\n");
+  }
+  EXPECT_EQ(impl_->handles(), 1);
   node_.reset();
   EXPECT_EQ(a.element("title").operator String().buffer(), std::string("orphan"));
   EXPECT_EQ(a.update(), StatusNotOpen);
+  // The node of an asset bound to no catalog names none.
+  for (Asset unbound : {a, Asset()}) {
+    Node none = unbound.node();
+    EXPECT_EQ(none.transactionBegin(), StatusNotOpen);
+    EXPECT_EQ(none.asset("photo", true).store(), StatusNotOpen);
+    EXPECT_EQ(none.create(), StatusNotOpen);
+    EXPECT_EQ(none.open(), StatusNotOpen);
+    EXPECT_EQ(none.exists(), -1);
+  }
 }
 
 }  // namespace

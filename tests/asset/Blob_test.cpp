@@ -1,6 +1,7 @@
 // Blobs: bytes in memory (set, resize, release, decoding of the earlier text encoding),
 // copies, file blobs, lazy loading from a catalog's vd_blobs rows, and the blob store of
-// an asset with its keep list, checked with the stock shell on the blob file.
+// an asset with its keep list, blobs moved between records, and rollbacks of their writes,
+// checked with the stock shell on the blob file.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -392,6 +393,59 @@ TEST_F(BlobCatalog, BlobReadFromItsUrlOrFailingStopsTheStore) {
   EXPECT_EQ(rows(100), "b=6E65772062\nm=66006C65\nz=6F6C64207A\n");
   EXPECT_EQ(blobOf(a, "m").length(), 4u);
   EXPECT_EQ(blobOf(a, "m").release(), 0);
+}
+
+TEST_F(BlobCatalog, BlobsMovedToAnotherRecordTakeTheirBytesAlong) {
+  int id;
+  {
+    Asset first = node_->asset("photo", true);
+    first.element("pic") = catalogBlob("first");
+    first.element("alt") = catalogBlob("second");
+    first.element("old") = catalogBlob("third");
+    ASSERT_EQ(first.store(), 0);
+    id = first.id();
+  }
+  Asset a = node_->assetLoad(id);  // its blobs are only in the catalog, under its rows
+  Asset b = node_->asset("photo", true);
+  b.element("pic") = static_cast<const Blob&>(a.element("pic"));  // a copy: one owner each
+  Blob kept = blobOf(a, "alt");
+  a.element("alt") = "text";  // the blob leaves its element; a handle keeps it
+  b.element("moved") = kept;
+  Element taken = a.element("old");
+  a.erase("old");  // the element leaves its record; a handle keeps it
+  b.element("old") = static_cast<const Blob&>(taken);
+  EXPECT_EQ(kept.release(), StatusBlobFailed);  // not written for b yet: the only copy
+  ASSERT_EQ(b.store(), 0);
+  ASSERT_EQ(a.remove(), 0);
+  EXPECT_EQ(rows(b.id()), "moved=7365636F6E64\nold=7468697264\npic=6669727374\n");
+
+  const int bId = b.id();
+  b = Asset();
+  kept = Blob();
+  Asset back = node_->assetLoad(bId);
+  EXPECT_EQ(bytesOf(blobOf(back, "pic")), "first");
+  EXPECT_EQ(bytesOf(blobOf(back, "moved")), "second");
+  EXPECT_EQ(bytesOf(blobOf(back, "old")), "third");
+}
+
+TEST_F(BlobCatalog, RolledBackWritesDoNotCountAsHeld) {
+  Asset a = node_->asset("photo", true);
+  a.element("pic") = catalogBlob("bytes");
+  ASSERT_EQ(node_->transactionBegin(), 0);
+  ASSERT_EQ(a.store(), 0);
+  ASSERT_EQ(node_->transactionRollback(), 0);
+  EXPECT_EQ(blobOf(a, "pic").release(), StatusBlobFailed);  // still the only copy
+  ASSERT_EQ(a.store(), 0);
+  EXPECT_EQ(rows(a.id()), "pic=6279746573\n");
+
+  a.element("pic") = catalogBlob("new");
+  ASSERT_EQ(node_->transactionBegin(), 0);
+  ASSERT_EQ(a.update(), 0);
+  ASSERT_EQ(node_->transactionRollback(), 0);
+  EXPECT_EQ(blobOf(a, "pic").release(), StatusBlobFailed);
+  EXPECT_EQ(rows(a.id()), "pic=6279746573\n");
+  ASSERT_EQ(a.update(), 0);
+  EXPECT_EQ(rows(a.id()), "pic=6E6577\n");
 }
 
 }  // namespace

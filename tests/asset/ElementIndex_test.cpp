@@ -127,6 +127,11 @@ TEST_F(ElementIndex, StoreAndUpdateKeepThePromotedColumnInStep) {
   ASSERT_EQ(a.update(), 0);
   EXPECT_EQ(rows("SELECT title||'|'||rating" + where), "Changed|9\n");
   EXPECT_NE(rows("SELECT vd_xml" + where).find("<title>Changed</title>"), std::string::npos);
+  // An element gone from the record takes its value out of the column too.
+  a.erase("title");
+  ASSERT_EQ(a.update(), 0);
+  EXPECT_EQ(rows("SELECT quote(title)||'|'||rating" + where), "NULL|9\n");
+  EXPECT_EQ(rows("SELECT count() FROM shot WHERE title='Changed';"), "0\n");
 
   // The unique index on rating applies to new records.
   Asset clash = storedOwn("shot", "Clash", 2);
