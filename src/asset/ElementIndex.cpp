@@ -96,16 +96,18 @@ void journalMap(node::NodeConnection& c, NodeImpl& node, const Target& t, int fl
 
 // The statements of a promotion inside the caller's transaction level.
 Status promoteSteps(node::NodeConnection& c, const Target& t, int current, unsigned flags) {
-  const char* table = t.table.c_str();
-  const char* column = t.column.c_str();
-  const std::string stem = indexStem(t.table, t.column);
+  const std::string quotedTable = node::quoteIdentifier(t.table);
+  const std::string quotedColumn = node::quoteIdentifier(t.column);
+  const char* table = quotedTable.c_str();
+  const char* column = quotedColumn.c_str();
+  const std::string index = indexName(t.table, t.column);
   if (current < 0) {
     Status status =
         run(c, node::sqlFormat(kAddColumn, table, column, columnType(t.type)), StatusIndexFailed);
     if (status != StatusOk) return status;
   }
   if (current > 0) {
-    Status status = run(c, node::sqlFormat(kDropIndex, stem.c_str()), StatusIndexFailed);
+    Status status = run(c, node::sqlFormat(kDropIndex, index.c_str()), StatusIndexFailed);
     if (status != StatusOk) return status;
   }
   if (flags != 0) {
@@ -114,17 +116,20 @@ Status promoteSteps(node::NodeConnection& c, const Target& t, int current, unsig
                         : (flags & kIndexAscending) ? "ASC"
                                                     : "";
     Status status =
-        run(c, node::sqlFormat(kCreateIndex, unique, stem.c_str(), table, column, order),
+        run(c, node::sqlFormat(kCreateIndex, unique, index.c_str(), table, column, order),
             StatusEmptyArgument);
     if (status != StatusOk) return status;
   }
   if (current < 0) {
-    Status status = run(c, node::sqlFormat(kFillColumn, table, column, column), StatusIndexFailed);
+    Status status =
+        run(c, node::sqlFormat(kFillColumn, table, column, t.column.c_str()), StatusIndexFailed);
     if (status != StatusOk) return status;
   }
   const int id = node::nextId(c);
   if (id < 0) return StatusIdCounterFailed;
-  return run(c, node::sqlFormat(kInsertDeclaration, id, column, table, static_cast<int>(flags)),
+  return run(c,
+             node::sqlFormat(kInsertDeclaration, id, t.column.c_str(), t.table.c_str(),
+                             static_cast<int>(flags)),
              StatusIndexFailed);
 }
 
@@ -205,7 +210,7 @@ Status demoteElement(ElementImpl& element) {
     return StatusExists;
   }
   if (current > 0 &&
-      run(*lease, node::sqlFormat(kDropIndex, indexStem(now.table, now.column).c_str()),
+      run(*lease, node::sqlFormat(kDropIndex, indexName(now.table, now.column).c_str()),
           StatusIndexFailed) != StatusOk)
     throw RemovalFailed();
   if (rebuildWithout(*lease, now.table, now.column) != StatusOk) throw RemovalFailed();

@@ -77,10 +77,6 @@ bool isDamageCode(int engineCode) {
   return (engineCode & 0xff) == SQLITE_CORRUPT || (engineCode & 0xff) == SQLITE_NOTADB;
 }
 
-bool isSqlKeyword(const char* p, size_t n) {
-  return sqlite3_keyword_check(p, static_cast<int>(n)) != 0;
-}
-
 // Kept here, beside the statements it guards: every statement runs through it.
 int keepEngineTransaction(NodeConnection& connection) {
   if (connection.depth.load() <= 0 || engineInTransaction(connection)) return SQLITE_OK;

@@ -39,8 +39,6 @@ inline std::string quoteIdentifier(const String& name) {
 Status engineStatus(int engineCode);
 // Whether the engine's result says the file is damaged or not a database at all.
 bool isDamageCode(int engineCode);
-// Whether the text of n bytes at p is one of the engine's SQL keywords.
-bool isSqlKeyword(const char* p, size_t n);
 
 constexpr int kEngineNoMemory = 7;  // the engine's result for a failed allocation
 
