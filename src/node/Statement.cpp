@@ -121,9 +121,14 @@ Status execute(NodeConnection& connection, const std::string& sql) {
 }
 
 Status queryValue(NodeConnection& connection, const std::string& sql, String* value) {
+  return queryValue(connection, sql, value, Statement::kOnce);
+}
+
+Status queryValue(NodeConnection& connection, const std::string& sql, String* value,
+                  Statement::Kind kind) {
   *value = "";
   for (int attempt = 0;; ++attempt) {
-    Statement statement(connection, sql);
+    Statement statement(connection, sql, kind);
     bool row = statement.valid() && statement.step();
     int code = statement.code() & 0xff;
     if (code == SQLITE_CANTOPEN && attempt == 0) continue;  // once more, at once

@@ -29,9 +29,9 @@ constexpr char kAssetsTable[] = "vd_assets";  // the table of collection assets
 constexpr char kSelectAssetTag[] = "SELECT vd_tag FROM %s WHERE vd_id=%d;";
 constexpr char kCountIdInTable[] = "SELECT count() FROM %s WHERE vd_id=%d;";
 
-// The id counter.
+// The id counter (the new value bound to ?1), each kept compiled on the connection.
 constexpr char kSelectIdCounter[] = "SELECT vd_id FROM vd_id;";
-constexpr char kUpdateIdCounter[] = "UPDATE vd_id SET vd_id=%d;";
+constexpr char kUpdateIdCounter[] = "UPDATE vd_id SET vd_id=?1;";
 
 // Connection set-up.
 constexpr char kAttachBlobs[] = "ATTACH DATABASE %Q AS blobs;";
