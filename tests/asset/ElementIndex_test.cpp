@@ -238,6 +238,11 @@ TEST_F(ElementIndex, TypesAndColumnsNamedLikeSqlKeywordsWorkThroughout) {
   EXPECT_EQ(rows("SELECT \"index\" FROM \"match\" WHERE vd_id=" + std::to_string(id) + ";"),
             "i2\n");
 
+  // A column gone behind the map's back is never indexed as a quoted constant text.
+  ASSERT_EQ(rows("ALTER TABLE \"match\" DROP COLUMN \"group\";"), "");
+  loaded.element("group").index(2);
+  EXPECT_EQ(rows("SELECT count() FROM pragma_index_xinfo('match_group_idx') WHERE cid=-2;"), "0\n");
+
   ASSERT_EQ(node_->assetDestroy("match", false), 0);
   EXPECT_FALSE(node_->assetDeclared("match", false));
   EXPECT_EQ(declarations(), "");
