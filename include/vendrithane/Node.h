@@ -128,7 +128,7 @@ class VENDRITHANE_API Node {
   // Asset types. A collection type (inCollection) keeps its records in the shared table and
   // needs no declaration; an own-table type has a table named after it. Type names are
   // lower-cased; an own-table name must be a plain identifier (letters, digits and "_", not
-  // starting with a digit, not an SQL keyword, without "vd_").
+  // starting with a digit, without "vd_"; an SQL keyword such as "match" is fine).
   // Declares an own-table type (0 at once for a collection type): 0, 14 (not a plain
   // identifier), 18 (declared already), 20, 81 (read-only), 31.
   int assetDeclare(const char* name, bool inCollection);

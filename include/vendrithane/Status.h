@@ -4,10 +4,13 @@
 #ifndef VENDRITHANE_STATUS_H
 #define VENDRITHANE_STATUS_H
 
+#include "vendrithane/Export.h"
+
 namespace KESTRIN {
 namespace Vendrithane {
 
-enum Status {
+// The underlying type is fixed so that any int converts to a Status without surprise.
+enum Status : int {
   StatusOk = 0,                   // success
   StatusUpgradeNeeded = 1,        // format check: the catalog is of the earlier generation
   StatusNotCatalog = 5,           // the main file cannot be read or is not a catalog file
@@ -59,6 +62,12 @@ enum Status {
   StatusMutexUnrecoverable = 90,  // a machine-wide mutex was left unusable by a dead owner
   StatusSharedObjectFailed = 91,  // a machine-wide shared object could not be made or mapped
 };
+
+// A short, general meaning of a status value for messages, such as "not found" for 30 (the
+// caller adds what it knows of the context). Never null or empty: a value that is no status
+// gives "unknown status N", kept in a buffer of the calling thread that the next such call
+// on the thread reuses. Thread-safe; allocates nothing.
+VENDRITHANE_API const char* statusText(int status);
 
 }  // namespace Vendrithane
 }  // namespace KESTRIN

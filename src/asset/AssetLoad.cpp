@@ -55,7 +55,8 @@ Status engineFailure(node::NodeConnection& c, const node::Statement& statement,
 
 // A row of an old per-type table: every column but the id becomes a text element.
 Status readLegacyRow(node::NodeConnection& c, const std::string& table, int id, Row* row) {
-  node::Statement statement(c, node::sqlFormat(kSelectRow, kAllColumns, table.c_str(), id));
+  node::Statement statement(
+      c, node::sqlFormat(kSelectRow, kAllColumns, node::quoteIdentifier(table).c_str(), id));
   if (!statement.valid()) return engineFailure(c, statement);
   int rows = 0;
   while (statement.step() && ++rows == 1) {
@@ -77,8 +78,9 @@ Status readLegacyRow(node::NodeConnection& c, const std::string& table, int id, 
 Status readRow(node::NodeConnection& c, const std::string& table, bool collection, int id,
                Row* row) {
   const int width = collection ? 2 : 1;
-  const std::string sql = node::sqlFormat(
-      kSelectRow, collection ? kCollectionColumns : kOwnTableColumns, table.c_str(), id);
+  const std::string sql =
+      node::sqlFormat(kSelectRow, collection ? kCollectionColumns : kOwnTableColumns,
+                      node::quoteIdentifier(table).c_str(), id);
   node::Statement statement(c, sql);
   if (!statement.valid()) {
     if (!collection && statement.error().mentions(kRecordColumn))
@@ -178,7 +180,7 @@ AssetImpl* loadAsset(NodeImpl& node, int id, const char* rawType, bool collectio
 Status deleteAssetRow(node::NodeConnection& c, NodeImpl& node, const std::string& table, int id,
                       bool mustExist) {
   EngineFailure failure;
-  const std::string sql = node::sqlFormat(kDeleteRow, table.c_str(), id);
+  const std::string sql = node::sqlFormat(kDeleteRow, node::quoteIdentifier(table).c_str(), id);
   if (!runRecorded(c, sql, StatusEngineFailure, &failure))
     return failure.writeStatus(StatusEngineFailure);
   if (mustExist && node::changedRows(c) < 1) {

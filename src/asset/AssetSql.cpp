@@ -32,24 +32,24 @@ int runBound(node::NodeConnection& c, const std::string& sql, const std::vector<
   return runTexts(statement, texts, 0, failure);
 }
 
-const std::string& rowStatementText(const char* format, const std::string& a, const std::string& b,
-                                    const std::string& c) {
+const std::string& rowStatementText(const char* format, const std::string& table,
+                                    const std::string& b, const std::string& c) {
   struct Entry {
     const char* format = nullptr;  // the format, by address
-    std::string a, b, c;           // its parts
+    std::string table, b, c;       // its parts, the table unquoted
     std::string text;              // the statement text
   };
   constexpr int kEntries = 4;
   static thread_local Entry entries[kEntries];
   static thread_local int nextVictim = 0;
   for (Entry& e : entries) {
-    if (e.format == format && e.a == a && e.b == b && e.c == c) return e.text;
+    if (e.format == format && e.table == table && e.b == b && e.c == c) return e.text;
   }
   Entry& e = entries[nextVictim];
   nextVictim = (nextVictim + 1) % kEntries;
-  e.text = node::sqlFormat(format, a.c_str(), b.c_str(), c.c_str());
+  e.text = node::sqlFormat(format, node::quoteIdentifier(table).c_str(), b.c_str(), c.c_str());
   e.format = format;
-  e.a = a;
+  e.table = table;
   e.b = b;
   e.c = c;
   return e.text;

@@ -21,11 +21,12 @@ using EngineFailure = node::EngineError;
 // length. Returns the rows it changed, or -1 with *failure filled (nothing recorded).
 int runBound(node::NodeConnection& connection, const std::string& sql,
              const std::vector<String>& texts, EngineFailure* failure);
-// The text of a row statement `format` with its %s parts in place (one to three). Runs of
-// stores and updates keep making the same few texts, so the last ones made on this thread
-// are kept; the reference stays valid until the next call on the thread.
-const std::string& rowStatementText(const char* format, const std::string& a, const std::string& b,
-                                    const std::string& c = std::string());
+// The text of a row statement `format` with its %s parts in place: the table (quoted here
+// as an identifier), then one or two parts given ready as SQL. Runs of stores and updates
+// keep making the same few texts, so the last ones made on this thread are kept; the
+// reference stays valid until the next call on the thread.
+const std::string& rowStatementText(const char* format, const std::string& table,
+                                    const std::string& b, const std::string& c = std::string());
 // As runBound, with the record id bound to the parameter :id, through the connection's
 // compiled statements (`sql` is the same text for every id); `texts` go to the other
 // parameters in order. *expanded receives the text with the values in place, for an error

@@ -1,6 +1,8 @@
 // The statement texts of asset types and asset rows, each written once here. Texts with %
 // directives go through sqlFormat; "?" marks a value bound with its length (record texts and
-// type tags may hold any byte).
+// type tags may hold any byte). A table, column or index name given to a %s comes quoted
+// as an identifier (node::quoteIdentifier), so that any plain name, an SQL keyword too,
+// names the same table; a name inside SQL text goes through %Q.
 #ifndef VENDRITHANE_ASSET_ASSETSTATEMENTS_H
 #define VENDRITHANE_ASSET_ASSETSTATEMENTS_H
 
@@ -15,13 +17,13 @@ constexpr char kReservedInfix[] = "vd_";        // in the names of the library's
 constexpr char kCreatedStamp[] = "vd_created";  // reserved time-stamp elements
 constexpr char kModifiedStamp[] = "vd_modified";
 
-// Own-table types.
+// Own-table types (%s: the quoted type name).
 constexpr char kCreateTypeTable[] = "CREATE TABLE %s (vd_id INTEGER PRIMARY KEY, vd_xml);";
 constexpr char kDeleteTypeBlobs[] = "DELETE FROM vd_blobs WHERE vd_aid IN (SELECT vd_id FROM %s);";
 constexpr char kDropTypeTable[] = "DROP TABLE %s;";
 
-// Rows. The column list, the value list (each value preceded by a comma, "?" each) and the
-// SET prefix come from the asset's kind and its promoted columns.
+// Rows. The quoted table, the column list, the value list (each value preceded by a comma,
+// "?" each) and the SET prefix come from the asset's kind and its promoted columns.
 constexpr char kInsertRow[] = "INSERT INTO %s (%s,vd_xml) VALUES (:id%s,?);";
 constexpr char kUpdateRow[] = "UPDATE %s SET %svd_xml=? WHERE vd_id=:id;";
 constexpr char kSelectRow[] = "SELECT %s FROM %s WHERE vd_id=%d;";
@@ -38,11 +40,11 @@ constexpr char kSelectBlob[] = "SELECT vd_blob FROM vd_blobs WHERE vd_aid=%d AND
 constexpr char kDeleteOtherBlobs[] = "DELETE FROM vd_blobs WHERE vd_aid=%d %s;";
 constexpr char kKeepListStart[] = "AND vd_tag NOT IN (";
 
-// Element indexes. Table and column names are plain identifiers checked beforehand; every
-// name inside quoted SQL text goes through %Q.
+// Element indexes. Table, column and index names are plain identifiers checked beforehand,
+// quoted; every name inside SQL text goes through %Q.
 constexpr char kAddColumn[] = "ALTER TABLE %s ADD COLUMN %s %s;";
-constexpr char kCreateIndex[] = "CREATE %s INDEX %s_idx ON %s (%s %s);";
-constexpr char kDropIndex[] = "DROP INDEX %s_idx;";
+constexpr char kCreateIndex[] = "CREATE %s INDEX %s ON %s (%s %s);";
+constexpr char kDropIndex[] = "DROP INDEX %s;";
 constexpr char kFillColumn[] = "UPDATE %s SET %s=element_extract(%Q, vd_xml);";
 constexpr char kInsertDeclaration[] =
     "INSERT INTO vd_idx (vd_id,vd_kmap,vd_ktgt,vd_ktyp) VALUES (%d, %Q, %Q, %d);";
@@ -52,9 +54,12 @@ constexpr char kSelectDeclarations[] = "SELECT vd_kmap,vd_ktgt,vd_ktyp FROM vd_i
 constexpr char kTableInfo[] = "PRAGMA table_info(%Q);";
 constexpr char kSelectTableIndexes[] =
     "SELECT sql FROM sqlite_master WHERE type='index' AND tbl_name=%Q AND sql IS NOT NULL;";
+// The %s parts: scratch, definitions, scratch, column names, table, table, scratch, table
+// (the scratch table is named kRebuildPrefix and the table's name; both come quoted).
+constexpr char kRebuildPrefix[] = "vd_tmp_";
 constexpr char kRebuildTable[] =
-    "CREATE TABLE vd_tmp_%s (%s);INSERT INTO vd_tmp_%s SELECT %s FROM %s;DROP TABLE %s;"
-    "ALTER TABLE vd_tmp_%s RENAME TO %s;";
+    "CREATE TABLE %s (%s);INSERT INTO %s SELECT %s FROM %s;DROP TABLE %s;"
+    "ALTER TABLE %s RENAME TO %s;";
 
 // Memberships of one record.
 constexpr char kSelectMemberCategories[] =

@@ -125,7 +125,7 @@ Status storeAsset(AssetImpl& asset) {
   }
   for (const auto& promoted : assets::promotedValues(*node, table, asset)) {
     columns += ",";
-    columns.append(promoted.column.buffer(), promoted.column.length());
+    columns += node::quoteIdentifier(promoted.column);
     values += promoted.present ? ",?" : ",NULL";
     if (promoted.present) texts.push_back(promoted.value);
   }
@@ -181,7 +181,7 @@ Status updateAsset(AssetImpl& asset) {
     texts.push_back(asset.typeName);
   }
   for (const auto& promoted : assets::promotedValues(*node, table, asset)) {
-    prefix.append(promoted.column.buffer(), promoted.column.length());
+    prefix += node::quoteIdentifier(promoted.column);
     prefix += promoted.present ? "=?," : "=NULL,";
     if (promoted.present) texts.push_back(promoted.value);
   }

@@ -101,8 +101,9 @@ Status destroyOwnType(NodeImpl& node, const String& name) {
   // Its promotions go with the table: a type declared anew under the name starts without.
   status = assets::forgetTableIndexes(*lease, node, text(name));
   if (status != StatusOk) return status;
+  const std::string quoted = node::quoteIdentifier(name);
   for (const char* step : {kDeleteTypeBlobs, kDropTypeTable}) {
-    status = node::execute(*lease, node::sqlFormat(step, name.buffer()));
+    status = node::execute(*lease, node::sqlFormat(step, quoted.c_str()));
     if (status != StatusOk) return status;
   }
   const std::string table = text(name);
@@ -122,7 +123,7 @@ bool isPlainIdentifier(const String& name) {
   for (size_t i = 1; i < n; ++i) {
     if (!(isAsciiLetter(p[i]) || p[i] == '_' || (p[i] >= '0' && p[i] <= '9'))) return false;
   }
-  return !node::isSqlKeyword(p, n);
+  return true;
 }
 
 bool isOwnTableType(NodeImpl& node, const String& name) {
@@ -145,7 +146,7 @@ Status declareType(NodeImpl& node, const char* rawName, bool inCollection) {
   if (!lease) return StatusNotOpen;
   CatalogLockHold hold(node);
   if (node.knownTable(text(name))) return StatusExists;
-  const std::string sql = node::sqlFormat(kCreateTypeTable, name.buffer());
+  const std::string sql = node::sqlFormat(kCreateTypeTable, node::quoteIdentifier(name).c_str());
   EngineFailure failure;
   if (!runRecorded(*lease, sql, StatusEngineFailure, &failure)) {
     // Declared meanwhile by another process: the table is there, as asked.

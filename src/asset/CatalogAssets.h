@@ -23,7 +23,7 @@ class NodeConnection;
 namespace assets {
 
 // Whether a (lower-cased) name can be the table of an own-table type: letters, digits and
-// "_", not starting with a digit, not an SQL keyword.
+// "_", not starting with a digit. An SQL keyword is one too: every statement quotes it.
 bool isPlainIdentifier(const String& name);
 // Whether `name` (lower-cased) is a declared own-table type of the node: a plain identifier
 // without "vd_" (the library's own tables) in the node's set of tables.

@@ -5,7 +5,10 @@
 // enclosing transaction restores it.
 #include "asset/ElementIndex.h"
 
+#include <strings.h>
+
 #include <cstring>
+#include <vector>
 
 #include "asset/AssetImpl.h"
 #include "asset/AssetLayer.h"
@@ -14,6 +17,7 @@
 #include "asset/CatalogAssets.h"
 #include "asset/ElementImpl.h"
 #include "node/IdAllocator.h"
+#include "node/NodeConnection.h"
 #include "node/NodeImpl.h"
 #include "node/Statement.h"
 #include "node/Transaction.h"
@@ -24,6 +28,8 @@ namespace Vendrithane {
 namespace assets {
 
 namespace {
+
+constexpr char kNoSuchColumn[] = "no such column: ";  // the message of a missing column
 
 // A failure of unindex that passes out of the public method as a thrown Status 48.
 struct RemovalFailed {};
@@ -94,18 +100,35 @@ void journalMap(node::NodeConnection& c, NodeImpl& node, const Target& t, int fl
   });
 }
 
+// 0 when the table has the target's column, else 14 recorded against `sql`, the index
+// statement (or the failure to read the columns). The engine reads a quoted name that no
+// column has as a text, so an index statement on a column gone behind the map's back
+// would index a constant instead of failing.
+Status columnPresent(node::NodeConnection& c, const Target& t, const std::string& sql) {
+  std::vector<TableColumn> present;
+  Status status = tableColumns(c, t.table, &present);
+  if (status != StatusOk) return status;
+  for (const TableColumn& column : present) {
+    if (strcasecmp(column.name.c_str(), t.column.c_str()) == 0) return StatusOk;
+  }
+  c.recordError(StatusEmptyArgument, 0, kNoSuchColumn + t.column, sql);
+  return StatusEmptyArgument;
+}
+
 // The statements of a promotion inside the caller's transaction level.
 Status promoteSteps(node::NodeConnection& c, const Target& t, int current, unsigned flags) {
-  const char* table = t.table.c_str();
-  const char* column = t.column.c_str();
-  const std::string stem = indexStem(t.table, t.column);
+  const std::string quotedTable = node::quoteIdentifier(t.table);
+  const std::string quotedColumn = node::quoteIdentifier(t.column);
+  const char* table = quotedTable.c_str();
+  const char* column = quotedColumn.c_str();
+  const std::string index = indexName(t.table, t.column);
   if (current < 0) {
     Status status =
         run(c, node::sqlFormat(kAddColumn, table, column, columnType(t.type)), StatusIndexFailed);
     if (status != StatusOk) return status;
   }
   if (current > 0) {
-    Status status = run(c, node::sqlFormat(kDropIndex, stem.c_str()), StatusIndexFailed);
+    Status status = run(c, node::sqlFormat(kDropIndex, index.c_str()), StatusIndexFailed);
     if (status != StatusOk) return status;
   }
   if (flags != 0) {
@@ -113,18 +136,25 @@ Status promoteSteps(node::NodeConnection& c, const Target& t, int current, unsig
     const char* order = (flags & kIndexDescending)  ? "DESC"
                         : (flags & kIndexAscending) ? "ASC"
                                                     : "";
-    Status status =
-        run(c, node::sqlFormat(kCreateIndex, unique, stem.c_str(), table, column, order),
-            StatusEmptyArgument);
+    const std::string sql =
+        node::sqlFormat(kCreateIndex, unique, index.c_str(), table, column, order);
+    if (current >= 0) {
+      Status status = columnPresent(c, t, sql);
+      if (status != StatusOk) return status;
+    }
+    Status status = run(c, sql, StatusEmptyArgument);
     if (status != StatusOk) return status;
   }
   if (current < 0) {
-    Status status = run(c, node::sqlFormat(kFillColumn, table, column, column), StatusIndexFailed);
+    Status status =
+        run(c, node::sqlFormat(kFillColumn, table, column, t.column.c_str()), StatusIndexFailed);
     if (status != StatusOk) return status;
   }
   const int id = node::nextId(c);
   if (id < 0) return StatusIdCounterFailed;
-  return run(c, node::sqlFormat(kInsertDeclaration, id, column, table, static_cast<int>(flags)),
+  return run(c,
+             node::sqlFormat(kInsertDeclaration, id, t.column.c_str(), t.table.c_str(),
+                             static_cast<int>(flags)),
              StatusIndexFailed);
 }
 
@@ -205,7 +235,7 @@ Status demoteElement(ElementImpl& element) {
     return StatusExists;
   }
   if (current > 0 &&
-      run(*lease, node::sqlFormat(kDropIndex, indexStem(now.table, now.column).c_str()),
+      run(*lease, node::sqlFormat(kDropIndex, indexName(now.table, now.column).c_str()),
           StatusIndexFailed) != StatusOk)
     throw RemovalFailed();
   if (rebuildWithout(*lease, now.table, now.column) != StatusOk) throw RemovalFailed();

@@ -38,9 +38,9 @@ struct TableColumn {
 Status tableColumns(node::NodeConnection& connection, const std::string& table,
                     std::vector<TableColumn>* columns);
 
-// The SQL index name stem of a promoted column: table, "_", the column with every comma
-// turned into "_" (the statements append "_idx").
-std::string indexStem(const std::string& table, const std::string& column);
+// The SQL index of a promoted column, quoted as an identifier: table, "_", the column with
+// every comma turned into "_", then "_idx".
+std::string indexName(const std::string& table, const std::string& column);
 
 // Rebuilds `table` without `column` inside the caller's transaction: every other column
 // keeps its declaration (type, primary key, NOT NULL, default), the rows are copied and the

@@ -29,9 +29,9 @@ Status queryFailure(node::NodeConnection& c, const node::Statement& statement, S
   return recordAs;
 }
 
-// "name type [PRIMARY KEY] [NOT NULL] [DEFAULT expr]" for one kept column.
+// "name type [PRIMARY KEY] [NOT NULL] [DEFAULT expr]" for one kept column, its name quoted.
 std::string definition(const TableColumn& column, bool inlineKey) {
-  std::string d = column.name;
+  std::string d = node::quoteIdentifier(column.name);
   if (!column.type.empty()) d += " " + column.type;
   if (inlineKey && column.primaryKey > 0) d += " PRIMARY KEY";
   if (column.notNull) d += " NOT NULL";
@@ -41,10 +41,10 @@ std::string definition(const TableColumn& column, bool inlineKey) {
 
 }  // namespace
 
-std::string indexStem(const std::string& table, const std::string& column) {
-  std::string stem = table + "_" + column;
-  std::replace(stem.begin() + static_cast<long>(table.size()) + 1, stem.end(), ',', '_');
-  return stem;
+std::string indexName(const std::string& table, const std::string& column) {
+  std::string name = table + "_" + column;
+  std::replace(name.begin() + static_cast<long>(table.size()) + 1, name.end(), ',', '_');
+  return node::quoteIdentifier(name + "_idx");
 }
 
 Status tableColumns(node::NodeConnection& c, const std::string& table,
@@ -97,18 +97,22 @@ Status rebuildWithout(node::NodeConnection& c, const std::string& table,
       names += ",";
       definitions += ", ";
     }
-    names += k->name;
+    names += node::quoteIdentifier(k->name);
     definitions += definition(*k, inlineKey);
   }
   if (key.size() > 1) {
     definitions += ", PRIMARY KEY (";
-    for (size_t i = 0; i < key.size(); ++i) definitions += (i ? "," : "") + key[i]->name;
+    for (size_t i = 0; i < key.size(); ++i)
+      definitions += (i ? "," : "") + node::quoteIdentifier(key[i]->name);
     definitions += ")";
   }
 
-  const char* t = table.c_str();
+  const std::string quoted = node::quoteIdentifier(table);
+  const std::string scratch = node::quoteIdentifier(kRebuildPrefix + table);
+  const char* t = quoted.c_str();
+  const char* s = scratch.c_str();
   const std::string copy =
-      node::sqlFormat(kRebuildTable, t, definitions.c_str(), t, names.c_str(), t, t, t, t);
+      node::sqlFormat(kRebuildTable, s, definitions.c_str(), s, names.c_str(), t, t, s, t);
   EngineFailure failure;
   if (!runRecorded(c, copy, StatusTableCopyFailed, &failure)) return StatusTableCopyFailed;
   for (const String& index : indexes) {

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <string>
 
 #include "monitor/EventQueue.h"
 #include "node/NodeConnection.h"
@@ -18,12 +19,33 @@ namespace node {
 
 namespace {
 
+// The counter's statement texts, kept compiled on each connection that runs them.
+const std::string& selectCounterText() {
+  static const std::string text(kSelectIdCounter);
+  return text;
+}
+const std::string& updateCounterText() {
+  static const std::string text(kUpdateIdCounter);
+  return text;
+}
+
 // Reads the counter stored in vd_id; false (recorded by the query) when it cannot be read.
 bool readCounter(NodeConnection& connection, long long* stored) {
   String text;
-  if (queryValue(connection, kSelectIdCounter, &text) != StatusOk) return false;
+  if (queryValue(connection, selectCounterText(), &text, Statement::kCached) != StatusOk)
+    return false;
   *stored = std::strtoll(text.buffer(), nullptr, 10);
   return true;
+}
+
+// Writes `value` into vd_id. 0, or the engine's status with *failure filled and *sql set to
+// the statement with its value in place (nothing recorded).
+Status writeCounter(NodeConnection& connection, int value, EngineError* failure, std::string* sql) {
+  Statement statement(connection, updateCounterText(), Statement::kCached);
+  if (statement.bind(1, static_cast<long long>(value)) && statement.run()) return StatusOk;
+  *failure = statement.error();
+  *sql = statement.expandedSql();
+  return failure->status();
 }
 
 // Reserves the next block from vd_id in a level of its own and makes it the shared block.
@@ -41,11 +63,11 @@ bool reserveBlock(NodeConnection& connection, monitor::EventQueue& queue)
     return false;
   }
   int end = static_cast<int>(stored) + kIdBlock;
-  std::string sql = sqlFormat(kUpdateIdCounter, end);
-  Status written = execute(connection, sql);
+  EngineError failure;
+  std::string sql;
+  Status written = writeCounter(connection, end, &failure, &sql);
   if (written != StatusOk) {
-    ErrorRecord error = connection.lastError();
-    connection.recordError(StatusEngineFailure, error.engineCode, error.message, sql);
+    connection.recordError(StatusEngineFailure, failure.code, failure.message, sql);
     throw written == StatusReadOnly ? StatusReadOnly : StatusEngineFailure;  // rolls back
   }
   // Set only once the write succeeded; a rollback of the caller's transaction puts back
@@ -84,8 +106,15 @@ Status giveBackIds(NodeConnection& connection) {
   // ids already handed out or stored.
   bool back = next >= 0 && end == stored && next < end && end - next <= kIdBlock;
   if (back) {
-    Status written = execute(connection, sqlFormat(kUpdateIdCounter, next));
-    if (written != StatusOk) return written;
+    EngineError failure;
+    std::string sql;
+    Status written = writeCounter(connection, next, &failure, &sql);
+    if (written != StatusOk) {
+      // A refused write is returned as 81 but kept in the record as 41, as execute does.
+      connection.recordError(written == StatusReadOnly ? StatusConstraint : written, failure.code,
+                             failure.message, sql);
+      return written;
+    }
   }
   Status committed = level.commit();
   // The block is gone from the file: a process that joins the catalog meanwhile must not

@@ -37,8 +37,9 @@ int NodeImpl::characterizeID(int id, String* name) {
   if (!lease) throw StatusNotOpen;
   if (categoryNamespaceLabel(id, name)) return 1;
   String tag;
-  Status found = node::queryValue(
-      *lease, node::sqlFormat(node::kSelectAssetTag, node::kAssetsTable, id), &tag);
+  const std::string assets = node::quoteIdentifier(std::string(node::kAssetsTable));
+  Status found =
+      node::queryValue(*lease, node::sqlFormat(node::kSelectAssetTag, assets.c_str(), id), &tag);
   if (found == StatusOk) {
     *name = tag;
     return 0;
@@ -49,7 +50,8 @@ int NodeImpl::characterizeID(int id, String* name) {
     if (std::strstr(table.buffer(), "vd_")) continue;
     String count;
     Status counted = node::queryValue(
-        *lease, node::sqlFormat(node::kCountIdInTable, table.buffer(), id), &count);
+        *lease, node::sqlFormat(node::kCountIdInTable, node::quoteIdentifier(table).c_str(), id),
+        &count);
     if (counted != StatusOk) throw counted;
     if (std::strtoll(count.buffer(), nullptr, 10) != 0) {
       *name = table;

@@ -77,10 +77,6 @@ bool isDamageCode(int engineCode) {
   return (engineCode & 0xff) == SQLITE_CORRUPT || (engineCode & 0xff) == SQLITE_NOTADB;
 }
 
-bool isSqlKeyword(const char* p, size_t n) {
-  return sqlite3_keyword_check(p, static_cast<int>(n)) != 0;
-}
-
 // Kept here, beside the statements it guards: every statement runs through it.
 int keepEngineTransaction(NodeConnection& connection) {
   if (connection.depth.load() <= 0 || engineInTransaction(connection)) return SQLITE_OK;
@@ -125,9 +121,14 @@ Status execute(NodeConnection& connection, const std::string& sql) {
 }
 
 Status queryValue(NodeConnection& connection, const std::string& sql, String* value) {
+  return queryValue(connection, sql, value, Statement::kOnce);
+}
+
+Status queryValue(NodeConnection& connection, const std::string& sql, String* value,
+                  Statement::Kind kind) {
   *value = "";
   for (int attempt = 0;; ++attempt) {
-    Statement statement(connection, sql);
+    Statement statement(connection, sql, kind);
     bool row = statement.valid() && statement.step();
     int code = statement.code() & 0xff;
     if (code == SQLITE_CANTOPEN && attempt == 0) continue;  // once more, at once

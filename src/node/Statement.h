@@ -39,8 +39,6 @@ inline std::string quoteIdentifier(const String& name) {
 Status engineStatus(int engineCode);
 // Whether the engine's result says the file is damaged or not a database at all.
 bool isDamageCode(int engineCode);
-// Whether the text of n bytes at p is one of the engine's SQL keywords.
-bool isSqlKeyword(const char* p, size_t n);
 
 constexpr int kEngineNoMemory = 7;  // the engine's result for a failed allocation
 
@@ -64,7 +62,8 @@ Status execute(NodeConnection& connection, const std::string& sql, EngineError* 
 
 // The first column of the first row in *value. 30 (recorded as 23, "no records found")
 // when there is no row, 23 when rows have no column, otherwise the query status. A failure
-// to open a file is retried once at once. *value is "" on failure.
+// to open a file is retried once at once. *value is "" on failure. (An overload below
+// takes the statement from the connection's compiled statements.)
 Status queryValue(NodeConnection& connection, const std::string& sql, String* value);
 
 // Whether the engine has a transaction open on the connection.
@@ -141,6 +140,11 @@ class Statement {
   bool cached_ = false;           // borrowed from the connection: reset, not finalized
   bool checked_ = false;          // kept inside the engine's transaction before stepping
 };
+
+// queryValue with the statement compiled for one use (kOnce) or kept compiled on the
+// connection (kCached), for a text run again and again.
+Status queryValue(NodeConnection& connection, const std::string& sql, String* value,
+                  Statement::Kind kind);
 
 }  // namespace node
 }  // namespace Vendrithane

@@ -23,15 +23,15 @@ constexpr char kRegistryLoad[] = "SELECT vd_value FROM vd_registry WHERE vd_tag=
 constexpr char kCatalogIdTag[] = "vd_dbid";
 constexpr char kRegistryRemove[] = "DELETE FROM vd_registry WHERE vd_tag=%Q;";
 
-// What an id names: a record of the common table, or of a type's own table (quoted as an
-// identifier: the name comes from the file).
+// What an id names: a record of the common table, or of a type's own table (%s: the table
+// quoted as an identifier, quoteIdentifier).
 constexpr char kAssetsTable[] = "vd_assets";  // the table of collection assets
 constexpr char kSelectAssetTag[] = "SELECT vd_tag FROM %s WHERE vd_id=%d;";
-constexpr char kCountIdInTable[] = "SELECT count() FROM \"%w\" WHERE vd_id=%d;";
+constexpr char kCountIdInTable[] = "SELECT count() FROM %s WHERE vd_id=%d;";
 
-// The id counter.
+// The id counter (the new value bound to ?1), each kept compiled on the connection.
 constexpr char kSelectIdCounter[] = "SELECT vd_id FROM vd_id;";
-constexpr char kUpdateIdCounter[] = "UPDATE vd_id SET vd_id=%d;";
+constexpr char kUpdateIdCounter[] = "UPDATE vd_id SET vd_id=?1;";
 
 // Connection set-up.
 constexpr char kAttachBlobs[] = "ATTACH DATABASE %Q AS blobs;";

@@ -1,7 +1,8 @@
-// Links against the installed library and uses a few exported classes.
+// Links against the installed library and uses a few exported classes and functions.
 #include <vendrithane/vendrithane.h>
 
 #include <cstdio>
+#include <cstring>
 
 using namespace KESTRIN::Vendrithane;
 
@@ -10,6 +11,7 @@ int main() {
   s += " engine";
   Time t(2008, 3, 5, 14, 7, 9);
   if (s != "catalog engine" || t.year() != 2008) return 1;
+  if (std::strcmp(statusText(StatusNotFound), "not found") != 0) return 1;
   std::printf("%s %s\n", s.buffer(), t.toString().buffer());
   return 0;
 }
