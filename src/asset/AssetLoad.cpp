@@ -130,7 +130,10 @@ void forgetLive(node::NodeConnection& c, NodeImpl& node, int id) {
 
 AssetImpl* newAsset(NodeImpl& node, const char* name, bool inCollection) {
   const String type = lowered(name);
-  if (!inCollection && !isOwnTableType(node, type)) throw StatusNoSuchTable;
+  if (!inCollection && !isOwnTableType(node, type)) {
+    node::ConnectionLease lease(node.pool());
+    if (!lease || !isOwnTableTypeNow(node, *lease, type)) throw StatusNoSuchTable;
+  }
   std::unique_ptr<AssetImpl> asset(new AssetImpl(type, inCollection));
   asset->node = &node;
   liveAssets(node).bind(asset.get());
@@ -140,9 +143,9 @@ AssetImpl* newAsset(NodeImpl& node, const char* name, bool inCollection) {
 AssetImpl* loadAsset(NodeImpl& node, int id, const char* rawType, bool collection) {
   if (AssetImpl* live = liveAssets(node).find(id)) return live;
   String type = lowered(rawType);
-  if (!collection && !isOwnTableType(node, type)) collection = true;
   node::ConnectionLease lease(node.pool());
   if (!lease) throw StatusNotOpen;
+  if (!collection && !isOwnTableTypeNow(node, *lease, type)) collection = true;
   Row row;
   Status status = StatusNotFound;
   if (!collection) {

@@ -28,6 +28,9 @@ bool isPlainIdentifier(const String& name);
 // Whether `name` (lower-cased) is a declared own-table type of the node: a plain identifier
 // without "vd_" (the library's own tables) in the node's set of tables.
 bool isOwnTableType(NodeImpl& node, const String& name);
+// The same, with the node's schema view refreshed on `connection` before the answer "no"
+// (another node may have declared the type since the view was read).
+bool isOwnTableTypeNow(NodeImpl& node, node::NodeConnection& connection, const String& name);
 // The table of an asset's rows.
 std::string tableOf(const AssetImpl& asset);
 
