@@ -170,12 +170,20 @@ AssetImpl* loadAsset(NodeImpl& node, int id, const char* rawType, bool collectio
       e = value.second;
       AssetAccess::impl(e)->userSet = false;
     }
-    asset->record = row.record;
+    asset->record = std::move(row.record);  // kept as the row's text once parsed
     asset->parsed = false;
   }
   AssetImpl* entered = liveAssets(node).enter(asset, id);
   if (entered != asset) releaseAsset(asset);  // loaded meanwhile by another thread
   return entered;
+}
+
+Status readRecordText(node::NodeConnection& c, const std::string& table, bool collection, int id,
+                      String* record) {
+  Row row;
+  const Status status = readRow(c, table, collection, id, &row);
+  if (status == StatusOk) *record = std::move(row.record);
+  return status;
 }
 
 Status deleteAssetRow(node::NodeConnection& c, NodeImpl& node, const std::string& table, int id,

@@ -47,6 +47,9 @@ AssetImpl* newAsset(NodeImpl& node, const char* name, bool inCollection);
 // type's own table when `type` is a declared own-table type and not found there, from the
 // shared table. Throws 20, 30 (no such row) or 31.
 AssetImpl* loadAsset(NodeImpl& node, int id, const char* type, bool collection);
+// The record text the row `id` of `table` holds now: 0, 30 (no row) or 31 (recorded).
+Status readRecordText(node::NodeConnection& connection, const std::string& table, bool collection,
+                      int id, String* record);
 // Deletes the shared-table rows of `ids` in one transaction: 0, 20, 29.
 Status removeAssets(NodeImpl& node, const std::vector<int>& ids);
 

@@ -4,13 +4,15 @@
 // Commands: open NAME DIR | declare TYPE | destroy TYPE (own-table type) | store TYPE (a
 // collection record; replies its id) | storeown TYPE (a record of an own-table type;
 // replies its id) | index ELEMENT FLAGS | unindex ELEMENT (of the collection's records) |
-// remove ID | exit
+// update ID ELEMENT [VALUE] (loads the collection record, sets the element to the text, or
+// to a catalog blob of the bytes after "blob:", or erases it; updates) | remove ID | exit
 #include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
 
 #include "PeerLoop.h"
+#include "vendrithane/Blob.h"
 #include "vendrithane/Node.h"
 
 using namespace KESTRIN::Vendrithane;
@@ -28,8 +30,8 @@ Node& node() {
 
 bool run(const std::string& line) {
   std::istringstream in(line);
-  std::string cmd, a, b;
-  in >> cmd >> a >> b;
+  std::string cmd, a, b, c;
+  in >> cmd >> a >> b >> c;
   auto stored = [](Asset asset) {
     asset.element("origin") = "peer";
     int status = asset.store();
@@ -53,6 +55,18 @@ bool run(const std::string& line) {
   } else if (cmd == "unindex") {
     Asset asset = node().asset("any", true);
     reply(std::to_string(asset.element(a.c_str()).unindex()));
+  } else if (cmd == "update") {
+    Asset asset = node().assetLoad(std::stoi(a));
+    if (c.empty()) {
+      asset.erase(b.c_str());
+    } else if (c.compare(0, 5, "blob:") == 0) {
+      Blob blob;
+      blob.set(reinterpret_cast<unsigned char*>(&c[5]), c.size() - 5, Blob::LocationCatalog);
+      asset.element(b.c_str()) = blob;
+    } else {
+      asset.element(b.c_str()) = c.c_str();
+    }
+    reply(std::to_string(asset.update()));
   } else if (cmd == "remove") {
     reply(std::to_string(node().assetRemove({std::stoi(a)})));
   } else {
