@@ -68,7 +68,10 @@ class VENDRITHANE_API Asset {
   int store();
   // Rewrites a stored record, stamping "vd_modified" unless the host set it: 0, 20, 30
   // (never stored, or its row is gone), 70 (loaded and never read: nothing to write), 64,
-  // 81, 61, or a blob's status. Other catalogs see a record-updated change.
+  // 81, 61, or a blob's status. Other catalogs see a record-updated change. When another
+  // node or process rewrote the record since this asset read or wrote it, only the elements
+  // the host assigned, changed or erased since then are written over that record, and the
+  // asset shows the record as written (its other elements take the stored values).
   int update();
   // Deletes a stored record with its blobs and memberships; its id is -1 again: 0, 30
   // (never stored), 20, 29.

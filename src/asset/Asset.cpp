@@ -234,6 +234,7 @@ void Asset::erase(const char* name) {
 void Asset::erase() {
   Hold hold(*m_impl->lock);
   m_impl->eraseAllLocked();
+  if (!m_impl->parsed) m_impl->rowText = std::move(m_impl->record);  // what the row holds
   m_impl->record.empty();
   m_impl->parsed = true;
 }

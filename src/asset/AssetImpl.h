@@ -42,6 +42,8 @@ class AssetImpl {
   std::atomic<int> refs{1};             // handles on this asset
   String typeName;                      // asset type name
   String record;                        // record text read from the catalog, until parsed
+  String rowText;                       // the row's record text as last read (once parsed)
+                                        //   or written here; an update writes on that condition
   bool parsed = true;                   // the element map reflects the record
   int nElements = 0;                    // always elements.size()
   std::map<String, Element*> elements;  // by lower-cased name; handles owned by the map

@@ -17,7 +17,9 @@ class AssetLayer final : public node::LayerHooks {
  public:
   static AssetLayer& of(NodeImpl& node) { return static_cast<AssetLayer&>(node.assetLayer()); }
 
-  Status load(node::NodeConnection& connection) override { return indexes.load(connection); }
+  // Everything the layer reads at open is part of the node's schema view (loadSchema).
+  Status load(node::NodeConnection&) override { return StatusOk; }
+  Status loadSchema(node::NodeConnection& connection) override { return indexes.load(connection); }
   void clear() override { indexes.clear(); }
 
   ElementIndexMap indexes;  // promoted element columns; has its own lock

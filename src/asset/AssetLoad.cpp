@@ -132,7 +132,10 @@ void forgetLive(node::NodeConnection& c, NodeImpl& node, int id) {
 
 AssetImpl* newAsset(NodeImpl& node, const char* name, bool inCollection) {
   const String type = lowered(name);
-  if (!inCollection && !isOwnTableType(node, type)) throw StatusNoSuchTable;
+  if (!inCollection && !isOwnTableType(node, type)) {
+    node::ConnectionLease lease(node.pool());
+    if (!lease || !isOwnTableTypeNow(node, *lease, type)) throw StatusNoSuchTable;
+  }
   std::unique_ptr<AssetImpl> asset(new AssetImpl(type, inCollection));
   asset->node = &node;
   liveAssets(node).bind(asset.get());
@@ -142,9 +145,9 @@ AssetImpl* newAsset(NodeImpl& node, const char* name, bool inCollection) {
 AssetImpl* loadAsset(NodeImpl& node, int id, const char* rawType, bool collection) {
   if (AssetImpl* live = liveAssets(node).find(id)) return live;
   String type = lowered(rawType);
-  if (!collection && !isOwnTableType(node, type)) collection = true;
   node::ConnectionLease lease(node.pool());
   if (!lease) throw StatusNotOpen;
+  if (!collection && !isOwnTableTypeNow(node, *lease, type)) collection = true;
   Row row;
   Status status = StatusNotFound;
   if (!collection) {
@@ -169,12 +172,20 @@ AssetImpl* loadAsset(NodeImpl& node, int id, const char* rawType, bool collectio
       e = value.second;
       AssetAccess::impl(e)->userSet = false;
     }
-    asset->record = row.record;
+    asset->record = std::move(row.record);  // kept as the row's text once parsed
     asset->parsed = false;
   }
   AssetImpl* entered = liveAssets(node).enter(asset, id);
   if (entered != asset) releaseAsset(asset);  // loaded meanwhile by another thread
   return entered;
+}
+
+Status readRecordText(node::NodeConnection& c, const std::string& table, bool collection, int id,
+                      String* record) {
+  Row row;
+  const Status status = readRow(c, table, collection, id, &row);
+  if (status == StatusOk) *record = std::move(row.record);
+  return status;
 }
 
 Status deleteAssetRow(node::NodeConnection& c, NodeImpl& node, const std::string& table, int id,

@@ -26,6 +26,8 @@ constexpr char kDropTypeTable[] = "DROP TABLE %s;";
 // "?" each) and the SET prefix come from the asset's kind and its promoted columns.
 constexpr char kInsertRow[] = "INSERT INTO %s (%s,vd_xml) VALUES (:id%s,?);";
 constexpr char kUpdateRow[] = "UPDATE %s SET %svd_xml=? WHERE vd_id=:id;";
+// The same, on the condition that the row still holds the record text bound last.
+constexpr char kUpdateRowIfUnchanged[] = "UPDATE %s SET %svd_xml=? WHERE vd_id=:id AND vd_xml=?;";
 constexpr char kSelectRow[] = "SELECT %s FROM %s WHERE vd_id=%d;";
 constexpr char kCollectionColumns[] = "vd_xml,vd_tag";
 constexpr char kOwnTableColumns[] = "vd_xml";

@@ -1,7 +1,9 @@
 // Asset::store, update and remove: the stamping of "vd_created" and "vd_modified", the row
 // writes with their blobs, the live-table entries journalled for a rollback, and the change
 // records. Each runs in a transaction level of its own and holds the asset's lock (taken
-// after the transaction's catalog mutex) from its checks to its end.
+// after the transaction's catalog mutex) from its checks to its end. An update writes on
+// the condition that the row still holds what the asset last read or wrote; otherwise it
+// merges the row's changes into the asset first (RecordMerge.h).
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,6 +18,7 @@
 #include "asset/CatalogAssets.h"
 #include "asset/ElementImpl.h"
 #include "asset/IndexAndMembership.h"
+#include "asset/RecordMerge.h"
 #include "asset/RecordWriter.h"
 #include "monitor/EventKinds.h"
 #include "node/IdAllocator.h"
@@ -139,6 +142,7 @@ Status storeAsset(AssetImpl& asset) {
   std::string expanded;
   if (assets::runBoundWithId(*lease, sql, texts, id, &failure, &expanded) < 0)
     return rowWriteFailure(*lease, failure, expanded);
+  asset.rowText = std::move(texts.back());
 
   clearUserSet(asset);
   // A rollback of an enclosing transaction makes the asset unsaved again, if a handle on it
@@ -160,6 +164,85 @@ Status storeAsset(AssetImpl& asset) {
   return scope.commit();
 }
 
+// The SET prefix and the values of an update of the asset's row: the type tag of a
+// collection record, the promoted columns, then the record text. Caller holds the lock.
+struct RowUpdate {
+  std::string prefix;         // "column=?," for each value before the record text
+  std::vector<String> texts;  // the values, the record text last
+};
+
+RowUpdate rowUpdate(NodeImpl& node, const std::string& table, AssetImpl& asset) {
+  RowUpdate row;
+  const std::vector<assets::PromotedValue> promoted = assets::promotedValues(node, table, asset);
+  row.texts.reserve(promoted.size() + 3);  // with the tag, the record and a condition
+  if (asset.inCollection) {
+    row.prefix = "vd_tag=?,";
+    row.texts.push_back(asset.typeName);
+  }
+  for (const auto& value : promoted) {
+    row.prefix += node::quoteIdentifier(value.column);
+    row.prefix += value.present ? "=?," : "=NULL,";
+    if (value.present) row.texts.push_back(value.value);
+  }
+  row.texts.push_back(writeRecord(asset.elements));
+  return row;
+}
+
+// Lends a text to the end of a list of statement values for the lifetime of the object.
+class LentText {
+ public:
+  LentText(String& text, std::vector<String>* texts) : text_(text), texts_(*texts) {
+    texts_.push_back(std::move(text_));
+  }
+  ~LentText() {
+    text_ = std::move(texts_.back());
+    texts_.pop_back();
+  }
+  LentText(const LentText&) = delete;
+  LentText& operator=(const LentText&) = delete;
+
+ private:
+  String& text_;                // where the text goes back to
+  std::vector<String>& texts_;  // the list it is lent to
+};
+
+// Another node rewrote the row since this object read or wrote it: its changes are merged
+// into the object (which then holds what is written) and the row is written anew. 0 with
+// *changed set, or the status to return.
+Status mergeAndWrite(node::NodeConnection& c, NodeImpl& node, const std::string& table,
+                     AssetImpl& asset, RowUpdate* row, int* changed) {
+  String current;
+  Status status = assets::readRecordText(c, table, asset.inCollection, asset.id, &current);
+  if (status != StatusOk) return status;
+  mergeRecord(asset, asset.rowText, current);
+  *row = rowUpdate(node, table, asset);
+  const std::string& sql = assets::rowStatementText(assets::kUpdateRow, table, row->prefix);
+  EngineFailure failure;
+  std::string expanded;
+  *changed = assets::runBoundWithId(c, sql, row->texts, asset.id, &failure, &expanded);
+  return *changed < 0 ? rowWriteFailure(c, failure, expanded) : StatusOk;
+}
+
+// The row's text as this object knows it becomes `written`; a rollback of an enclosing
+// transaction, or a failing commit, brings back what it was.
+void keepRowText(node::NodeConnection& c, NodeImpl& node, AssetImpl& asset, String written,
+                 String* previous) {
+  *previous = std::move(asset.rowText);
+  asset.rowText = std::move(written);
+  if (c.depth.load() <= 1) return;  // the caller's commit is the outermost one
+  const int id = asset.id;
+  NodeImpl* owner = &node;
+  node::journalUndo(c, [owner, id, before = std::move(*previous)] {
+    AssetImpl* a = assets::liveAssets(*owner).find(id);
+    if (a == nullptr) return;
+    {
+      Hold undo(*a->lock);
+      if (a->id == id) a->rowText = before;
+    }
+    releaseAsset(a);
+  });
+}
+
 Status updateAsset(AssetImpl& asset) {
   NodeImpl* node = nodeOf(asset);
   if (node == nullptr) return StatusNotOpen;
@@ -174,37 +257,42 @@ Status updateAsset(AssetImpl& asset) {
   stamp(asset, assets::kModifiedStamp, Time());
 
   const std::string table = assets::tableOf(asset);
-  std::string prefix;
-  std::vector<String> texts;
-  if (asset.inCollection) {
-    prefix = "vd_tag=?,";
-    texts.push_back(asset.typeName);
+  RowUpdate row = rowUpdate(*node, table, asset);
+  // Written on the condition that the row still holds what this object read or wrote last:
+  // a record nobody else changed costs no read.
+  const std::string& sql =
+      assets::rowStatementText(assets::kUpdateRowIfUnchanged, table, row.prefix);
+  EngineFailure failure;
+  std::string expanded;
+  int changed;
+  {
+    LentText condition(asset.rowText, &row.texts);
+    changed = assets::runBoundWithId(*lease, sql, row.texts, asset.id, &failure, &expanded);
   }
-  for (const auto& promoted : assets::promotedValues(*node, table, asset)) {
-    prefix += node::quoteIdentifier(promoted.column);
-    prefix += promoted.present ? "=?," : "=NULL,";
-    if (promoted.present) texts.push_back(promoted.value);
+  if (changed < 0) return rowWriteFailure(*lease, failure, expanded);
+  if (changed == 0) {
+    const std::string conditional = sql;  // the text is the thread's until the next one
+    Status status = mergeAndWrite(*lease, *node, table, asset, &row, &changed);
+    if (status == StatusNotFound || (status == StatusOk && changed == 0)) {
+      // The row went (another process deleted the record): nothing was written.
+      lease->recordError(StatusNotFound, 0, kNoRowUpdated, conditional);
+      return StatusNotFound;
+    }
+    if (status != StatusOk) return status;
   }
-  texts.push_back(writeRecord(asset.elements));
   if (!asset.elements.empty()) {
     Status status = storeAssetBlobs(*lease, asset);
     if (status != StatusOk) return status;
-  }
-  const std::string& sql = assets::rowStatementText(assets::kUpdateRow, table, prefix);
-  EngineFailure failure;
-  std::string expanded;
-  const int changed = assets::runBoundWithId(*lease, sql, texts, asset.id, &failure, &expanded);
-  if (changed < 0) return rowWriteFailure(*lease, failure, expanded);
-  if (changed == 0) {
-    // The row went (another process deleted the record): nothing was written.
-    lease->recordError(StatusNotFound, 0, kNoRowUpdated, sql);
-    return StatusNotFound;
   }
   node::queueEvent(*lease, monitor::kEventRecordUpdated, asset.id);
   clearUserSet(asset);
   Status status = assets::touchMemberCategories(*lease, *node, asset.id);
   if (status != StatusOk) return status;
-  return scope.commit();
+  String previous;
+  keepRowText(*lease, *node, asset, std::move(row.texts.back()), &previous);
+  status = scope.commit();
+  if (status != StatusOk) asset.rowText = std::move(previous);
+  return status;
 }
 
 Status removeAsset(AssetImpl& asset) {

@@ -131,6 +131,13 @@ bool isOwnTableType(NodeImpl& node, const String& name) {
          node.knownTable(text(name));
 }
 
+bool isOwnTableTypeNow(NodeImpl& node, node::NodeConnection& c, const String& name) {
+  if (isOwnTableType(node, name)) return true;
+  if (!isPlainIdentifier(name)) return false;
+  // A failure is recorded; the answer then comes from the view as it is.
+  return node.refreshSchemaView(c) == StatusOk && isOwnTableType(node, name);
+}
+
 std::string tableOf(const AssetImpl& asset) {
   return asset.inCollection ? std::string(kAssetsTable) : text(asset.typeName);
 }
@@ -145,6 +152,8 @@ Status declareType(NodeImpl& node, const char* rawName, bool inCollection) {
   node::ConnectionLease lease(node.pool());
   if (!lease) return StatusNotOpen;
   CatalogLockHold hold(node);
+  Status fresh = node.refreshSchemaView(*lease);
+  if (fresh != StatusOk) return fresh;
   if (node.knownTable(text(name))) return StatusExists;
   const std::string sql = node::sqlFormat(kCreateTypeTable, node::quoteIdentifier(name).c_str());
   EngineFailure failure;
@@ -169,7 +178,9 @@ bool typeDeclared(NodeImpl& node, const char* name, bool inCollection) {
   if (inCollection) return true;
   node::ConnectionLease lease(node.pool());
   if (!lease) throw StatusNotOpen;
-  return node::tableExists(*lease, text(lowered(name)));
+  Status fresh = node.refreshSchemaView(*lease);
+  if (fresh != StatusOk) throw fresh;
+  return node.knownTable(text(lowered(name)));
 }
 
 Status destroyType(NodeImpl& node, const char* rawName, bool inCollection) {

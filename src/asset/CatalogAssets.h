@@ -28,6 +28,9 @@ bool isPlainIdentifier(const String& name);
 // Whether `name` (lower-cased) is a declared own-table type of the node: a plain identifier
 // without "vd_" (the library's own tables) in the node's set of tables.
 bool isOwnTableType(NodeImpl& node, const String& name);
+// The same, with the node's schema view refreshed on `connection` before the answer "no"
+// (another node may have declared the type since the view was read).
+bool isOwnTableTypeNow(NodeImpl& node, node::NodeConnection& connection, const String& name);
 // The table of an asset's rows.
 std::string tableOf(const AssetImpl& asset);
 
@@ -44,6 +47,9 @@ AssetImpl* newAsset(NodeImpl& node, const char* name, bool inCollection);
 // type's own table when `type` is a declared own-table type and not found there, from the
 // shared table. Throws 20, 30 (no such row) or 31.
 AssetImpl* loadAsset(NodeImpl& node, int id, const char* type, bool collection);
+// The record text the row `id` of `table` holds now: 0, 30 (no row) or 31 (recorded).
+Status readRecordText(node::NodeConnection& connection, const std::string& table, bool collection,
+                      int id, String* record);
 // Deletes the shared-table rows of `ids` in one transaction: 0, 20, 29.
 Status removeAssets(NodeImpl& node, const std::vector<int>& ids);
 

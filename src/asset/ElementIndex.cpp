@@ -167,7 +167,8 @@ Status promoteElement(ElementImpl& element, unsigned flags) {
   if (!acceptableColumn(t.column)) return StatusEmptyArgument;
   NodeImpl& node = *t.node;
   if (!node.isOpen()) return StatusNotOpen;
-  if (elementIndexes(node).flags(t.table, t.column) == static_cast<int>(flags)) return StatusExists;
+  // The map is asked inside the transaction only: its begin brings it up to date with
+  // promotions made by other nodes.
 
   node::ConnectionLease lease(node.pool());
   if (!lease) return StatusNotOpen;
@@ -216,7 +217,6 @@ Status demoteElement(ElementImpl& element) {
   if (!acceptableColumn(t.column)) return StatusEmptyArgument;
   NodeImpl& node = *t.node;
   if (!node.isOpen()) return StatusNotOpen;
-  if (elementIndexes(node).flags(t.table, t.column) < 0) return StatusExists;
 
   node::ConnectionLease lease(node.pool());
   if (!lease) return StatusNotOpen;

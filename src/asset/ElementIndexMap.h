@@ -1,6 +1,7 @@
 // ElementIndexMap: the node's map of promoted element columns, from (table, column) to the
-// index flags given to Element::index. Loaded from vd_idx when the catalog opens, kept in
-// step by index and unindex, asked by store and update for the columns of a table.
+// index flags given to Element::index. Loaded from vd_idx when the catalog opens and again
+// whenever another node changed the schema (part of the node's schema view), kept in step by
+// index and unindex, asked by store and update for the columns of a table.
 //
 // Thread safety: every member takes the map's own lock, which is never held while another
 // lock is taken or SQL runs.

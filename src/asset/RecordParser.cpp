@@ -168,6 +168,7 @@ void Parser::fill(AssetImpl& asset) {
     asset.parsed = false;
     throw;
   }
+  asset.rowText = std::move(record);  // what the row held: an update writes on that condition
 }
 
 Parser& poolParser(int id) {

@@ -25,6 +25,15 @@ class LayerHooks {
   // Open, once the connections are ready: reads what the layer keeps in memory. Layers load
   // from the lowest up; a status the node does not accept fails the open.
   virtual Status load(NodeConnection& connection) = 0;
+  // What the layer derives from the catalog's schema (the asset layer's index map): read at
+  // open and again whenever the schema moved, as part of the node's schema view
+  // (NodeImpl::reloadSchemaView). Other threads may use that state meanwhile: the layer
+  // reads first and replaces its state at once under its own lock. 0, or the failing
+  // statement's status (recorded).
+  virtual Status loadSchema(NodeConnection& connection) {
+    (void)connection;
+    return StatusOk;
+  }
   // Close, or an open that failed: forgets what load read. Called with no lock of the node
   // held; the layer takes its own.
   virtual void clear() = 0;

@@ -119,6 +119,19 @@ class NodeImpl : public functions::CatalogFunctionHost {
   bool knownTable(const std::string& table) const;
   void addKnownTable(const std::string& table);
   void dropKnownTable(const std::string& table);
+  // The node's view of the catalog's schema: the table list and what the layers derive from
+  // the schema (LayerHooks::loadSchema), kept with the engine's schema cookie at which it
+  // was read. Other nodes of the catalog, here or in other processes, change the schema
+  // without a change event; the view follows through these two.
+  // reloadSchemaView reads the view anew on `connection`; the caller holds the per-catalog
+  // mutex, or is opening the node. refreshSchemaView reloads it when the cookie moved since
+  // it was read, under the per-catalog mutex (taken here unless this thread holds it); a
+  // read of the cookie is all it costs otherwise. Inside a transaction of `connection` it
+  // does nothing: the outermost begin refreshed the view, and nobody else changes the schema
+  // until the transaction ends. Both return 0, or the failing statement's status (recorded;
+  // the view is then read anew at the next refresh). Safe while other threads use the view.
+  Status reloadSchemaView(node::NodeConnection& connection);
+  Status refreshSchemaView(node::NodeConnection& connection);
   // The per-catalog state of the layers above, registered once when the node is made
   // (before any other call); each layer reaches its own through these.
   void registerLayers(std::unique_ptr<node::LayerHooks> assets,
@@ -187,6 +200,9 @@ class NodeImpl : public functions::CatalogFunctionHost {
 
   mutable platform::Mutex tablesLock_{platform::LockRank::kNodeTables, "tables lock"};
   std::set<std::string> tables_ GUARDED_BY(tablesLock_);  // the catalog's tables
+  // The schema cookie the schema view was read at; kNoSchemaCookie while it is unread.
+  static constexpr long long kNoSchemaCookie = -(1LL << 40);
+  std::atomic<long long> schemaCookie_{kNoSchemaCookie};
 
   std::atomic<bool> dispatching_{false};  // a change-event dispatch runs on this node
 

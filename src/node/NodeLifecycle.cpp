@@ -196,15 +196,11 @@ Status NodeImpl::makeReadOnlyCopy(const std::string& tempDir, OpenProgress* prog
 }
 
 Status NodeImpl::loadCatalogState(node::NodeConnection& connection) {
-  // Element index declarations come first.
-  Status status = assetLayer().load(connection);
+  // The schema view (element index declarations, the table list) comes first.
+  Status status = reloadSchemaView(connection);
   if (status != StatusOk) return status;
-  {
-    std::vector<String> tables = node::queryColumn(connection, node::kSelectTables);
-    platform::MutexLock hold(tablesLock_);
-    tables_.clear();
-    for (const String& table : tables) tables_.insert(std::string(table.buffer(), table.length()));
-  }
+  status = assetLayer().load(connection);
+  if (status != StatusOk) return status;
   // The category trees (74 counts as success).
   status = categoryLayer().load(connection);
   if (status != StatusOk && status != kCategoryLoadWarning) return status;
@@ -233,6 +229,7 @@ void NodeImpl::abandonOpen(const OpenProgress& progress) {
     platform::MutexLock hold(tablesLock_);
     tables_.clear();
   }
+  schemaCookie_ = kNoSchemaCookie;
   {
     platform::WriterLock hold(nameLock_);
     catalogId_.clear();
@@ -304,6 +301,7 @@ Status NodeImpl::closeNode(bool force) {
     platform::MutexLock hold(tablesLock_);
     tables_.clear();
   }
+  schemaCookie_ = kNoSchemaCookie;
   bool copy;
   {
     platform::WriterLock hold(nameLock_);

@@ -15,6 +15,8 @@ constexpr char kSelectVersionFirst[] = "SELECT vd_version FROM vd_version LIMIT 
 constexpr char kSelectTables[] = "SELECT tbl_name FROM sqlite_master WHERE type='table';";
 constexpr char kSelectTableNamed[] =
     "SELECT tbl_name FROM sqlite_master WHERE type='table' AND tbl_name=%Q;";
+// The engine's schema cookie: it moves with every change of the schema, by any connection.
+constexpr char kSelectSchemaCookie[] = "PRAGMA schema_version;";
 
 // The registry and the catalog id kept in it.
 constexpr char kRegistryStore[] =

@@ -42,6 +42,17 @@ void publishEvents(NodeConnection& connection, monitor::EventQueue& queue) {
   }
 }
 
+// Refreshes the node's schema view inside the engine's transaction just begun; false on
+// failure (recorded). The engine's transaction never outlives a throw from here.
+bool refreshedSchemaView(NodeConnection& connection, NodeImpl& node) {
+  try {
+    return node.refreshSchemaView(connection) == StatusOk;
+  } catch (...) {
+    execute(connection, kRollback);
+    throw;
+  }
+}
+
 constexpr char kEngineUndid[] = "the transaction was undone by the engine";
 
 // Gives back the per-catalog mutex the outermost begin took. The analysis cannot follow a
@@ -123,6 +134,12 @@ Status beginTransaction(NodeConnection& connection, bool immediate, bool dispatc
   connection.abort = false;
   if (execute(connection, immediate ? kBeginImmediate : kBeginDeferred) != StatusOk)
     return StatusBeginFailed;
+  // Other nodes change the schema without a change event: the view follows it here, where
+  // nobody else can change it until the transaction ends.
+  if (dispatch && !refreshedSchemaView(connection, node)) {
+    execute(connection, kRollback);
+    return StatusBeginFailed;
+  }
   connection.nextIdSnapshot = queue.nextId();
   connection.maxIdSnapshot = queue.maxId();
   node.pool().addUse(connection);

@@ -40,7 +40,8 @@ class SCOPED_CAPABILITY CatalogMutexGuard {
 
 // Begins a level. The outermost one takes the per-catalog mutex, applies pending change
 // events of other nodes (when `dispatch` and no dispatch runs on the node), runs
-// "BEGIN IMMEDIATE;" (or "BEGIN;"), snapshots nextId and maxId, takes one extra use of the
+// "BEGIN IMMEDIATE;" (or "BEGIN;"), refreshes the node's schema view (when `dispatch`;
+// NodeImpl::refreshSchemaView), snapshots nextId and maxId, takes one extra use of the
 // connection and starts an empty undo journal and event list. Returns 0, or 54 with nothing
 // held; throws what the mutex throws.
 Status beginTransaction(NodeConnection& connection, bool immediate = true, bool dispatch = true);

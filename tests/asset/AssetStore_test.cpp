@@ -168,6 +168,8 @@ TEST_F(AssetCatalog, RollbackOfAnEnclosingTransactionRestoresIdsAndTheLiveTable)
   Asset added = node_->asset("photo", true);
   ASSERT_EQ(added.store(), 0);
   const int addedId = added.id();
+  kept.element("title") = "undone";
+  ASSERT_EQ(kept.update(), 0);
   ASSERT_EQ(kept.remove(), 0);
   EXPECT_EQ(kept.id(), -1);
   EXPECT_EQ(statusOf([&] { node_->assetLoad(keptId); }), StatusNotFound);
@@ -181,6 +183,12 @@ TEST_F(AssetCatalog, RollbackOfAnEnclosingTransactionRestoresIdsAndTheLiveTable)
   // The id went back to the pool as well.
   ASSERT_EQ(added.store(), 0);
   EXPECT_EQ(added.id(), addedId);
+  // The object keeps what the host gave it, and its next update writes all of it.
+  kept.element("rating") = 1;
+  ASSERT_EQ(kept.update(), 0);
+  EXPECT_NE(rows("SELECT vd_xml FROM vd_assets WHERE vd_id=" + std::to_string(keptId) + ";")
+                .find("<title>undone</title>"),
+            std::string::npos);
 }
 
 TEST_F(AssetCatalog, ThreadsLoadingAndDroppingOneRecordNeverSplitIt) {
@@ -256,6 +264,51 @@ TEST_F(AssetCatalog, UpdatesAndDeletesReachAnotherNodeAsChangeRecords) {
                                                   {monitor::kEventRecordDeleted, id}};
   EXPECT_EQ(seen, expected);
   EXPECT_EQ(other.close(), 0);
+}
+
+// A record kept in memory while another process updates it: the update writes only what
+// this object changed, keeps the other process's changes and shows them afterwards.
+TEST_F(AssetCatalog, UpdateKeepsWhatAnotherProcessChangedMeanwhile) {
+  Asset a = node_->asset("photo", true);
+  for (const char* name : {"caption", "note", "scratch", "title"}) a.element(name) = name;
+  a.element("rating") = 1;
+  ASSERT_EQ(a.store(), 0);
+  const std::string id = std::to_string(a.id());
+
+  vdtest::PeerProcess peer("asset_peer", {prefix_});
+  ASSERT_EQ(peer.call("open cat " + dir_), "0");
+  ASSERT_EQ(peer.call("update " + id + " caption theirs"), "0");
+  ASSERT_EQ(peer.call("update " + id + " note"), "0");  // erased there
+  ASSERT_EQ(peer.call("update " + id + " place harbour"), "0");
+  ASSERT_EQ(peer.call("update " + id + " title theirs"), "0");
+  ASSERT_EQ(peer.call("update " + id + " picture blob:pixels"), "0");
+
+  a.element("rating") = 2;
+  a.erase("scratch");
+  a.element("title") = "mine";  // both changed it: the later update wins
+  ASSERT_EQ(a.update(), 0);
+  auto expectRecord = [&](Asset& r, const char* rating) {
+    EXPECT_EQ(textOf(r, "caption"), "theirs");
+    EXPECT_EQ(textOf(r, "place"), "harbour");
+    EXPECT_EQ(textOf(r, "title"), "mine");
+    EXPECT_EQ(textOf(r, "rating"), rating);
+    EXPECT_FALSE(r.elementExists("note"));
+    EXPECT_FALSE(r.elementExists("scratch"));
+  };
+  expectRecord(a, "2");  // what it wrote
+  EXPECT_EQ(blobRows("SELECT vd_blob FROM vd_blobs WHERE vd_aid=" + id + " AND vd_tag='picture';"),
+            "pixels\n");
+  Node other("cat", dir_.c_str());
+  ASSERT_EQ(other.open(), 0);
+  {
+    Asset row = other.assetLoad(a.id());
+    expectRecord(row, "2");
+  }
+  a.element("rating") = 3;  // nobody else changed it since
+  ASSERT_EQ(a.update(), 0);
+  Asset row = other.assetLoad(a.id());
+  expectRecord(row, "3");
+  EXPECT_EQ(peer.finish(), 0);
 }
 
 TEST_F(AssetCatalog, OldTableRowsBecomeElements) {

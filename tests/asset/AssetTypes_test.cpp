@@ -146,6 +146,51 @@ TEST_F(AssetCatalog, StoreIntoATypeDroppedByAnotherProcessFails) {
   EXPECT_EQ(peer.finish(), 0);
 }
 
+// Index, unindex and declarations post no change event: every other node of the catalog
+// follows them through the engine's schema cookie, without reopening.
+TEST_F(AssetCatalog, AnotherNodeOfThisProcessFollowsSchemaChanges) {
+  Node other("cat", dir_.c_str());
+  ASSERT_EQ(other.open(), 0);
+  Asset probe = other.asset("photo", true);
+  ASSERT_EQ(probe.element("title").index(0), 0);
+  Asset mine = stored("photo", "filled");
+  EXPECT_EQ(rows("SELECT title FROM vd_assets WHERE vd_id=" + std::to_string(mine.id()) + ";"),
+            "filled\n");
+
+  ASSERT_EQ(mine.element("title").unindex(), 0);  // promoted elsewhere, demoted here
+  Asset theirs = other.asset("photo", true);
+  theirs.element("title") = "no column any more";
+  EXPECT_EQ(theirs.store(), 0);
+
+  ASSERT_EQ(other.assetDeclare("film", false), 0);
+  EXPECT_TRUE(node_->assetDeclared("film", false));
+  Asset film = node_->asset("film", false);
+  EXPECT_EQ(film.store(), 0);
+  EXPECT_EQ(node_->assetLoad(film.id(), "film").name(), "film");
+}
+
+TEST_F(AssetCatalog, AnotherProcessFollowsSchemaChanges) {
+  vdtest::PeerProcess peer("asset_peer", {prefix_});
+  auto stores = [&](const char* command) {
+    const std::string reply = peer.call(command);
+    EXPECT_NE(reply.compare(0, 6, "status"), 0) << command << ": " << reply;
+    return reply;
+  };
+  ASSERT_EQ(peer.call("open cat " + dir_), "0");
+  ASSERT_EQ(peer.call("index origin 0"), "0");  // the peer's records write the column
+
+  Asset mine = node_->asset("photo", true);
+  ASSERT_EQ(mine.element("origin").unindex(), 0);
+  stores("store photo");
+  ASSERT_EQ(mine.element("origin").index(0), 0);
+  const std::string id = stores("store photo");
+  EXPECT_EQ(rows("SELECT origin FROM vd_assets WHERE vd_id=" + id + ";"), "peer\n");
+
+  ASSERT_EQ(node_->assetDeclare("film", false), 0);
+  stores("storeown film");
+  EXPECT_EQ(peer.finish(), 0);
+}
+
 TEST_F(AssetCatalog, TypeOperationsNeedAnOpenCatalog) {
   ASSERT_EQ(node_->close(), 0);
   EXPECT_EQ(node_->assetDeclare("photo", false), StatusNotOpen);

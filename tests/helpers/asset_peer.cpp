@@ -2,13 +2,17 @@
 // first argument is the object-name prefix of the test that started it.
 //
 // Commands: open NAME DIR | declare TYPE | destroy TYPE (own-table type) | store TYPE (a
-// collection record; replies its id) | remove ID | exit
+// collection record; replies its id) | storeown TYPE (a record of an own-table type;
+// replies its id) | index ELEMENT FLAGS | unindex ELEMENT (of the collection's records) |
+// update ID ELEMENT [VALUE] (loads the collection record, sets the element to the text, or
+// to a catalog blob of the bytes after "blob:", or erases it; updates) | remove ID | exit
 #include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
 
 #include "PeerLoop.h"
+#include "vendrithane/Blob.h"
 #include "vendrithane/Node.h"
 
 using namespace KESTRIN::Vendrithane;
@@ -26,8 +30,13 @@ Node& node() {
 
 bool run(const std::string& line) {
   std::istringstream in(line);
-  std::string cmd, a, b;
-  in >> cmd >> a >> b;
+  std::string cmd, a, b, c;
+  in >> cmd >> a >> b >> c;
+  auto stored = [](Asset asset) {
+    asset.element("origin") = "peer";
+    int status = asset.store();
+    reply(status == 0 ? std::to_string(asset.id()) : "status " + std::to_string(status));
+  };
   if (cmd == "exit") return false;
   if (cmd == "open") {
     gNode = std::make_unique<Node>(a.c_str(), b.c_str());
@@ -37,10 +46,27 @@ bool run(const std::string& line) {
   } else if (cmd == "destroy") {
     reply(std::to_string(node().assetDestroy(a.c_str(), false)));
   } else if (cmd == "store") {
-    Asset asset = node().asset(a.c_str(), true);
-    asset.element("from") = "peer";
-    int status = asset.store();
-    reply(status == 0 ? std::to_string(asset.id()) : "status " + std::to_string(status));
+    stored(node().asset(a.c_str(), true));
+  } else if (cmd == "storeown") {
+    stored(node().asset(a.c_str(), false));
+  } else if (cmd == "index") {
+    Asset asset = node().asset("any", true);
+    reply(std::to_string(asset.element(a.c_str()).index(std::stoul(b))));
+  } else if (cmd == "unindex") {
+    Asset asset = node().asset("any", true);
+    reply(std::to_string(asset.element(a.c_str()).unindex()));
+  } else if (cmd == "update") {
+    Asset asset = node().assetLoad(std::stoi(a));
+    if (c.empty()) {
+      asset.erase(b.c_str());
+    } else if (c.compare(0, 5, "blob:") == 0) {
+      Blob blob;
+      blob.set(reinterpret_cast<unsigned char*>(&c[5]), c.size() - 5, Blob::LocationCatalog);
+      asset.element(b.c_str()) = blob;
+    } else {
+      asset.element(b.c_str()) = c.c_str();
+    }
+    reply(std::to_string(asset.update()));
   } else if (cmd == "remove") {
     reply(std::to_string(node().assetRemove({std::stoi(a)})));
   } else {
