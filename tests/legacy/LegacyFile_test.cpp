@@ -34,7 +34,7 @@ std::string readFile(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-[[maybe_unused]] void writeFile(const std::string& path, const std::string& bytes) {
+void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;
 }
@@ -304,4 +304,81 @@ TEST(LegacyFile, CatalogsThatDoNotConvertStillRead) {
   EXPECT_EQ(corrupt.open(kFixtures + "corrupt_schema.vd"), StatusCorrupt);
   EXPECT_NE(corrupt.error().find("schema"), std::string::npos) << corrupt.error();
   EXPECT_EQ(corrupt.open(kFixtures + "missing.vd"), StatusCorrupt);
+}
+
+namespace {
+
+void put16(std::string& f, size_t at, uint16_t v) {
+  f[at] = static_cast<char>(v & 0xFF);
+  f[at + 1] = static_cast<char>(v >> 8);
+}
+void put32(std::string& f, size_t at, uint32_t v) {
+  put16(f, at, static_cast<uint16_t>(v & 0xFFFF));
+  put16(f, at + 2, static_cast<uint16_t>(v >> 16));
+}
+size_t pageAt(uint32_t n) {
+  return size_t(n - 1) * 1024;
+}
+
+// Opens `path` and reads every table: the first failure's status and reason.
+Status readWhole(const std::string& path, std::string& reason) {
+  LegacyFile file;
+  Status s = file.open(path);
+  if (s == StatusOk) s = readAll(file, nullptr);
+  reason = file.error();
+  return s;
+}
+
+}  // namespace
+
+TEST(LegacyFile, DamagedCopiesGiveAStatus) {
+  // In v51_full.vd (little-endian, 1792 pages): page 4 is vd_version's only page (one cell
+  // at 8, its record at 24, a free block at 36), page 23 the interior root of movie (read
+  // after vd_version), page 10 vd_registry's page, whose cell at 240 has a 3025-byte payload
+  // continued on page 1540 and two more overflow pages; page 21 is photo's root, 5 levels.
+  const std::string original = readFile(kFixtures + "v51_full.vd");
+  ASSERT_EQ(original.size(), 1792u * 1024);
+  const size_t link = pageAt(1540);
+  struct Case {
+    const char* what;
+    std::function<void(std::string&)> damage;
+    const char* reason;  // part of the error text
+  } const cases[] = {
+      {"cell offset out of range", [](std::string& f) { put16(f, pageAt(4) + 4, 6); },
+       "cell offset"},
+      {"cell offset near the end", [](std::string& f) { put16(f, pageAt(4) + 4, 1012); },
+       "cell offset"},
+      {"child beyond the file", [](std::string& f) { put32(f, pageAt(23), 1793); }, "range"},
+      {"cycle", [](std::string& f) { put32(f, pageAt(23), 23); }, "twice"},
+      {"page in two trees", [](std::string& f) { put32(f, pageAt(23), 4); }, "two trees"},
+      {"short overflow chain", [link](std::string& f) { put32(f, link, 0); }, "ends early"},
+      {"looping overflow chain", [link](std::string& f) { put32(f, link, 1540); }, "twice"},
+      {"overflow into the schema", [link](std::string& f) { put32(f, link, 2); }, "range"},
+      {"decreasing record offsets", [](std::string& f) { f[pageAt(4) + 25] = 2; }, "decrease"},
+      {"value count", [](std::string& f) { f[pageAt(4) + 24] = 2; }, "value count"},
+      {"value without its zero", [](std::string& f) { f[pageAt(4) + 32] = 'x'; }, "zero"},
+      {"key size not 4", [](std::string& f) { put16(f, pageAt(4) + 8 + 4, 5); }, "key size"},
+      {"looping cell chain", [](std::string& f) { put16(f, pageAt(4) + 8 + 6, 8); }, "chain"},
+      {"free space", [](std::string& f) { put16(f, pageAt(4) + 36, 900); }, "add up"},
+      {"huge payload", [](std::string& f) { f[pageAt(10) + 240 + 9] = 0x7F; }, "larger"},
+      {"truncated inside a tree", [](std::string& f) { f.resize(300 * 1024 + 100); }, "range"},
+      {"truncated to part of page 1", [](std::string& f) { f.resize(1000); }, "shorter"},
+      {"header string", [](std::string& f) { f[11] = '5'; }, "header"},
+      {"b-tree magic", [](std::string& f) { f[16] = 0x29; }, "magic"},
+      {"schema root", [](std::string& f) { put16(f, pageAt(2) + 4, 2); }, "schema"},
+      {"table root beyond the file", [](std::string& f) { f.resize(22 * 1024); }, "schema"},
+  };
+  vdtest::ScratchDir dir("vdlegacy-");
+  ASSERT_FALSE(dir.path().empty());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string damaged = original;
+    c.damage(damaged);
+    const std::string path = dir.path() + "damaged.vd";
+    writeFile(path, damaged);
+    std::string reason;
+    EXPECT_EQ(readWhole(path, reason), StatusCorrupt);
+    EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+    EXPECT_EQ(readFile(path), damaged);  // never written
+  }
 }
