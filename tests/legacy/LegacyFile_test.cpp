@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "helpers/LegacyWriter.h"
 #include "helpers/ScratchDir.h"
 #include "legacy/LegacyFile.h"
 #include "platform/CodePage.h"
@@ -380,5 +381,62 @@ TEST(LegacyFile, DamagedCopiesGiveAStatus) {
     EXPECT_EQ(readWhole(path, reason), StatusCorrupt);
     EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
     EXPECT_EQ(readFile(path), damaged);  // never written
+  }
+}
+
+TEST(LegacyFile, GeneratedFilesReadBackInRowidOrder) {
+  // Multi-level trees (five cells a page), negative rowids, NULLs and empty texts, rows
+  // spanning overflow chains up to a record over 64 KiB, deleted rows left in free space.
+  std::vector<vdtest::LegacyRow> rows, deleted;
+  for (int32_t id = -300; id < 2700; ++id) {
+    const size_t length = static_cast<size_t>(((id * 37) % 700 + 700) % 700);  // 0 for id 0
+    const std::string text(length, static_cast<char>('a' + (id & 15)));
+    vdtest::LegacyRow row{id, {std::nullopt, text, std::to_string(id)}};
+    if (id % 97 == 0) row.values[2] = std::nullopt;
+    if (id == 1234) row.values[1] = std::string(70000, 'z');
+    (id % 7 == 3 ? deleted : rows).push_back(row);
+  }
+  vdtest::LegacyWriter writer;
+  writer.addTable("t", "CREATE TABLE t (id INTEGER PRIMARY KEY, a TEXT, b)", rows, {5, false},
+                  deleted);
+  vdtest::ScratchDir dir("vdlegacy-");
+  const std::string path = dir.path() + "made.vd";
+  writeFile(path, writer.bytes());
+  LegacyFile file;
+  ASSERT_EQ(file.open(path), StatusOk) << file.error();
+  ASSERT_EQ(file.tables().size(), 1u);
+  LegacyRows read(file, file.tables()[0]);
+  size_t next = 0;
+  for (bool has = true;;) {
+    ASSERT_EQ(read.next(has), StatusOk) << read.error();
+    if (!has) break;
+    ASSERT_LT(next, rows.size());
+    const vdtest::LegacyRow& want = rows[next++];
+    ASSERT_EQ(read.rowid(), want.rowid);
+    EXPECT_EQ(read.value(0).text, std::to_string(want.rowid));
+    for (size_t c = 1; c < 3; ++c) {
+      ASSERT_EQ(read.value(c).null, !want.values[c]) << want.rowid;
+      if (want.values[c]) {
+        EXPECT_EQ(read.value(c).text, *want.values[c]) << want.rowid;
+      }
+    }
+  }
+  EXPECT_EQ(next, rows.size());
+}
+
+TEST(LegacyFile, TreesDeeperThanThirtyLevelsAreDamage) {
+  vdtest::ScratchDir dir("vdlegacy-");
+  for (int depth : {30, 31}) {
+    std::vector<vdtest::LegacyRow> rows;
+    for (int32_t id = 1; id <= 2 * depth; ++id) rows.push_back({id, {std::to_string(id)}});
+    vdtest::LegacyWriter writer;
+    writer.addTable("deep", "CREATE TABLE deep (v)", rows, {2, true});
+    const std::string path = dir.path() + "deep.vd";
+    writeFile(path, writer.bytes());
+    std::string reason;
+    EXPECT_EQ(readWhole(path, reason), depth == 30 ? StatusOk : StatusCorrupt) << reason;
+    if (depth == 31) {
+      EXPECT_NE(reason.find("deeper"), std::string::npos) << reason;
+    }
   }
 }
