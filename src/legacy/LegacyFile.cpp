@@ -51,6 +51,7 @@ Status LegacyFile::damage(const std::string& reason) {
 Status LegacyFile::open(const std::string& path) {
   close();
   error_.clear();
+  ++generation_;
   std::string reason;
   if (!pages_.open(path, reason)) return damage(reason);
   journal_ = platform::fileSize(path + "-journal") > 0;
@@ -101,29 +102,33 @@ const LegacyTable* LegacyFile::table(const std::string& name) const {
 }
 
 LegacyRows::LegacyRows(LegacyFile& file, const LegacyTable& table)
-    : file_(file), table_(table), cursor_(file.pages_, table.rootPage) {}
+    : file_(file),
+      generation_(file.generation_),
+      name_(table.name),
+      columns_(table.columns.size()),
+      rowidAlias_(table.rowidAlias),
+      cursor_(file.pages_, table.rootPage) {}
 
 Status LegacyRows::next(bool& hasRow) {
   hasRow = false;
   values_.clear();
   if (failed_) return StatusCorrupt;
-  if (!file_.open_) {
-    file_.error_ = "file not open";
+  if (!file_.open_ || file_.generation_ != generation_) {
+    file_.error_ = "file closed under its row stream";
     return StatusCorrupt;
   }
   std::string reason;
   const int step = cursor_.next(reason);
   if (step == 0) return StatusOk;
-  if (step < 0 ||
-      !decodeRecord(cursor_.data(), cursor_.dataSize(), table_.columns.size(), values_, reason)) {
+  if (step < 0 || !decodeRecord(cursor_.data(), cursor_.dataSize(), columns_, values_, reason)) {
     values_.clear();
     failed_ = true;
-    file_.error_ = "table " + table_.name + ": " + reason;
+    file_.error_ = "table " + name_ + ": " + reason;
     return StatusCorrupt;
   }
-  if (table_.rowidAlias >= 0) {
+  if (rowidAlias_ >= 0) {
     aliasText_ = std::to_string(cursor_.rowid());
-    values_[table_.rowidAlias] = LegacyValue{false, aliasText_};
+    values_[rowidAlias_] = LegacyValue{false, aliasText_};
   }
   hasRow = true;
   return StatusOk;

@@ -66,10 +66,12 @@ class LegacyFile {
   std::string error_;                // reason of the last failure
   bool open_ = false;                // open() succeeded and close() was not called
   bool journal_ = false;             // a journal with content was beside the file at open
+  uint64_t generation_ = 0;          // counts open() calls: a row stream belongs to one
 };
 
 // The rows of one table in rowid order. Holds one row at a time: the values of the current
-// row stay valid until the next call of next(). The file must outlive the stream.
+// row stay valid until the next call of next(). The file must outlive the stream; once the
+// file is closed or opened again, next() fails.
 class LegacyRows {
  public:
   LegacyRows(LegacyFile& file, const LegacyTable& table);
@@ -87,7 +89,10 @@ class LegacyRows {
 
  private:
   LegacyFile& file_;                 // the file read
-  const LegacyTable& table_;         // the table read
+  const uint64_t generation_;        // the file's open() that the stream belongs to
+  const std::string name_;           // the table's name, for error texts
+  const size_t columns_;             // the table's column count
+  const int rowidAlias_;             // the table's rowid alias column, -1 if none
   TreeCursor cursor_;                // walk of the table's b-tree
   std::vector<LegacyValue> values_;  // the current row's values
   std::string aliasText_;            // the rowid as text, for the alias column

@@ -1,5 +1,6 @@
 #include "legacy/PageSource.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace KESTRIN {
@@ -27,7 +28,7 @@ bool PageSource::open(const std::string& path, std::string& error) {
   const int64_t pages = size / kPageSize;
   pageCount_ = pages > INT32_MAX ? INT32_MAX : static_cast<uint32_t>(pages);
   slots_.resize(kSlots);
-  claims_.assign(size_t(pageCount_) + 1, 0);
+  claims_.resize(pageCount_ / kChunk + 1);
   passRoots_.assign(1, 0);
   const uint8_t* first = page(1, error);
   if (first == nullptr) {
@@ -68,11 +69,13 @@ const uint8_t* PageSource::page(uint32_t n, std::string& error) {
     error = "page number beyond the file";
     return nullptr;
   }
+  const uint32_t block = (n - 1) / kBlockPages;
+  const uint32_t index = (n - 1) % kBlockPages;
   Slot* victim = nullptr;
   for (Slot& s : slots_) {
-    if (s.number == n) {
+    if (s.block == block + 1 && index < s.pages) {
       s.used = ++clock_;
-      return s.bytes.data();
+      return s.bytes.data() + size_t(index) * kPageSize;
     }
     if (victim == nullptr || s.used < victim->used) victim = &s;
   }
@@ -80,15 +83,18 @@ const uint8_t* PageSource::page(uint32_t n, std::string& error) {
     error = "file not open";
     return nullptr;
   }
-  victim->number = 0;
-  if (file_.readAt(int64_t(n - 1) * kPageSize, victim->bytes.data(), kPageSize) !=
-      static_cast<int64_t>(kPageSize)) {
+  victim->block = 0;
+  const uint32_t want = std::min(kBlockPages, pageCount_ - block * kBlockPages);
+  const int64_t got = file_.readAt(int64_t(block) * kBlockPages * kPageSize, victim->bytes.data(),
+                                   size_t(want) * kPageSize);
+  if (got < int64_t(index + 1) * kPageSize) {
     error = "short read (file truncated or unreadable)";
     return nullptr;
   }
-  victim->number = n;
+  victim->block = block + 1;
+  victim->pages = static_cast<uint32_t>(got / kPageSize);
   victim->used = ++clock_;
-  return victim->bytes.data();
+  return victim->bytes.data() + size_t(index) * kPageSize;
 }
 
 uint32_t PageSource::beginPass(uint32_t root) {
@@ -105,7 +111,10 @@ bool PageSource::claim(uint32_t pass, uint32_t n, std::string& error) {
     error = "page number out of range";
     return false;
   }
-  const uint32_t previous = claims_[n];
+  std::unique_ptr<uint32_t[]>& chunk = claims_[n / kChunk];
+  if (!chunk) chunk.reset(new uint32_t[kChunk]());
+  uint32_t& claimed = chunk[n % kChunk];
+  const uint32_t previous = claimed;
   if (previous == pass) {
     error = "page met twice in one tree (a cycle)";
     return false;
@@ -114,7 +123,7 @@ bool PageSource::claim(uint32_t pass, uint32_t n, std::string& error) {
     error = "page shared by two trees";
     return false;
   }
-  claims_[n] = pass;
+  claimed = pass;
   return true;
 }
 

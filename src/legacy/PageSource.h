@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,20 +50,27 @@ class PageSource {
   bool claim(uint32_t pass, uint32_t n, std::string& error);
 
  private:
+  // The cache: kSlots blocks of kBlockPages consecutive pages each, read with one call
+  // (overflow chains and tree pages mostly lie next to each other), 128 KiB in all.
+  static constexpr uint32_t kBlockPages = 8;
+  static constexpr size_t kSlots = 16;
   struct Slot {
-    uint32_t number = 0;  // page held, 0 for none
-    uint64_t used = 0;    // last use, for eviction
-    std::array<uint8_t, kPageSize> bytes;
+    uint32_t block = 0;  // block held plus 1 (pages block*8+1 ...), 0 for none
+    uint32_t pages = 0;  // whole pages read into it
+    uint64_t used = 0;   // last use, for eviction
+    std::array<uint8_t, kPageSize * kBlockPages> bytes;
   };
-  static constexpr size_t kSlots = 16;  // the fixed page cache
 
   platform::RawFile file_;
-  uint32_t pageCount_ = 0;           // whole pages in the file
-  uint32_t formatNumber_ = 0;        // the catalog's format number (page 1, offset 32)
-  bool bigEndian_ = false;           // b-tree byte order
-  uint64_t clock_ = 0;               // use counter for the cache
-  std::vector<Slot> slots_;          // kSlots entries once open
-  std::vector<uint32_t> claims_;     // per page: the pass that last claimed it, 0 for none
+  uint32_t pageCount_ = 0;     // whole pages in the file
+  uint32_t formatNumber_ = 0;  // the catalog's format number (page 1, offset 32)
+  bool bigEndian_ = false;     // b-tree byte order
+  uint64_t clock_ = 0;         // use counter for the cache
+  std::vector<Slot> slots_;    // kSlots entries once open
+  // Per page, the pass that last claimed it (0 for none), in chunks of kChunk pages made on
+  // first use, so that only pages really read cost memory, whatever the file's size.
+  static constexpr uint32_t kChunk = 4096;
+  std::vector<std::unique_ptr<uint32_t[]>> claims_;
   std::vector<uint32_t> passRoots_;  // per pass id: the root of its tree
 };
 

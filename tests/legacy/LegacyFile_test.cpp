@@ -300,6 +300,12 @@ TEST(LegacyFile, CatalogsThatDoNotConvertStillRead) {
   ASSERT_EQ(tables["photo"].rows.size(), 10u);
   EXPECT_EQ(tables["photo"].rows[0][0], "9");  // the alias, stored as NULL, gives the rowid
   EXPECT_EQ(tables["movie"].rows.at(0), (std::vector<std::string>{"19", "Data only", "2003"}));
+  EXPECT_EQ(readAll(file, nullptr), StatusOk) << file.error();  // a table read again is fine
+  LegacyRows stale(file, *file.table("movie"));
+  ASSERT_EQ(file.open(kFixtures + "assets_without_xml.vm"), StatusOk);
+  bool has = true;
+  EXPECT_EQ(stale.next(has), StatusCorrupt);  // a stream of the file's earlier opening
+  EXPECT_FALSE(has);
 
   LegacyFile corrupt;
   EXPECT_EQ(corrupt.open(kFixtures + "corrupt_schema.vd"), StatusCorrupt);
