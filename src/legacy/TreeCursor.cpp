@@ -36,6 +36,11 @@ uint32_t cellSize(const CellHeader& h) {
   return payload > kLocalMax ? 12 + kLocalMax + 4 : 12 + ((payload + 3) & ~3u);
 }
 
+// Whether a cell may start at `cell`: its 12-byte header and 4 payload bytes fit.
+bool cellInPage(uint32_t cell) {
+  return cell >= 8 && cell <= kPageSize - 16 && cell % 4 == 0;
+}
+
 }  // namespace
 
 TreeCursor::TreeCursor(PageSource& pages, uint32_t root)
@@ -49,7 +54,7 @@ bool TreeCursor::checkPage(const uint8_t* p, std::string& error) const {
       error = "cell chain too long (or looping)";
       return false;
     }
-    if (cell < 8 || cell > kPageSize - 16 || cell % 4 != 0) {
+    if (!cellInPage(cell)) {
       error = "cell offset out of range";
       return false;
     }
@@ -115,6 +120,10 @@ bool TreeCursor::enter(uint32_t page, std::string& error) {
 
 bool TreeCursor::readPayload(const uint8_t* p, uint16_t cell, std::string& error) {
   const CellHeader h = readCell(pages_, p, cell);
+  if (h.keySize != 4 || cell + cellSize(h) > kPageSize) {
+    error = "page changed while it was read";
+    return false;
+  }
   const uint32_t total = h.keySize + h.dataSize;
   const uint32_t local = total > kLocalMax ? kLocalMax : total;
   uint32_t overflow = 0;
@@ -165,6 +174,12 @@ int TreeCursor::next(std::string& error) {
     const uint8_t* p = pages_.page(top.page, error);
     if (p == nullptr) return fail();
     if (top.cell != 0) {
+      // The page was checked when the walk entered it; a copy read again after leaving the
+      // cache is checked where it is used, in case the file changed meanwhile.
+      if (!cellInPage(top.cell)) {
+        error = "page changed while it was read";
+        return fail();
+      }
       const CellHeader h = readCell(pages_, p, top.cell);
       if (!top.leftDone) {
         top.leftDone = true;

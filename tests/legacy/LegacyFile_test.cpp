@@ -446,3 +446,33 @@ TEST(LegacyFile, TreesDeeperThanThirtyLevelsAreDamage) {
     }
   }
 }
+
+TEST(LegacyFile, PageChangedWhileReadGivesAStatus) {
+  // photo's root (page 21) leaves the page cache while the walk is in its first subtree
+  // (about 1,000 pages of tree and chains); its cells' next-cell links are overwritten
+  // meanwhile, and the walk must not follow them out of the page when it comes back.
+  vdtest::ScratchDir dir("vdlegacy-");
+  const std::string path = dir.path() + "changing.vd";
+  const std::string original = readFile(kFixtures + "v51_full.vd");
+  writeFile(path, original);
+  LegacyFile file;
+  ASSERT_EQ(file.open(path), StatusOk);
+  LegacyRows rows(file, *file.table("photo"));
+  bool has = true;
+  for (int k = 0; k < 100; ++k) ASSERT_EQ(rows.next(has), StatusOk);
+  std::string root = original.substr(pageAt(21), 1024);
+  for (size_t cell = static_cast<uint8_t>(root[4]) | static_cast<uint8_t>(root[5]) << 8, next;
+       cell != 0; cell = next) {
+    next = static_cast<uint8_t>(root[cell + 6]) | static_cast<uint8_t>(root[cell + 7]) << 8;
+    put16(root, cell + 6, 0xFFFF);
+  }
+  {
+    std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(static_cast<std::streamoff>(pageAt(21)));
+    f.write(root.data(), 1024);
+  }
+  Status s = StatusOk;
+  while (s == StatusOk && has) s = rows.next(has);
+  EXPECT_EQ(s, StatusCorrupt);
+  EXPECT_NE(rows.error().find("changed"), std::string::npos) << rows.error();
+}
