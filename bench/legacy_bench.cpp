@@ -100,8 +100,8 @@ struct Files {
 };
 
 Files& files() {
-  static Files* f = new Files;
-  return *f;
+  static Files f;  // removed with its directory at exit
+  return f;
 }
 
 double gPlainSeconds = 0;  // per pass, from BM_PlainSqliteRead
