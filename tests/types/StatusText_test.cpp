@@ -5,8 +5,8 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -23,10 +23,15 @@ std::map<std::string, int> declaredStatuses() {
   path = path.substr(0, path.rfind("/tests/")) + "/include/vendrithane/Status.h";
   std::ifstream in(path);
   std::map<std::string, int> declared;
-  const std::regex entry(R"(^\s*(Status\w+)\s*=\s*(\d+),)");
+  // Lines of the form "  StatusName = N,".
   for (std::string line; std::getline(in, line);) {
-    std::smatch m;
-    if (std::regex_search(line, m, entry)) declared[m[1]] = std::stoi(m[2]);
+    std::istringstream words(line);
+    std::string name, equals;
+    int value;
+    char comma;
+    if (words >> name >> equals >> value >> comma && name.rfind("Status", 0) == 0 &&
+        equals == "=" && comma == ',')
+      declared[name] = value;
   }
   return declared;
 }
