@@ -2,7 +2,6 @@
 // table's b-tree with its own page-claim pass.
 #include "legacy/LegacyFile.h"
 
-#include <cctype>
 
 #include "platform/Files.h"
 
@@ -24,17 +23,6 @@ bool parsePageNumber(std::string_view text, uint32_t& out) {
   }
   if (v > UINT32_MAX) return false;
   out = static_cast<uint32_t>(v);
-  return true;
-}
-
-bool sameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t k = 0; k < a.size(); ++k) {
-    if (std::tolower(static_cast<unsigned char>(a[k])) !=
-        std::tolower(static_cast<unsigned char>(b[k]))) {
-      return false;
-    }
-  }
   return true;
 }
 

@@ -10,6 +10,17 @@ namespace KESTRIN {
 namespace Vendrithane {
 namespace legacy {
 
+bool sameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t k = 0; k < a.size(); ++k) {
+    if (std::tolower(static_cast<unsigned char>(a[k])) !=
+        std::tolower(static_cast<unsigned char>(b[k]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 namespace {
 
 struct Token {
@@ -92,17 +103,6 @@ bool startsTableConstraint(const Token& t) {
 bool endsType(const Token& t) {
   return startsTableConstraint(t) || isKeyword(t, "NOT") || isKeyword(t, "NULL") ||
          isKeyword(t, "DEFAULT") || isKeyword(t, "COLLATE") || isKeyword(t, "REFERENCES");
-}
-
-bool sameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t k = 0; k < a.size(); ++k) {
-    if (std::tolower(static_cast<unsigned char>(a[k])) !=
-        std::tolower(static_cast<unsigned char>(b[k]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 // Whether the declared type, white space removed, is INTEGER in any case.

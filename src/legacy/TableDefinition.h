@@ -26,6 +26,9 @@ struct TableDefinition {
 // constraint naming an unknown column.
 bool parseTableDefinition(const std::string& sql, TableDefinition& out, std::string& error);
 
+// Whether two table or column names are the same, ASCII letter case ignored.
+bool sameName(const std::string& a, const std::string& b);
+
 }  // namespace legacy
 }  // namespace Vendrithane
 }  // namespace KESTRIN

@@ -20,6 +20,7 @@
 #include "helpers/ScratchDir.h"
 #include "legacy/LegacyFile.h"
 #include "platform/CodePage.h"
+#include "types/XmlEscape.h"
 
 using namespace KESTRIN::Vendrithane;
 using legacy::LegacyFile;
@@ -97,27 +98,8 @@ std::string escape(const std::string& v) {
 
 std::string toXml(const std::string& v) {
   std::string out;
-  for (char c : v) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        out += c;
-    }
-  }
+  KESTRIN::Vendrithane::escapeXml(v.data(), v.size(),
+                                  [&](const char* p, size_t n) { out.append(p, n); });
   return out;
 }
 
