@@ -2,7 +2,6 @@
 // table's b-tree with its own page-claim pass.
 #include "legacy/LegacyFile.h"
 
-
 #include "platform/Files.h"
 
 namespace KESTRIN {
