@@ -52,6 +52,13 @@ bool changedByHost(ElementImpl& mine, ElementImpl* base) {
     return !(mine.text.isEmpty() && mine.attributes.empty() && mine.blob == nullptr &&
              (mine.type == TypeUndef || mine.type == TypeText));
   }
+  // An attribute the host only read into being (empty, unknown to base) is no change either:
+  // base, the merge's own copy, gets it too before the two are compared.
+  for (const auto& entry : mine.attributes) {
+    if (AssetAccess::impl(*entry.second)->text.isEmpty() &&
+        base->attributes.count(entry.first) == 0)
+      base->attributeLocked(entry.first);
+  }
   std::string now, then;
   writeElement(now, mine);
   writeElement(then, *base);
@@ -59,11 +66,16 @@ bool changedByHost(ElementImpl& mine, ElementImpl* base) {
 }
 
 // Gives `into` the value, attributes and blob of `from`, keeping the handles on `into` and
-// on its attributes of the names `from` has. Caller holds the locks of both.
+// on its attributes of the names `from` has (and its empty ones). Caller holds the locks of both.
 void takeValue(ElementImpl& into, ElementImpl& from) {
   for (auto it = into.attributes.begin(); it != into.attributes.end();) {
     auto source = from.attributes.find(it->first);
     if (source == from.attributes.end()) {
+      // One the host only read into being stays, empty, for the handle it holds.
+      if (AssetAccess::impl(*it->second)->text.isEmpty()) {
+        ++it;
+        continue;
+      }
       into.eraseAttribute(it++);
     } else {
       AssetAccess::impl(*it->second)->text = AssetAccess::impl(*source->second)->text;

@@ -283,6 +283,7 @@ TEST_F(AssetCatalog, UpdateKeepsWhatAnotherProcessChangedMeanwhile) {
   ASSERT_EQ(peer.call("update " + id + " title theirs"), "0");
   ASSERT_EQ(peer.call("update " + id + " picture blob:pixels"), "0");
 
+  a.element("caption").attribute("lang");  // a read only: no change of this host's
   a.element("rating") = 2;
   a.erase("scratch");
   a.element("title") = "mine";  // both changed it: the later update wins
