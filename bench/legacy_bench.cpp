@@ -140,7 +140,10 @@ void BM_LegacyRead(benchmark::State& state) {
     const size_t before = gLive;
     gPeak = before;
     legacy::LegacyFile file;
-    if (file.open(f.legacyPath) != StatusOk) state.SkipWithError(file.error().c_str());
+    if (file.open(f.legacyPath) != StatusOk || file.table("vd_blobs") == nullptr) {
+      state.SkipWithError(file.error().c_str());
+      break;
+    }
     uint64_t bytes = 0;
     {
       legacy::LegacyRows rows(file, *file.table("vd_blobs"));

@@ -120,6 +120,13 @@ using Part = std::vector<Token>;
 
 bool parseTableDefinition(const std::string& sql, TableDefinition& out, std::string& error) {
   out = TableDefinition();
+  // The tokens take many times the text's size: a definition far beyond any real table's
+  // (thousands of columns) is damage before anything is allocated for it.
+  constexpr size_t kMaxDefinition = 256 * 1024;
+  if (sql.size() > kMaxDefinition) {
+    error = "CREATE TABLE text longer than 256 KiB";
+    return false;
+  }
   std::vector<Token> tokens;
   if (!tokenize(sql, tokens, error)) return false;
 

@@ -40,6 +40,10 @@ class TreeCursor {
   };
 
   bool enter(uint32_t page, std::string& error);
+  // Claims `page` for this walk and counts it: a walk reads each page of the file at most
+  // once, so one that reads more pages than the file has is going round, whatever other
+  // walks of the same tree did to the claims meanwhile.
+  bool visit(uint32_t page, std::string& error);
   int fail();  // ends the walk after a damage: -1
   bool checkPage(const uint8_t* p, std::string& error) const;
   bool readPayload(const uint8_t* p, uint16_t cell, std::string& error);
@@ -52,6 +56,7 @@ class TreeCursor {
   int32_t rowid_ = 0;             // the current entry's rowid
   std::vector<uint8_t> payload_;  // the current entry's key and data
   uint32_t root_;                 // the tree's root page
+  uint32_t visited_ = 0;          // pages this walk has read (tree and overflow pages)
 };
 
 }  // namespace legacy
