@@ -429,6 +429,44 @@ TEST(LegacyFile, TreesDeeperThanThirtyLevelsAreDamage) {
   }
 }
 
+TEST(LegacyFile, InterleavedWalksOfATreeWithSharedPagesEnd) {
+  // A left-deep tree whose interior pages point both children at the same page below: each
+  // level doubles the rows a walk would meet. Two walks of the table taken in turn must
+  // still end with a status, in steps bounded by the file's size.
+  std::vector<vdtest::LegacyRow> rows;
+  for (int32_t id = 1; id <= 50; ++id) rows.push_back({id, {std::to_string(id)}});
+  vdtest::LegacyWriter writer;
+  writer.addTable("shared", "CREATE TABLE shared (v)", rows, {2, true});
+  std::string bytes = writer.bytes();
+  auto u32 = [&](size_t at) {
+    return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
+           uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24;
+  };
+  for (size_t page = 3; page * 1024 <= bytes.size(); ++page) {
+    const size_t base = (page - 1) * 1024;
+    const size_t first = uint8_t(bytes[base + 4]) | uint8_t(bytes[base + 5]) << 8;
+    if (u32(base) == 0 || first == 0) continue;
+    bytes.replace(base, 4, bytes, base + first, 4);  // right child := the first cell's left
+  }
+  vdtest::ScratchDir dir("vdlegacy-");
+  const std::string path = dir.path() + "shared.vd";
+  writeFile(path, bytes);
+  LegacyFile file;
+  ASSERT_EQ(file.open(path), StatusOk) << file.error();
+  LegacyRows a(file, *file.table("shared")), b(file, *file.table("shared"));
+  bool aHas = true, bHas = true;
+  Status aStatus = StatusOk, bStatus = StatusOk;
+  int steps = 0;
+  while ((aHas || bHas) && steps < 100000) {
+    if (aHas && (aStatus = a.next(aHas)) != StatusOk) aHas = false;
+    if (bHas && (bStatus = b.next(bHas)) != StatusOk) bHas = false;
+    ++steps;
+  }
+  EXPECT_LT(steps, 100000);
+  EXPECT_EQ(aStatus, StatusCorrupt);
+  EXPECT_EQ(bStatus, StatusCorrupt);
+}
+
 TEST(LegacyFile, PageChangedWhileReadGivesAStatus) {
   // photo's root (page 21) leaves the page cache while the walk is in its first subtree
   // (about 1,000 pages of tree and chains); its cells' next-cell links are overwritten

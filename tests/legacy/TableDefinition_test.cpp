@@ -55,4 +55,8 @@ TEST(TableDefinition, ColumnsTypesAndRowidAlias) {
     EXPECT_FALSE(parseTableDefinition(bad, d, error)) << bad;
     EXPECT_FALSE(error.empty());
   }
+  // A text far beyond any real table is refused before it is taken apart.
+  EXPECT_FALSE(
+      parseTableDefinition("CREATE TABLE t (a" + std::string(300 * 1024, ',') + ")", d, error));
+  EXPECT_NE(error.find("256 KiB"), std::string::npos) << error;
 }
