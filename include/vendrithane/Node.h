@@ -139,7 +139,7 @@ class VENDRITHANE_API Node {
   // empty that are not kept), 14, or a failing statement's status.
   int assetDestroy(const char* name, bool inCollection);
   // A new unsaved record of the type, bound to this catalog. Throws 64 for an own-table type
-  // that is not declared.
+  // that is not declared, or the status of a failing read of the catalog's schema.
   Asset asset(const char* name, bool inCollection);
   // The record with that id of the shared table. While a handle on a stored record exists,
   // every load of its id gives a handle on the same record. Throws 20, 30 (no such record)

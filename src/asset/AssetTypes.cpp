@@ -134,8 +134,10 @@ bool isOwnTableType(NodeImpl& node, const String& name) {
 bool isOwnTableTypeNow(NodeImpl& node, node::NodeConnection& c, const String& name) {
   if (isOwnTableType(node, name)) return true;
   if (!isPlainIdentifier(name)) return false;
-  // A failure is recorded; the answer then comes from the view as it is.
-  return node.refreshSchemaView(c) == StatusOk && isOwnTableType(node, name);
+  // A failing read is no answer: "not declared" would send the caller the wrong way.
+  const Status refreshed = node.refreshSchemaView(c);
+  if (refreshed != StatusOk) throw refreshed;  // recorded
+  return isOwnTableType(node, name);
 }
 
 std::string tableOf(const AssetImpl& asset) {

@@ -29,7 +29,8 @@ bool isPlainIdentifier(const String& name);
 // without "vd_" (the library's own tables) in the node's set of tables.
 bool isOwnTableType(NodeImpl& node, const String& name);
 // The same, with the node's schema view refreshed on `connection` before the answer "no"
-// (another node may have declared the type since the view was read).
+// (another node may have declared the type since the view was read). Throws the status of
+// a failing refresh (recorded).
 bool isOwnTableTypeNow(NodeImpl& node, node::NodeConnection& connection, const String& name);
 // The table of an asset's rows.
 std::string tableOf(const AssetImpl& asset);

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "asset/AssetCatalogFixture.h"
+#include "helpers/StatusOf.h"
+#include "node/FaultInjection.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -167,6 +169,18 @@ TEST_F(AssetCatalog, AnotherNodeOfThisProcessFollowsSchemaChanges) {
   Asset film = node_->asset("film", false);
   EXPECT_EQ(film.store(), 0);
   EXPECT_EQ(node_->assetLoad(film.id(), "film").name(), "film");
+}
+
+// Whether a type is declared cannot be told when the schema cannot be read: the failure is
+// the answer, not "not declared".
+TEST_F(AssetCatalog, AFailingSchemaReadIsNotTakenForAnUndeclaredType) {
+  constexpr int kEngineIoError = 10;  // the engine's result for an I/O error
+  node::setFaultForTesting(node::FaultPlan{node::FaultKind::Lock, 1, kEngineIoError, true});
+  const int thrown = vdtest::statusOf([&] { node_->asset("film", false); });
+  node::clearFaultForTesting();
+  EXPECT_NE(thrown, StatusNoSuchTable);
+  EXPECT_NE(thrown, StatusOk);
+  EXPECT_EQ(node_->asset("photo", true).name(), "photo");
 }
 
 TEST_F(AssetCatalog, AnotherProcessFollowsSchemaChanges) {
