@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "vendrithane/Asset.h"
+#include "vendrithane/Category.h"
 #include "vendrithane/Export.h"
 #include "vendrithane/Status.h"
 #include "vendrithane/String.h"
@@ -153,6 +154,27 @@ class VENDRITHANE_API Node {
   // The names of the catalog's tables; with ownTypesOnly those of the own-table types only.
   // A true `remote` throws 24; throws 20 when not open.
   std::vector<String> assetNames(bool remote, bool ownTypesOnly);
+
+  // Category namespaces. A namespace is a named root whose categories hold records of one
+  // type (the prototype's), or, for the second form, category nodes of other namespaces
+  // (target "vd_cat_nde"). persistEmpty keeps categories without members; membersModify
+  // counts a change of members as a change of the category.
+  // Each: 0, 41 (a namespace of that name exists), 20, 24 (the second form over a namespace
+  // whose target is "vd_cat_nde"), or a write's status.
+  int categoryDeclare(char const* name, Asset& prototype, bool persistEmpty, bool membersModify);
+  int categoryDeclare(char const* name, Category& category, bool persistEmpty, bool membersModify);
+  // Whether a stored namespace of that name exists (false when not open).
+  bool categoryDeclared(char const* name);
+  // The namespace root of that name. Throws 30 when there is none, 20 when not open.
+  Category category(char const* name);
+  // Deletes a namespace with its tree and memberships: 0, 30 (none of that name), 20, or the
+  // status of the deletion (nothing is changed then).
+  int categoryDestroy(char const* name);
+  // The category of that id, read from the catalog when it is not in memory. Throws 30 when
+  // there is no such category, 20 when not open.
+  Category categoryLoad(int id);
+  // The namespaces' names, in the order they were declared (or loaded).
+  std::vector<String> categoryNamespaces();
 
   // What `id` names: ObjectAsset (name: the record's type or its type's table),
   // ObjectCategory (name: the label of its namespace) or ObjectNone (name ""). Throws

@@ -13,6 +13,8 @@ namespace Vendrithane {
 enum Status : int {
   StatusOk = 0,                   // success
   StatusUpgradeNeeded = 1,        // format check: the catalog is of the earlier generation
+  StatusCategoryFailed = 4,       // a category row could not be deleted, or the category cache
+                                  //   does not match the catalog
   StatusNotCatalog = 5,           // the main file cannot be read or is not a catalog file
   StatusFileMismatch = 9,         // the catalog's files are not as expected (an old catalog
                                   // that already has a blob file; no main file to back up)
@@ -40,8 +42,10 @@ enum Status : int {
   StatusUnknownFormat = 36,       // the catalog is of an unknown format or newer than the library
   StatusOutOfBounds = 37,         // an index, count or length lies outside its object
   StatusConstraint = 41,          // constraint violated, or the record is stored already
+  StatusNoId = 42,                // the record or category has no id (never stored, or undone)
   StatusTableCopyFailed = 43,     // a table could not be copied while it was rebuilt
   StatusWrongCatalog = 44,        // objects of two different catalogs were combined
+  StatusNotAllowed = 47,          // not allowed on a namespace root, or the category is gone
   StatusIndexFailed = 48,         // an element index could not be made or removed
   StatusBeginFailed = 54,         // the engine refused to begin a transaction
   StatusCommitFailed = 55,        // the engine refused to commit (the transaction was undone)
@@ -51,10 +55,12 @@ enum Status : int {
   StatusMarkedForRollback = 59,   // transactionState: open, and will be rolled back
   StatusStopped = 60,             // the operation was stopped
   StatusWriteFailed = 61,         // a record could not be written
+  StatusNotInParent = 62,         // the category is not a stored child of its parent
   StatusNoSuchTable = 64,         // the record type has no table (not declared, or dropped)
   StatusEmptyCategories = 67,     // it would leave empty categories that are not to be kept
   StatusNotRead = 70,             // the record was not read since its load: nothing to write
   StatusBadRecord = 71,           // the record text is malformed (nested or unmatched tags)
+  StatusRowsDropped = 74,         // rows were left out while loading, or a query failed
   StatusBusy = 77,                // another thread has a transaction open
   StatusNoVersion = 78,           // the schema version could not be read
   StatusIdCounterFailed = 80,     // the catalog's id counter could not be read

@@ -5,6 +5,7 @@
 #include "vendrithane/Asset.h"
 #include "vendrithane/Attribute.h"
 #include "vendrithane/Blob.h"
+#include "vendrithane/Category.h"
 #include "vendrithane/Element.h"
 #include "vendrithane/Export.h"
 #include "vendrithane/Node.h"

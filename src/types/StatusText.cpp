@@ -15,6 +15,8 @@ const char* knownText(Status status) {
       return "success";
     case StatusUpgradeNeeded:
       return "catalog of the earlier format, to be upgraded";
+    case StatusCategoryFailed:
+      return "category row or category cache failure";
     case StatusNotCatalog:
       return "not a catalog file";
     case StatusFileMismatch:
@@ -67,10 +69,14 @@ const char* knownText(Status status) {
       return "out of bounds";
     case StatusConstraint:
       return "constraint violated, or stored already";
+    case StatusNoId:
+      return "no id";
     case StatusTableCopyFailed:
       return "table copy failed";
     case StatusWrongCatalog:
       return "objects of different catalogs";
+    case StatusNotAllowed:
+      return "not allowed on this category";
     case StatusIndexFailed:
       return "element index could not be made or removed";
     case StatusBeginFailed:
@@ -87,6 +93,8 @@ const char* knownText(Status status) {
       return "transaction marked for rollback";
     case StatusStopped:
       return "stopped";
+    case StatusNotInParent:
+      return "category not found in its parent";
     case StatusWriteFailed:
       return "record could not be written";
     case StatusNoSuchTable:
@@ -97,6 +105,8 @@ const char* knownText(Status status) {
       return "record not read since its load";
     case StatusBadRecord:
       return "malformed record text";
+    case StatusRowsDropped:
+      return "rows left out while loading";
     case StatusBusy:
       return "busy: another thread has a transaction open";
     case StatusNoVersion:

@@ -1,0 +1,108 @@
+// Category: one place in a catalog's category trees. Each tree hangs under a namespace (a
+// named root, Node::categoryDeclare) that says which records its categories hold; below it
+// lie category nodes, each with a label unique among its siblings and elements of its own.
+// A handle: copies share one category object, assignment re-points the handle. A node made
+// by navigation (subCategory) is transient, in memory only, until it is stored (add,
+// update, or its first member).
+//
+// Every operation takes the catalog's lock first (applying other nodes' changes), then the
+// category's own.
+#ifndef VENDRITHANE_CATEGORY_H
+#define VENDRITHANE_CATEGORY_H
+
+#include <map>
+
+#include "vendrithane/Element.h"
+#include "vendrithane/Export.h"
+#include "vendrithane/String.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+class CategoryImpl;
+struct CategoryAccess;
+class Node;
+
+class VENDRITHANE_API Category {
+ public:
+  Category(const Category& other);
+  Category& operator=(const Category& other);
+  ~Category();
+
+  // The id; -1 before one is assigned, and again when the transaction that gave it was
+  // rolled back.
+  int id();
+  // A handle on the owning catalog (one that names no catalog once it has gone).
+  Node node();
+
+  // The label element ("vd_cnod", text).
+  Element& label();
+  // The label of the ancestor at depth n (0 the namespace root, depth() this category).
+  // Throws 37 when n is outside [0, depth()].
+  String label(int n);
+  // Renames: 0 (also for the current label), 41 (a stored sibling has it), 42 (no id), or
+  // the status of the write.
+  int label(char const* text);
+  // "//namespace/label/label", each label with its "/" doubled.
+  String fullLabel();
+  // Parent steps to the namespace root (0 for the root itself).
+  int depth();
+  // Re-points the handle to the ancestor at depth n; throws 37 as label(int) does.
+  void ancestor(int n);
+  // Re-points the handle to the child of that label, made (transient) when there is none.
+  // Throws 47 when this category is no longer in its catalog (deleted elsewhere, catalog
+  // closed): the handle stays where it was.
+  void subCategory(char const* label);
+  void subCategory(String label);
+  // Three steps: the year ("%d"), month and day ("%02d") of the time, in local time.
+  void subCategory(long long time);
+  // Whether a stored child has that label.
+  bool isSubCategory(char const* label);
+  int numChildren();  // stored children
+  int refCount();     // children (stored or not) plus handles held outside the catalog
+
+  String nameSpace();                // the namespace root's label
+  void nameSpace(char const* name);  // renames the namespace root and writes its row
+  String target();                   // the record type of the members, or "vd_cat_nde"
+  bool persistEmpty();               // categories without members are kept
+  bool membersModify();              // a change of members counts as a change
+  // Set or clear the flag on the namespace root and write its row: 0, or that write's status.
+  int persistEmpty(bool on);
+  int membersModify(bool on);
+
+  // Stores a transient category (and its transient ancestors): 0 (also when the namespace
+  // does not keep empty categories: then nothing is stored), 41 (stored already), 42, or a
+  // write's status.
+  int add();
+  // Writes the category (storing it when its namespace keeps empty ones): 0, 42, or the
+  // write's status. On a namespace root it writes the namespace's row.
+  int update();
+  // Deletes the category with its subtree and memberships: 0, 4, 42, 62 (not a stored child
+  // of its parent). On a namespace root it destroys the namespace.
+  int remove();
+  // Reads the category's row again: 0, 20, 30.
+  int reload();
+
+  int nElements();   // own elements; -1 for a namespace root
+  int population();  // members; 0 for a transient category and for a namespace root
+  // The category's own elements, as an Asset's.
+  Element& element(char const* name);
+  bool elementExists(char const* name);
+  void erase(char const* name);
+  const std::map<String, Element*>* elems();
+  // "vd_created" and "vd_modified"; throw 47 on a namespace root.
+  Element& created();
+  Element& modified();
+
+ private:
+  friend struct CategoryAccess;  // the library's own access to the implementation
+  struct Unset {};
+  explicit Category(Unset) : m_impl(nullptr) {}  // CategoryAccess::adopt sets m_impl at once
+
+  CategoryImpl* m_impl;  // never null once made
+};
+
+}  // namespace Vendrithane
+}  // namespace KESTRIN
+
+#endif  // VENDRITHANE_CATEGORY_H
