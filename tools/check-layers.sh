@@ -5,7 +5,7 @@
 #   2 functions (the SQL functions registered on every connection), monitor, legacy
 #   3 node                       (and the public Node header)
 #   4 asset                      (and the public Asset, Element, Attribute, Blob, UserData)
-#   5 category
+#   5 category                   (and the public Category header)
 #   6 query (expressions, filters and the statement builder)
 #   7 handler
 #   8 services (membership and dates, verification, copy)
@@ -36,6 +36,7 @@ level_of_public() {
     String.h | Time.h | Status.h | Type.h | Export.h) echo 1 ;;
     Node.h) echo 3 ;;
     Asset.h | Element.h | Attribute.h | Blob.h | UserData.h) echo 4 ;;
+    Category.h) echo 5 ;;
     *) echo 9 ;;  # the umbrella header: never inside the library
   esac
 }

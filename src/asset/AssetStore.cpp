@@ -42,24 +42,6 @@ NodeImpl* nodeOf(AssetImpl& asset) {
   return asset.node;
 }
 
-// Sets a reserved time stamp to `now` unless the host set it, and marks it as not set by
-// the host. Caller holds the asset's lock.
-void stamp(AssetImpl& asset, const char* name, const Time& now) {
-  const String key(name);
-  auto it = asset.elements.find(key);
-  if (it != asset.elements.end() && AssetAccess::impl(*it->second)->userSet) {
-    AssetAccess::impl(*it->second)->userSet = false;
-    return;
-  }
-  Element& e = it != asset.elements.end() ? *it->second : asset.elementLocked(key);
-  e = now;
-  AssetAccess::impl(e)->userSet = false;
-}
-
-void clearUserSet(AssetImpl& asset) {
-  for (auto& entry : asset.elements) AssetAccess::impl(*entry.second)->userSet = false;
-}
-
 // The status of a failed row write, recorded as the operation reports it: 64 when the
 // table is gone, else 61 (returned as 81 for a read-only database).
 Status rowWriteFailure(node::NodeConnection& c, const EngineFailure& failure,
@@ -103,8 +85,8 @@ Status storeAsset(AssetImpl& asset) {
   Hold hold(*asset.lock);
   if (asset.id >= 0) return StatusConstraint;
   const Time now;
-  stamp(asset, assets::kCreatedStamp, now);
-  stamp(asset, assets::kModifiedStamp, now);
+  assets::stampTime(asset, assets::kCreatedStamp, now);
+  assets::stampTime(asset, assets::kModifiedStamp, now);
 
   NewIdGuard guard(asset);
   int id;
@@ -144,7 +126,7 @@ Status storeAsset(AssetImpl& asset) {
     return rowWriteFailure(*lease, failure, expanded);
   asset.rowText = std::move(texts.back());
 
-  clearUserSet(asset);
+  assets::clearUserSet(asset);
   // A rollback of an enclosing transaction makes the asset unsaved again, if a handle on it
   // is left (the live table is the weak reference: a transaction of many stores must not
   // keep every asset alive until its end).
@@ -254,7 +236,7 @@ Status updateAsset(AssetImpl& asset) {
   Hold hold(*asset.lock);
   if (!asset.parsed) return StatusNotRead;
   if (asset.id < 0) return StatusNotFound;
-  stamp(asset, assets::kModifiedStamp, Time());
+  assets::stampTime(asset, assets::kModifiedStamp, Time());
 
   const std::string table = assets::tableOf(asset);
   RowUpdate row = rowUpdate(*node, table, asset);
@@ -285,7 +267,7 @@ Status updateAsset(AssetImpl& asset) {
     if (status != StatusOk) return status;
   }
   node::queueEvent(*lease, monitor::kEventRecordUpdated, asset.id);
-  clearUserSet(asset);
+  assets::clearUserSet(asset);
   Status status = assets::touchMemberCategories(*lease, *node, asset.id);
   if (status != StatusOk) return status;
   String previous;
@@ -318,6 +300,28 @@ Status removeAsset(AssetImpl& asset) {
 }
 
 }  // namespace
+
+namespace assets {
+
+// Sets a reserved time stamp to `now` unless the host set it, and marks it as not set by
+// the host. Caller holds the asset's lock.
+void stampTime(AssetImpl& asset, const char* name, const Time& now) {
+  const String key(name);
+  auto it = asset.elements.find(key);
+  if (it != asset.elements.end() && AssetAccess::impl(*it->second)->userSet) {
+    AssetAccess::impl(*it->second)->userSet = false;
+    return;
+  }
+  Element& e = it != asset.elements.end() ? *it->second : asset.elementLocked(key);
+  e = now;
+  AssetAccess::impl(e)->userSet = false;
+}
+
+void clearUserSet(AssetImpl& asset) {
+  for (auto& entry : asset.elements) AssetAccess::impl(*entry.second)->userSet = false;
+}
+
+}  // namespace assets
 
 int Asset::store() {
   try {

@@ -9,6 +9,7 @@
 
 #include "vendrithane/Status.h"
 #include "vendrithane/String.h"
+#include "vendrithane/Time.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -53,6 +54,12 @@ Status readRecordText(node::NodeConnection& connection, const std::string& table
                       int id, String* record);
 // Deletes the shared-table rows of `ids` in one transaction: 0, 20, 29.
 Status removeAssets(NodeImpl& node, const std::vector<int>& ids);
+
+// Sets the reserved time stamp `name` ("vd_created", "vd_modified") to `now` unless the host
+// set it, and marks it as not set by the host. Caller holds the asset's lock.
+void stampTime(AssetImpl& asset, const char* name, const Time& now);
+// Marks every element as not set by the host (after a write). Caller holds the asset's lock.
+void clearUserSet(AssetImpl& asset);
 
 // Deletes the row `id` of `table` and its blobs inside the caller's transaction; the live
 // asset of the id (if any) gets id -1 and leaves the live table (journalled), and a

@@ -1,53 +1,608 @@
-// The category cache of a catalog: the in-memory root made at open, the map dropped at
-// close, and what the node reads of it.
+// The category tree cache: the entries and their links, the objects' references, the tree
+// load at open (and after another node's whole-catalog change), the loading of one node,
+// and other nodes' category changes applied to the cache.
 #include "category/CategoryCache.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "asset/AssetSql.h"
+#include "category/CategoryStatements.h"
+#include "node/NodeConnection.h"
+#include "node/Statement.h"
+#include "vendrithane/Time.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
 namespace category {
 
-std::shared_ptr<CategoryObject> CategoryCache::find(int id) const {
-  platform::MutexLock hold(lock_);
-  auto found = categories_.find(id);
-  return found == categories_.end() ? nullptr : found->second;
+namespace {
+
+using Hold = platform::MutexLock;
+
+// Records a statement's failure, or a result of the wrong shape (`wrongShape`), as 31.
+Status loadFailure(node::NodeConnection& c, const node::Statement& statement, bool wrongShape) {
+  assets::EngineFailure failure = statement.error();
+  if (wrongShape) {
+    failure.code = 0;
+    failure.message = "unexpected result shape";
+  }
+  assets::recordFailure(c, StatusEngineFailure, failure, statement.sql());
+  return StatusEngineFailure;
 }
 
-Status CategoryCache::load(node::NodeConnection&) {
-  auto root = std::make_shared<CategoryObject>(node_, kRootId, String(kRootLabel), -1);
-  platform::MutexLock hold(lock_);
-  categories_[kRootId] = std::move(root);
-  return StatusOk;
+int asInt(const node::Statement& s, int column) {
+  return static_cast<int>(s.columnInt64(column));
+}
+
+// A namespace root's columns as its elements.
+void setNamespaceElements(CategoryImpl& object, const String& description, int flags,
+                          int typeNumber, const String& target) {
+  object.elements.erase();
+  object.elements.element(kDescription) = description;
+  object.elements.element(kFlags) = flags;
+  object.elements.element(kTypeNumber) = typeNumber;
+  object.elements.element(kTarget) = target;
+}
+
+struct NamespaceRow {
+  int id;
+  String description;
+  int flags;
+  String label;
+  int typeNumber;
+  String target;
+};
+
+struct NodeRow {
+  int id;
+  String label;
+  int parent;
+  String xml;
+};
+
+}  // namespace
+
+DetachedEntries::~DetachedEntries() {
+  for (auto& entry : entries)
+    if (entry.second.object != nullptr) releaseCategory(entry.second.object);
+}
+
+CategoryCache::~CategoryCache() {
+  clear();
+}
+
+// ---- Reads ----
+
+bool CategoryCache::entry(int id, TreeEntry* out) const {
+  Hold hold(lock_);
+  auto found = tree_.find(id);
+  if (found == tree_.end()) return false;
+  *out = found->second;
+  return true;
+}
+
+CategoryImpl* CategoryCache::acquire(int id) const {
+  Hold hold(lock_);
+  auto found = tree_.find(id);
+  if (found == tree_.end() || found->second.object == nullptr) return nullptr;
+  found->second.object->refs.fetch_add(1);
+  return found->second.object;
+}
+
+bool CategoryCache::holds(const CategoryImpl* object) const {
+  Hold hold(lock_);
+  auto found = tree_.find(object->id.load());
+  return found != tree_.end() && found->second.object == object;
+}
+
+int CategoryCache::findChild(int parent, const String& label, bool storedOnly) const {
+  Hold hold(lock_);
+  auto p = tree_.find(parent);
+  if (p == tree_.end()) return kNone;
+  int transient = kNone;
+  for (int child = p->second.firstChild; child != kNone;) {
+    auto c = tree_.find(child);
+    if (c == tree_.end()) break;
+    if (c->second.label == label) {
+      if (c->second.stored) return child;
+      if (transient == kNone) transient = child;
+    }
+    child = c->second.nextSibling;
+  }
+  return storedOnly ? kNone : transient;
+}
+
+std::vector<int> CategoryCache::children(int parent, bool storedOnly) const {
+  std::vector<int> out;
+  Hold hold(lock_);
+  auto p = tree_.find(parent);
+  if (p == tree_.end()) return out;
+  for (int child = p->second.firstChild; child != kNone;) {
+    auto c = tree_.find(child);
+    if (c == tree_.end()) break;
+    if (!storedOnly || c->second.stored) out.push_back(child);
+    child = c->second.nextSibling;
+  }
+  return out;
+}
+
+std::vector<int> CategoryCache::chain(int id) const {
+  std::vector<int> out;
+  Hold hold(lock_);
+  for (size_t steps = 0; steps <= tree_.size(); ++steps) {
+    auto e = tree_.find(id);
+    if (e == tree_.end() || id == kRootId) return {};
+    out.push_back(id);
+    if (e->second.namespaceId == id) return out;
+    id = e->second.parent;
+  }
+  return {};
+}
+
+std::vector<int> CategoryCache::subtree(int id) const {
+  std::vector<int> out;
+  Hold hold(lock_);
+  std::vector<int> pending{id};
+  while (!pending.empty() && out.size() <= tree_.size()) {
+    int next = pending.back();
+    pending.pop_back();
+    auto e = tree_.find(next);
+    if (e == tree_.end()) continue;
+    if (next != id) out.push_back(next);
+    std::vector<int> kids;
+    for (int child = e->second.firstChild; child != kNone;) {
+      auto c = tree_.find(child);
+      if (c == tree_.end()) break;
+      kids.push_back(child);
+      child = c->second.nextSibling;
+    }
+    pending.insert(pending.end(), kids.rbegin(), kids.rend());
+  }
+  return out;
+}
+
+size_t CategoryCache::size() const {
+  Hold hold(lock_);
+  return tree_.size();
+}
+
+int CategoryCache::outsideReferences(const CategoryImpl* object) const {
+  Hold hold(lock_);
+  auto found = tree_.find(object->id.load());
+  const bool mapped = found != tree_.end() && found->second.object == object;
+  return object->refs.load() - (mapped ? 1 : 0);
+}
+
+// ---- Links ----
+
+void CategoryCache::makeRootLocked() {
+  TreeEntry root;
+  root.label = String(kRootLabel);
+  root.namespaceId = kRootId;
+  tree_[kRootId] = root;
+}
+
+void CategoryCache::appendLocked(int parent, int id, TreeEntry entry) {
+  auto p = tree_.find(parent);
+  entry.parent = parent;
+  entry.nextSibling = kNone;
+  entry.namespaceId = parent == kRootId ? id : p->second.namespaceId;
+  if (p->second.lastChild == kNone) {
+    p->second.firstChild = id;
+  } else {
+    tree_[p->second.lastChild].nextSibling = id;
+  }
+  p->second.lastChild = id;
+  if (entry.object != nullptr) bound_.insert(entry.object);
+  tree_[id] = std::move(entry);
+}
+
+void CategoryCache::linkAfterLocked(int parent, int id, int previous) {
+  auto p = tree_.find(parent);
+  TreeEntry& e = tree_[id];
+  e.parent = parent;
+  if (previous == kNone || tree_.count(previous) == 0 || tree_[previous].parent != parent) {
+    e.nextSibling = p->second.firstChild;
+    p->second.firstChild = id;
+    if (p->second.lastChild == kNone) p->second.lastChild = id;
+    return;
+  }
+  TreeEntry& before = tree_[previous];
+  e.nextSibling = before.nextSibling;
+  before.nextSibling = id;
+  if (p->second.lastChild == previous) p->second.lastChild = id;
+}
+
+void CategoryCache::unlinkLocked(int id, int* previous) {
+  *previous = kNone;
+  auto e = tree_.find(id);
+  if (e == tree_.end()) return;
+  auto p = tree_.find(e->second.parent);
+  if (p == tree_.end()) return;
+  int before = kNone;
+  for (int child = p->second.firstChild; child != kNone;) {
+    if (child == id) break;
+    before = child;
+    child = tree_[child].nextSibling;
+  }
+  if (before == kNone) {
+    if (p->second.firstChild == id) p->second.firstChild = e->second.nextSibling;
+  } else {
+    tree_[before].nextSibling = e->second.nextSibling;
+  }
+  if (p->second.lastChild == id) p->second.lastChild = before;
+  *previous = before;
+}
+
+void CategoryCache::append(int parent, CategoryImpl* object, const String& label, bool stored) {
+  TreeEntry entry;
+  entry.stored = stored;
+  entry.label = label;
+  entry.object = object;
+  Hold hold(lock_);
+  appendLocked(parent, object->id.load(), std::move(entry));
+}
+
+void CategoryCache::setStored(int id, bool stored) {
+  Hold hold(lock_);
+  auto e = tree_.find(id);
+  if (e != tree_.end()) e->second.stored = stored;
+}
+
+void CategoryCache::setPopulation(int id, int population) {
+  Hold hold(lock_);
+  auto e = tree_.find(id);
+  if (e != tree_.end()) e->second.population = population;
+}
+
+void CategoryCache::setLabel(int id, const String& label) {
+  Hold hold(lock_);
+  auto e = tree_.find(id);
+  if (e != tree_.end()) e->second.label = label;
+}
+
+std::shared_ptr<DetachedEntries> CategoryCache::detach(int id) {
+  auto detached = std::make_shared<DetachedEntries>();
+  std::vector<int> below = subtree(id);  // the per-catalog mutex keeps it current
+  Hold hold(lock_);
+  if (tree_.count(id) == 0 || id == kRootId) return detached;
+  unlinkLocked(id, &detached->previousSibling);
+  below.insert(below.begin(), id);
+  for (int each : below) {
+    auto e = tree_.find(each);
+    if (e == tree_.end()) continue;
+    detached->entries.emplace_back(each, e->second);
+    tree_.erase(e);
+  }
+  return detached;
+}
+
+void CategoryCache::reattach(const DetachedEntries& detached) {
+  if (detached.entries.empty()) return;
+  Hold hold(lock_);
+  const auto& top = detached.entries.front();
+  if (tree_.count(top.second.parent) == 0) return;
+  for (const auto& each : detached.entries) {
+    tree_[each.first] = each.second;
+    if (each.second.object != nullptr) each.second.object->refs.fetch_add(1);
+  }
+  linkAfterLocked(top.second.parent, top.first, detached.previousSibling);
+}
+
+// ---- Objects ----
+
+void CategoryCache::release(CategoryImpl* object) {
+  {
+    Hold hold(lock_);
+    if (object->refs.fetch_sub(1) != 1) return;
+    bound_.erase(object);
+  }
+  delete object;
 }
 
 void CategoryCache::clear() {
-  std::map<int, std::shared_ptr<CategoryObject>> dropped;  // released after the lock
-  platform::MutexLock hold(lock_);
-  dropped.swap(categories_);
+  std::vector<CategoryImpl*> mapped;
+  {
+    Hold hold(lock_);
+    for (auto& entry : tree_)
+      if (entry.second.object != nullptr) mapped.push_back(entry.second.object);
+    tree_.clear();
+    // Handles that outlive the catalog's opening no longer reach the node.
+    for (CategoryImpl* object : bound_) object->node = nullptr;
+    bound_.clear();
+  }
+  for (CategoryImpl* object : mapped) releaseCategory(object);
 }
 
-size_t CategoryCache::inMemory() const {
-  platform::MutexLock hold(lock_);
-  return categories_.size();
-}
+// ---- The node's questions ----
 
 void CategoryCache::describeHeld(std::string* text) const {
-  platform::MutexLock hold(lock_);
-  for (const auto& entry : categories_) {
-    if (entry.second.use_count() <= 1) continue;
-    const CategoryObject& c = *entry.second;
+  Hold hold(lock_);
+  for (const auto& entry : tree_) {
+    if (entry.second.object == nullptr || entry.second.object->refs.load() <= 1) continue;
     char line[64];
-    std::snprintf(line, sizeof line, "ID:%d Name:", c.id());
+    std::snprintf(line, sizeof line, "ID:%d Name:", entry.first);
     *text += line;
-    text->append(c.label().buffer(), c.label().length());
-    std::snprintf(line, sizeof line, " PID:%d\n", c.parentId());
+    *text += fullLabelLocked(entry.first);
+    std::snprintf(line, sizeof line, " PID:%d\n", entry.second.parent);
     *text += line;
   }
 }
 
-bool CategoryCache::namespaceLabel(int, String*) const {
-  return false;  // no stored category is loaded yet
+std::string CategoryCache::fullLabelLocked(int id) const {
+  std::string out;
+  for (size_t steps = 0; steps <= tree_.size(); ++steps) {
+    auto e = tree_.find(id);
+    if (e == tree_.end()) break;
+    std::string label(e->second.label.buffer(), e->second.label.length());
+    std::string doubled;
+    for (char c : label) {
+      doubled += c;
+      if (c == '/') doubled += '/';
+    }
+    const bool root = e->second.namespaceId == id;
+    out = (root ? "//" : "/") + doubled + out;
+    if (root) break;
+    id = e->second.parent;
+  }
+  return out;
+}
+
+bool CategoryCache::namespaceLabel(int id, String* label) const {
+  Hold hold(lock_);
+  if (id == kRootId) return false;
+  auto e = tree_.find(id);
+  if (e == tree_.end()) return false;
+  auto root = tree_.find(e->second.namespaceId);
+  if (root == tree_.end()) return false;
+  *label = root->second.label;
+  return true;
+}
+
+bool CategoryCache::descends(long long node, long long ancestor) const {
+  if (node < 0 || node > INT32_MAX || ancestor < 0 || ancestor > INT32_MAX) return false;
+  Hold hold(lock_);
+  auto n = tree_.find(static_cast<int>(node));
+  if (n == tree_.end() || node == kRootId) return false;
+  auto a = tree_.find(static_cast<int>(ancestor));
+  if (a != tree_.end() && a->second.parent == kRootId) return n->second.namespaceId == ancestor;
+  if (a == tree_.end()) return false;
+  int id = static_cast<int>(node);
+  for (size_t steps = 0; steps <= tree_.size(); ++steps) {
+    if (id == ancestor) return true;
+    auto e = tree_.find(id);
+    if (e == tree_.end() || e->second.namespaceId == id) return false;
+    id = e->second.parent;
+  }
+  return false;
+}
+
+// ---- Loading ----
+
+Status CategoryCache::loadTree(node::NodeConnection& c) {
+  std::vector<NamespaceRow> namespaces;
+  std::vector<NodeRow> nodes;
+  std::map<int, int> populations;
+  {
+    node::Statement s(c, kSelectNamespaces);
+    if (!s.valid()) return loadFailure(c, s, false);
+    if (s.columnCount() != 6) return loadFailure(c, s, true);
+    while (s.step())
+      namespaces.push_back({asInt(s, 0), s.columnText(1), asInt(s, 2), s.columnText(3), asInt(s, 4),
+                            s.columnText(5)});
+    if (s.failed()) return loadFailure(c, s, false);
+  }
+  {
+    node::Statement s(c, kSelectNodes);
+    if (!s.valid()) return loadFailure(c, s, false);
+    if (s.columnCount() != 4) return loadFailure(c, s, true);
+    while (s.step()) nodes.push_back({asInt(s, 0), s.columnText(1), asInt(s, 2), s.columnText(3)});
+    if (s.failed()) return loadFailure(c, s, false);
+  }
+  {
+    node::Statement s(c, kSelectPopulations);
+    if (!s.valid()) return loadFailure(c, s, false);
+    if (s.columnCount() != 2) return loadFailure(c, s, true);
+    while (s.step()) populations[asInt(s, 0)] = asInt(s, 1);
+    if (s.failed()) return loadFailure(c, s, false);
+  }
+
+  // The objects of the rows: those in memory are reused (handles stay valid), the others
+  // made; their elements are set before the tree is swapped in, with no lock of the cache
+  // held. Each object here carries one reference for the new tree.
+  std::map<int, CategoryImpl*> objects;
+  std::map<int, CategoryImpl*> old;  // the old tree's references, released at the end
+  std::vector<std::pair<int, TreeEntry>> heldTransients;
+  {
+    Hold hold(lock_);
+    for (auto& entry : tree_) {
+      if (entry.second.object == nullptr) continue;
+      old[entry.first] = entry.second.object;
+      // Transient entries that handles hold stay, under their parent.
+      if (!entry.second.stored && entry.first != kRootId && entry.second.object->refs.load() > 1)
+        heldTransients.emplace_back(entry.first, entry.second);
+    }
+  }
+  auto objectFor = [&](int id, const String& label) {
+    auto found = old.find(id);
+    CategoryImpl* object;
+    if (found != old.end()) {
+      object = found->second;
+      object->refs.fetch_add(1);
+    } else {
+      object = new CategoryImpl(node_, id, label);
+    }
+    objects[id] = object;
+    object->labelText(label);
+    return object;
+  };
+  objectFor(kRootId, String(kRootLabel));
+  for (const NamespaceRow& row : namespaces) {
+    if (objects.count(row.id)) continue;
+    CategoryImpl* object = objectFor(row.id, row.label);
+    setNamespaceElements(*object, row.description, row.flags, row.typeNumber, row.target);
+  }
+  for (const NodeRow& row : nodes) {
+    if (objects.count(row.id)) continue;
+    objectFor(row.id, row.label)->resetElements(row.xml);
+  }
+
+  Status result = StatusOk;
+  std::vector<CategoryImpl*> unused;  // objects of dropped rows
+  {
+    Hold hold(lock_);
+    tree_.clear();
+    makeRootLocked();
+    tree_[kRootId].object = objects[kRootId];
+    bound_.insert(objects[kRootId]);
+    objects[kRootId] = nullptr;
+    auto place = [&](int parent, int id, const String& label) {
+      TreeEntry entry;
+      entry.stored = true;
+      entry.label = label;
+      entry.object = objects[id];
+      objects[id] = nullptr;
+      appendLocked(parent, id, std::move(entry));
+    };
+    auto storedChild = [&](int parent, const String& label) {
+      for (int child = tree_[parent].firstChild; child != kNone; child = tree_[child].nextSibling)
+        if (tree_[child].stored && tree_[child].label == label) return true;
+      return false;
+    };
+    for (const NamespaceRow& row : namespaces) {
+      if (objects[row.id] == nullptr || tree_.count(row.id) || storedChild(kRootId, row.label)) {
+        result = StatusRowsDropped;
+        continue;
+      }
+      place(kRootId, row.id, row.label);
+    }
+    for (const NodeRow& row : nodes) {
+      if (objects[row.id] == nullptr || tree_.count(row.id) || tree_.count(row.parent) == 0 ||
+          row.parent == kRootId || storedChild(row.parent, row.label)) {
+        result = StatusRowsDropped;
+        continue;
+      }
+      place(row.parent, row.id, row.label);
+    }
+    for (auto& held : heldTransients) {
+      if (tree_.count(held.first) != 0) continue;  // stored meanwhile: its row placed it
+      CategoryImpl* object = held.second.object;
+      if (tree_.count(held.second.parent) == 0) {
+        object->id = -1;  // its parent is gone: it can never be stored
+        continue;
+      }
+      object->refs.fetch_add(1);
+      TreeEntry entry;
+      entry.label = held.second.label;
+      entry.object = object;
+      appendLocked(held.second.parent, held.first, std::move(entry));
+    }
+    for (const auto& count : populations) {
+      auto e = tree_.find(count.first);
+      if (e != tree_.end()) e->second.population = count.second;
+    }
+    for (auto& each : objects)
+      if (each.second != nullptr) unused.push_back(each.second);
+  }
+  for (CategoryImpl* object : unused) releaseCategory(object);
+  for (auto& each : old) releaseCategory(each.second);
+  return result;
+}
+
+void CategoryCache::loadPopulation(node::NodeConnection& c, int id) {
+  String count;
+  if (node::queryValue(c, node::sqlFormat(kCountMembers, id), &count) != StatusOk) return;
+  setPopulation(id, static_cast<int>(std::strtol(count.buffer(), nullptr, 10)));
+}
+
+Status CategoryCache::loadNode(node::NodeConnection& c, int id) {
+  // The row and those of its missing ancestors, nearest first, up to one in the cache.
+  std::vector<std::pair<int, NodeRow>> rows;
+  for (int next = id;;) {
+    if (rows.size() > size() + 64) return StatusNotFound;  // a cycle of parents
+    node::Statement s(c, node::sqlFormat(kSelectNode, next));
+    if (!s.valid()) return loadFailure(c, s, false);
+    if (s.columnCount() != 3) return loadFailure(c, s, true);
+    int count = 0;
+    NodeRow row{next, String(), 0, String()};
+    while (s.step())
+      if (++count == 1) row = {next, s.columnText(0), asInt(s, 1), s.columnText(2)};
+    if (s.failed()) return loadFailure(c, s, false);
+    if (count != 1) return StatusNotFound;
+    rows.emplace_back(next, row);
+    TreeEntry parent;
+    if (row.parent == kRootId) return StatusNotFound;  // a node row directly under the root
+    if (entry(row.parent, &parent)) break;
+    next = row.parent;
+  }
+  // Placed farthest first, so that each parent is there for its child.
+  for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+    const NodeRow& row = it->second;
+    CategoryImpl* object = acquire(row.id);
+    const bool known = object != nullptr;
+    if (!known) object = new CategoryImpl(node_, row.id, row.label);
+    object->labelText(row.label);
+    object->resetElements(row.xml);
+    bool adopted = false;  // a new object went into the tree with its reference
+    {
+      Hold hold(lock_);
+      auto e = tree_.find(row.id);
+      if (e != tree_.end() && e->second.parent != row.parent && tree_.count(row.parent)) {
+        // Moved under another parent: relinked there, keeping its entry and reference.
+        int previous;
+        unlinkLocked(row.id, &previous);
+        TreeEntry moved = e->second;
+        tree_.erase(e);
+        appendLocked(row.parent, row.id, std::move(moved));
+        e = tree_.find(row.id);
+      }
+      if (e != tree_.end()) {
+        e->second.stored = true;
+        e->second.label = row.label;
+      } else if (!known && tree_.count(row.parent)) {
+        TreeEntry entry;
+        entry.stored = true;
+        entry.label = row.label;
+        entry.object = object;
+        appendLocked(row.parent, row.id, std::move(entry));
+        adopted = true;
+      }
+    }
+    if (!adopted) releaseCategory(object);  // the reference taken or made above
+  }
+  return StatusOk;
+}
+
+void CategoryCache::applyEvents(node::NodeConnection& c,
+                                const std::vector<std::pair<int, int>>& events, bool rebuild) {
+  if (rebuild) {
+    loadTree(c);
+    return;
+  }
+  for (const auto& event : events) {
+    const int id = event.second;
+    switch (event.first) {
+      case monitor::kEventCategoryAdded:
+      case monitor::kEventCategoryUpdated: {
+        TreeEntry e;
+        if (entry(id, &e) && e.namespaceId == id) break;  // namespace rows come with kind 1
+        if (loadNode(c, id) == StatusOk) loadPopulation(c, id);
+        break;
+      }
+      case monitor::kEventCategoryDeleted:
+        detach(id);  // released here: the deletion is not undone
+        break;
+      case monitor::kEventMembershipChanged: {
+        std::vector<int> touched = chain(id);
+        for (int below : subtree(id)) touched.push_back(below);
+        for (int each : touched) loadPopulation(c, each);
+        break;
+      }
+      default:
+        break;
+    }
+  }
 }
 
 }  // namespace category

@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "vendrithane/Status.h"
 #include "vendrithane/String.h"
@@ -48,6 +50,14 @@ class CategoryHooks : public LayerHooks {
   virtual void describeHeld(std::string* text) const = 0;
   // The label of the namespace of category `id` when it is in memory.
   virtual bool namespaceLabel(int id, String* label) const = 0;
+  // Whether category `node` is `ancestor` or lies below it, as far as the cache knows (the
+  // SQL function vd_cat_decendent). Any thread, without the per-catalog mutex.
+  virtual bool descends(long long node, long long ancestor) const = 0;
+  // Other nodes' category changes, in the order they were posted: (kind, id) of kinds 2 to
+  // 5; with `rebuild` (a kind 1, or records lost) the whole tree is read anew instead.
+  // Caller holds the per-catalog mutex; failures leave the cache as it was.
+  virtual void applyEvents(NodeConnection& connection,
+                           const std::vector<std::pair<int, int>>& events, bool rebuild) = 0;
 };
 
 }  // namespace node

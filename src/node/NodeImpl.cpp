@@ -2,6 +2,10 @@
 #include "node/NodeImpl.h"
 
 #include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "monitor/EventKinds.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -136,12 +140,54 @@ void NodeImpl::clearLayers() {
   if (assetLayer_) assetLayer_->clear();
 }
 
-// Until the category and copy layers arrive, their node-bound functions have nothing to
-// answer with.
+namespace {
 
-bool NodeImpl::functionCategoryDescends(long long, long long) {
+// The nodes the calling thread applies change events to (nested for two catalogs at most).
+thread_local std::vector<const NodeImpl*> tDispatching;
+
+class DispatchMark {
+ public:
+  explicit DispatchMark(const NodeImpl* node) { tDispatching.push_back(node); }
+  ~DispatchMark() { tDispatching.pop_back(); }
+  DispatchMark(const DispatchMark&) = delete;
+  DispatchMark& operator=(const DispatchMark&) = delete;
+};
+
+}  // namespace
+
+bool NodeImpl::dispatching() const {
+  for (const NodeImpl* node : tDispatching)
+    if (node == this) return true;
   return false;
 }
+
+void NodeImpl::dispatchPendingEvents() {
+  if (!queue_.attached() || !categoryLayer_) return;
+  queue_.assertLocked();
+  node::ConnectionLease lease(pool_);
+  if (!lease) return;
+  DispatchMark mark(this);
+  std::vector<std::pair<int, int>> events;
+  bool rebuild = queue_.lost();
+  if (rebuild) queue_.catchUp();
+  for (;;) {
+    int id = -1;
+    const int kind = queue_.readNext(&id);
+    if (kind == monitor::kEventNone) break;
+    if (kind == monitor::kEventCatalogChanged) rebuild = true;
+    if (kind >= monitor::kEventCategoryAdded && kind <= monitor::kEventMembershipChanged &&
+        !rebuild)
+      events.emplace_back(kind, id);
+  }
+  if (rebuild) events.clear();
+  if (rebuild || !events.empty()) categoryLayer_->applyEvents(*lease, events, rebuild);
+}
+
+bool NodeImpl::functionCategoryDescends(long long node, long long ancestor) {
+  return categoryLayer_ && categoryLayer_->descends(node, ancestor);
+}
+
+// Until the copy layer arrives, its node-bound functions have nothing to answer with.
 
 bool NodeImpl::functionMapId(long long, long long*) {
   return false;

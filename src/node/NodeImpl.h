@@ -139,13 +139,16 @@ class NodeImpl : public functions::CatalogFunctionHost {
   node::LayerHooks& assetLayer() const { return *assetLayer_; }
   node::CategoryHooks& categoryLayer() const { return *categoryLayer_; }
 
-  // Change events of other nodes are applied before the caller goes on; the change
-  // dispatch fills this in. Caller holds the per-catalog mutex.
-  void dispatchPendingEvents() {}
+  // Applies the change events other nodes posted since the last call (the category cache
+  // follows kinds 1 to 5; records lost from the queue rebuild it), on the calling thread's
+  // connection. Caller holds the per-catalog mutex. Failures leave the caches as they were.
+  void dispatchPendingEvents();
   // The label of the namespace of category `id` when it is loaded in memory.
   bool categoryNamespaceLabel(int id, String* label) const;
   Time startTime() const { return startTime_; }
-  bool dispatching() const { return dispatching_.load(); }
+  // Whether the calling thread applies change events to this node now: its own changes
+  // meanwhile are not collected as events (other threads' are).
+  bool dispatching() const;
 
   // The node-bound SQL functions.
   int functionNextId() override;
@@ -203,8 +206,6 @@ class NodeImpl : public functions::CatalogFunctionHost {
   // The schema cookie the schema view was read at; kNoSchemaCookie while it is unread.
   static constexpr long long kNoSchemaCookie = -(1LL << 40);
   std::atomic<long long> schemaCookie_{kNoSchemaCookie};
-
-  std::atomic<bool> dispatching_{false};  // a change-event dispatch runs on this node
 
   std::unique_ptr<node::CategoryHooks> categoryLayer_;  // the category tree cache
   // Last member: the asset layer's live records unbind the assets that outlive the node

@@ -1,7 +1,7 @@
 // The node-state file: its exact shape, one connection element per slot while open and
 // "NULL" after close, the id block, and text that would otherwise break the document.
 #include "TxnFixture.h"
-#include "category/CategoryCache.h"
+#include <cstdio>
 
 using namespace KESTRIN::Vendrithane;
 
@@ -93,10 +93,16 @@ TEST_F(TxnTest, DebugStateListsOnlyCategoriesHeldByHandles) {
   node.debugState();
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "\n\nCategories Still In Play:\n------------------------\n");
-  auto root = category::CategoryCache::of(*impl(node)).find(0);  // a holder besides the map
+  Asset prototype = node.asset("photo", true);
+  ASSERT_EQ(node.categoryDeclare("a/b", prototype, true, false), 0);
+  ASSERT_EQ(node.categoryDeclare("other", prototype, true, false), 0);
+  Category held = node.category("a/b");  // a holder besides the map
+  held.subCategory("x");
+  char line[64];
+  std::snprintf(line, sizeof line, "ID:%d Name://a//b/x PID:%d\n", held.id(),
+                node.category("a/b").id());
   testing::internal::CaptureStderr();
   node.debugState();
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "\n\nCategories Still In Play:\n------------------------\n"
-            "ID:0 Name:VD_ROOT_NODE PID:-1\n");
+            std::string("\n\nCategories Still In Play:\n------------------------\n") + line);
 }

@@ -77,15 +77,15 @@ TEST_F(NodeTest, OpenCheckOnlyAndClose) {
   EXPECT_EQ(node.version(), "6.0");
   EXPECT_EQ(NodeAccess::impl(node)->catalogId().length(), 36u);
   EXPECT_TRUE(NodeAccess::impl(node)->knownTable("vd_assets"));
-  auto root = category::CategoryCache::of(*NodeAccess::impl(node)).find(0);
-  ASSERT_TRUE(root);
-  EXPECT_EQ(root->label(), "VD_ROOT_NODE");
+  category::TreeEntry root;
+  ASSERT_TRUE(category::CategoryCache::of(*NodeAccess::impl(node)).entry(0, &root));
+  EXPECT_EQ(root.label, "VD_ROOT_NODE");
   EXPECT_EQ(node.open(), StatusNotOpen);  // already open
   EXPECT_EQ(node.open(false, true, temp_.c_str()), StatusNotOpen);
   EXPECT_TRUE(listDir(temp_).empty());
   EXPECT_EQ(node.close(), 0);
   EXPECT_EQ(node.close(), StatusNotOpen);
-  EXPECT_FALSE(category::CategoryCache::of(*NodeAccess::impl(node)).find(0));
+  EXPECT_FALSE(category::CategoryCache::of(*NodeAccess::impl(node)).entry(0, &root));
   EXPECT_EQ(node.open(), 0);  // and again
   EXPECT_EQ(node.close(), 0);
 }
@@ -203,7 +203,7 @@ TEST_F(NodeTest, LateOpenFailureLeavesNothingHeld) {
   EXPECT_EQ(fifth.path(false), dir_.c_str());
   EXPECT_TRUE(listDir(temp_).empty());
   EXPECT_EQ(platform::RawFile::openCount(), descriptors);
-  EXPECT_FALSE(category::CategoryCache::of(*NodeAccess::impl(fifth)).find(0));
+  EXPECT_EQ(category::CategoryCache::of(*NodeAccess::impl(fifth)).size(), 0u);
   EXPECT_TRUE(systemMutexFree());
 
   EXPECT_EQ(open[0].close(), 0);
