@@ -1,7 +1,8 @@
 // The node-state file: its exact shape, one connection element per slot while open and
 // "NULL" after close, the id block, and text that would otherwise break the document.
-#include "TxnFixture.h"
 #include <cstdio>
+
+#include "TxnFixture.h"
 
 using namespace KESTRIN::Vendrithane;
 
