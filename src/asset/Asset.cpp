@@ -174,15 +174,14 @@ bool Asset::inCollection() {
 }
 
 Node Asset::node() {
+  NodeImpl* node;
   {
     // An asset outliving its catalog loses its node under this lock before the node goes.
     Hold hold(*m_impl->lock);
-    NodeImpl* node = m_impl->node;
-    if (node != nullptr && node->shareHandle()) return NodeAccess::adopt(node);
+    node = m_impl->node;
+    if (node != nullptr && !node->shareHandle()) node = nullptr;
   }
-  Node none("", nullptr);
-  NodeAccess::impl(none)->markNoCatalog();
-  return none;
+  return node != nullptr ? NodeAccess::adopt(node) : NodeAccess::shareOrNone(nullptr);
 }
 
 int Asset::nElements() {

@@ -153,11 +153,7 @@ int Category::id() {
 }
 
 Node Category::node() {
-  NodeImpl* node = m_impl->node.load();
-  if (node != nullptr && node->shareHandle()) return NodeAccess::adopt(node);
-  Node none(nullptr, nullptr);
-  NodeAccess::impl(none)->markNoCatalog();
-  return none;
+  return NodeAccess::shareOrNone(m_impl->node.load());
 }
 
 Element& Category::label() {

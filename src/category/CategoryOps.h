@@ -52,6 +52,24 @@ Status updateNode(Operation& op, CategoryImpl& category);
 // Deletes a node with its subtree.
 Status removeNode(Operation& op, CategoryImpl& category);
 
+// The object of a category row a listing read (the sub-category walk, the membership
+// listing): the cached object of `id`, or a new one appended under `parent` with its
+// population read; its stored flag set (journalled). One reference for the caller; null
+// when `parent` is not in the cache.
+CategoryImpl* objectForRow(Operation& op, int id, const String& label, int parent,
+                           const String& xml);
+
+// The rows that are the members of a namespace of `target`: category nodes ("vd_cat_nde"),
+// records of the shared table ("vd_assets") or of a declared own-table type each name their
+// table; any other target is a collection type, whose members are the shared table's rows
+// with that tag.
+struct MemberRows {
+  std::string table;  // the table, quoted as an identifier
+  String tag;         // the vd_tag of a collection type's rows; empty otherwise
+  bool byTag;         // only the rows with that tag
+};
+MemberRows memberRows(NodeImpl& node, const String& target);
+
 // The flag word of the namespace of entry `id`.
 int namespaceFlags(Operation& op, int id);
 

@@ -220,6 +220,34 @@ Status destroyNamespace(NodeImpl* node, const String& name) {
 
 // ---- Nodes ----
 
+CategoryImpl* objectForRow(Operation& op, int id, const String& label, int parent,
+                           const String& xml) {
+  CategoryImpl* object = op.cache.acquire(id);
+  if (object == nullptr) {
+    TreeEntry up;
+    if (!op.cache.entry(parent, &up)) return nullptr;
+    object = new CategoryImpl(&op.node, id, label);
+    object->resetElements(xml);
+    object->refs.fetch_add(1);  // the caller's; the first is the cache's
+    op.cache.append(parent, object, label, false);
+    op.cache.loadPopulation(op.connection(), id);
+  }
+  TreeEntry e;
+  if (op.cache.entry(id, &e) && !e.stored) {
+    journalStored(op, id, false);
+    op.cache.setStored(id, true);
+  }
+  return object;
+}
+
+MemberRows memberRows(NodeImpl& node, const String& target) {
+  String lower = target;
+  lower.makeLower();
+  if (lower == kNodeTable || lower == assets::kAssetsTable || assets::isOwnTableType(node, lower))
+    return {node::quoteIdentifier(lower), String(), false};
+  return {node::quoteIdentifier(std::string(assets::kAssetsTable)), target, true};
+}
+
 Status persist(Operation& op, int id) {
   TreeEntry e = entryOrFail(op, id);
   if (e.stored) return StatusOk;

@@ -16,6 +16,14 @@ struct NodeAccess {
     node.m_impl = impl;
     return node;
   }
+  // A handle on `impl` while it has any (a handle count taken), else a Node that names no
+  // catalog (the node of an object that outlived its catalog).
+  static Node shareOrNone(NodeImpl* impl) {
+    if (impl != nullptr && impl->shareHandle()) return adopt(impl);
+    Node none("", nullptr);
+    none.m_impl->markNoCatalog();
+    return none;
+  }
 };
 
 }  // namespace Vendrithane
