@@ -235,13 +235,20 @@ void CategoryCache::unlinkLocked(int id, int* previous) {
   *previous = before;
 }
 
-void CategoryCache::append(int parent, CategoryImpl* object, const String& label, bool stored) {
+bool CategoryCache::append(int parent, CategoryImpl* object, const String& label, bool stored) {
   TreeEntry entry;
   entry.stored = stored;
   entry.label = label;
   entry.object = object;
-  Hold hold(lock_);
-  appendLocked(parent, object->id.load(), std::move(entry));
+  {
+    Hold hold(lock_);
+    if (tree_.count(parent) != 0) {
+      appendLocked(parent, object->id.load(), std::move(entry));
+      return true;
+    }
+  }
+  releaseCategory(object);
+  return false;
 }
 
 void CategoryCache::setStored(int id, bool stored) {
