@@ -7,6 +7,17 @@ namespace KESTRIN {
 namespace Vendrithane {
 namespace legacy {
 
+bool PageBitmap::testAndSet(uint32_t n, uint32_t pageCount) {
+  if (chunks_.empty()) chunks_.resize(pageCount / kChunkPages + 1);
+  std::unique_ptr<uint64_t[]>& chunk = chunks_[n / kChunkPages];
+  if (!chunk) chunk.reset(new uint64_t[kChunkPages / 64]());
+  uint64_t& word = chunk[n % kChunkPages / 64];
+  const uint64_t bit = uint64_t(1) << (n % 64);
+  const bool was = (word & bit) != 0;
+  word |= bit;
+  return was;
+}
+
 bool PageSource::open(const std::string& path, std::string& error) {
   close();
   file_ = platform::RawFile(path);
@@ -59,7 +70,7 @@ void PageSource::close() {
   pageCount_ = 0;
   formatNumber_ = 0;
   slots_.clear();
-  std::vector<uint64_t>().swap(met_);
+  met_.clear();
   walks_.clear();
 }
 
@@ -99,7 +110,7 @@ const uint8_t* PageSource::page(uint32_t n, std::string& error) {
 void PageSource::beginWalk(Walk& walk, uint32_t root) {
   walk.opening = opening_;
   walk.root = root;
-  walk.release();
+  walk.met.clear();
   for (auto& w : walks_) {
     if (w.first == root) {
       ++w.second;
@@ -108,20 +119,6 @@ void PageSource::beginWalk(Walk& walk, uint32_t root) {
   }
   walks_.emplace_back(root, 1);
 }
-
-namespace {
-
-// Sets bit `n` of `bits` (made for `pages` pages when empty); its value before.
-bool testAndSet(std::vector<uint64_t>& bits, uint32_t pages, uint32_t n) {
-  if (bits.empty()) bits.assign(pages / 64 + 1, 0);
-  uint64_t& word = bits[n / 64];
-  const uint64_t bit = uint64_t(1) << (n % 64);
-  const bool was = (word & bit) != 0;
-  word |= bit;
-  return was;
-}
-
-}  // namespace
 
 bool PageSource::claim(Walk& walk, uint32_t n, std::string& error) {
   if (walk.opening != opening_ || pageCount_ == 0) {
@@ -132,11 +129,11 @@ bool PageSource::claim(Walk& walk, uint32_t n, std::string& error) {
     error = "page number out of range";
     return false;
   }
-  if (testAndSet(walk.met, pageCount_, n)) {
+  if (walk.met.testAndSet(n, pageCount_)) {
     error = "page met twice in one walk (a cycle)";
     return false;
   }
-  const bool metBefore = testAndSet(met_, pageCount_, n);
+  const bool metBefore = met_.testAndSet(n, pageCount_);
   if (metBefore) {
     for (const auto& w : walks_) {
       if (w.first == walk.root && w.second == 1) {

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +19,20 @@ namespace Vendrithane {
 namespace legacy {
 
 constexpr uint32_t kPageSize = 1024;
+
+// A bit per page of a file, in chunks of 32,768 pages (4 KiB) made on first use, so that a
+// walk of a few pages of a large (or sparse) file costs little; at most about pageCount / 8
+// bytes.
+class PageBitmap {
+ public:
+  // Sets the bit of page `n` (at most `pageCount`, which the caller checks); its value before.
+  bool testAndSet(uint32_t n, uint32_t pageCount);
+  void clear() { std::vector<std::unique_ptr<uint64_t[]>>().swap(chunks_); }
+
+ private:
+  static constexpr uint32_t kChunkPages = 32768;
+  std::vector<std::unique_ptr<uint64_t[]>> chunks_;
+};
 
 class PageSource {
  public:
@@ -44,14 +59,12 @@ class PageSource {
                       : uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
   }
 
-  // One walk of a tree with its overflow chains: the pages it has met, a bit per page of the
-  // file (pageCount / 8 bytes, made at its first claim), so that a walk over any file reads
-  // each page at most once.
+  // One walk of a tree with its overflow chains and the pages it has met, so that a walk
+  // over any file reads each page at most once.
   struct Walk {
-    uint64_t opening = 0;       // the open() the walk belongs to
-    uint32_t root = 0;          // the tree's root page
-    std::vector<uint64_t> met;  // bit n: page n met
-    void release() { std::vector<uint64_t>().swap(met); }
+    uint64_t opening = 0;  // the open() the walk belongs to
+    uint32_t root = 0;     // the tree's root page
+    PageBitmap met;        // the pages met
   };
 
   // Starts `walk` over the tree rooted at `root`.
@@ -81,7 +94,7 @@ class PageSource {
   uint64_t clock_ = 0;         // use counter for the cache
   std::vector<Slot> slots_;    // kSlots entries once open
   uint64_t opening_ = 0;       // counts open() calls, for the walks
-  std::vector<uint64_t> met_;  // bit n: a walk of this opening met page n (made on first use)
+  PageBitmap met_;             // the pages any walk of this opening met
   std::vector<std::pair<uint32_t, uint32_t>> walks_;  // per tree root: walks begun
 };
 

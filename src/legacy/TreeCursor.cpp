@@ -204,14 +204,14 @@ int TreeCursor::next(std::string& error) {
     stack_.pop_back();
   }
   done_ = true;
-  walk_.release();
+  walk_.met.clear();
   return 0;
 }
 
 int TreeCursor::fail() {
   done_ = true;
   stack_.clear();
-  walk_.release();
+  walk_.met.clear();
   return -1;
 }
 
