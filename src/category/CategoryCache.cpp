@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+#include <unordered_set>
 
 #include "asset/AssetSql.h"
 #include "category/CategoryStatements.h"
@@ -472,10 +474,12 @@ Status CategoryCache::loadTree(node::NodeConnection& c) {
       objects[id] = nullptr;
       appendLocked(parent, id, std::move(entry));
     };
+    // The labels placed under each parent, as parent id bytes followed by the label.
+    std::unordered_set<std::string> placed;
     auto storedChild = [&](int parent, const String& label) {
-      for (int child = tree_[parent].firstChild; child != kNone; child = tree_[child].nextSibling)
-        if (tree_[child].stored && tree_[child].label == label) return true;
-      return false;
+      std::string key(reinterpret_cast<const char*>(&parent), sizeof parent);
+      key.append(label.buffer(), label.length());
+      return !placed.insert(std::move(key)).second;
     };
     for (const NamespaceRow& row : namespaces) {
       if (objects[row.id] == nullptr || tree_.count(row.id) || storedChild(kRootId, row.label)) {
