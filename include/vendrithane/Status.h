@@ -39,6 +39,7 @@ enum Status : int {
   StatusEngineFailure = 31,       // other database-engine failure
   StatusDiskFull = 32,            // not enough free space
   StatusBlobFailed = 33,          // a blob is unusable, or could not be read or written
+  StatusNothingKept = 34,         // the handler keeps no items to narrow
   StatusUnknownFormat = 36,       // the catalog is of an unknown format or newer than the library
   StatusOutOfBounds = 37,         // an index, count or length lies outside its object
   StatusConstraint = 41,          // constraint violated, or the record is stored already
@@ -46,6 +47,7 @@ enum Status : int {
   StatusTableCopyFailed = 43,     // a table could not be copied while it was rebuilt
   StatusWrongCatalog = 44,        // objects of two different catalogs were combined
   StatusNotAllowed = 47,          // not allowed on a namespace root, or the category is gone
+  StatusNotReady = 46,            // the handler is not ready (reset() it), or keeps nothing
   StatusIndexFailed = 48,         // an element index could not be made or removed
   StatusBeginFailed = 54,         // the engine refused to begin a transaction
   StatusCommitFailed = 55,        // the engine refused to commit (the transaction was undone)

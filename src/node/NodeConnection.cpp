@@ -84,6 +84,10 @@ NodeConnection::NodeConnection(const std::string& mainFile, const std::string& b
   }
 }
 
+void NodeConnection::interrupt() {
+  if (db_ != nullptr) sqlite3_interrupt(db_);
+}
+
 NodeConnection::~NodeConnection() {
   closeHandle();
 }

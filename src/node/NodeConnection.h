@@ -63,6 +63,9 @@ class NodeConnection {
   void refresh(int generation);
 
   sqlite3* db() const { return db_; }
+  // Makes the statement running on the connection end as interrupted; any thread may call
+  // it while the connection is open.
+  void interrupt();
   // The compiled form of `sql`, kept on this connection until its handle closes. Null with
   // the engine's code in *code when it cannot compile. The caller resets it and clears its
   // bindings right after every use (a statement left mid-step keeps a lock, and bound texts
