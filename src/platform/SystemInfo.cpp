@@ -39,6 +39,10 @@ std::string machineId() {
   return "";
 }
 
+long processId() {
+  return static_cast<long>(getpid());
+}
+
 long threadId() {
   // Asked on every connection lease: the system call once per thread is enough.
   thread_local const long id = static_cast<long>(syscall(SYS_gettid));

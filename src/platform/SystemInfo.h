@@ -15,6 +15,8 @@ std::string userName();
 std::string machineId();
 // The kernel's id of the calling thread.
 long threadId();
+// The id of this process.
+long processId();
 
 }  // namespace platform
 }  // namespace Vendrithane
