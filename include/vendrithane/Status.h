@@ -53,6 +53,7 @@ enum Status : int {
   StatusWriteFailed = 61,         // a record could not be written
   StatusNoSuchTable = 64,         // the record type has no table (not declared, or dropped)
   StatusEmptyCategories = 67,     // it would leave empty categories that are not to be kept
+  StatusCompactFailed = 68,       // the blob file could not be compacted
   StatusNotRead = 70,             // the record was not read since its load: nothing to write
   StatusBadRecord = 71,           // the record text is malformed (nested or unmatched tags)
   StatusBusy = 77,                // another thread has a transaction open

@@ -111,9 +111,12 @@ Status NodeImpl::open(bool checkOnly, bool readOnlyCopy, const char* tempDir) {
   LifecycleCall call(lifecycleBusy_);
   if (!call.entered()) return StatusNotOpen;
   if (isOpen()) return StatusNotOpen;  // before anything is saved or copied
-  // A create, remove or mode change of a catalog elsewhere on the machine ends before this
-  // open looks at the files.
-  { platform::NamedMutexHold system(systemMutex()); }
+  // A create, remove, mode change or restore of a catalog elsewhere on the machine ends
+  // before this open looks at the files; a restore killed midway is completed first.
+  {
+    platform::NamedMutexHold system(systemMutex());
+    finishCatalogRenames();
+  }
   {
     platform::WriterLock hold(nameLock_);
     savedName_ = name_;
