@@ -211,11 +211,9 @@ Status NodeImpl::backup(bool keepExisting, bool verifyFirst, bool asCatalog) {
     set.remove(targets.blob);
   }
   set.replace(copies[0].to, targets.main);
-  status = set.commit([](size_t step) {
+  return set.commit([](size_t step) {
     node::crashPoint(node::CrashPoint::BackupRenames, static_cast<long>(step));
   });
-  if (status != StatusOk) set.abandon();
-  return status;
 }
 
 Status NodeImpl::backupRestore(bool keepExisting, bool verifyFirst) {
@@ -281,10 +279,7 @@ Status NodeImpl::backupRestore(bool keepExisting, bool verifyFirst) {
   status = set.commit([](size_t step) {
     node::crashPoint(node::CrashPoint::RestoreRenames, static_cast<long>(step));
   });
-  if (status != StatusOk) {
-    set.abandon();
-    return status;
-  }
+  if (status != StatusOk) return status;
   int mode = platform::fileMode(main);
   if (mode < 0 || platform::setFileMode(main, mode) != StatusOk) return StatusReadOnly;
   return StatusOk;

@@ -72,7 +72,12 @@ Status RenameSet::commit(const std::function<void(size_t)>& afterStep) {
   std::string text;
   std::vector<std::pair<std::string, std::string>> steps;
   for (const Step& step : steps_) {
-    if (unusable(step.temp) || unusable(step.target)) return StatusCopyFailed;
+    // A temporary file that is gone would later read as a rename that ran already.
+    if (unusable(step.temp) || unusable(step.target) ||
+        (!step.temp.empty() && !fileExists(step.temp))) {
+      abandon();
+      return StatusCopyFailed;
+    }
     text += step.temp.empty() ? "D\t" + step.target + "\n"
                               : "R\t" + step.temp + "\t" + step.target + "\n";
     steps.emplace_back(step.temp, step.target);
@@ -82,6 +87,7 @@ Status RenameSet::commit(const std::function<void(size_t)>& afterStep) {
   if (unusable(marker_) || !writeSynced(part, text) ||
       ::rename(part.c_str(), marker_.c_str()) != 0 || !syncDirectory(directoryOf(marker_))) {
     ::unlink(part.c_str());
+    abandon();
     return StatusCopyFailed;
   }
   return runSteps(marker_, steps, afterStep);

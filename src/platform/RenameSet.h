@@ -34,11 +34,12 @@ class RenameSet {
   void remove(const std::string& target) { steps_.insert(steps_.begin(), {"", target}); }
 
   // Runs the set. `afterStep`, when given, is called after each removal or rename with its
-  // number (from 0): a place for test-only crash points. 0, or 11 when the marker could not
-  // be written (nothing changed) or a step failed (the marker stays, so that the next
-  // finishRenameSet completes it).
+  // number (from 0): a place for test-only crash points. 0, or 11 when a temporary file is
+  // missing or the marker could not be written (nothing changed; the temporary files are
+  // deleted) or when a step failed (the marker and the remaining temporary files stay, so
+  // that the next finishRenameSet completes the set).
   Status commit(const std::function<void(size_t)>& afterStep = nullptr);
-  // Deletes the temporary files of a set that is not to be committed.
+  // Deletes the temporary files of a set that is not to be committed (never after a commit).
   void abandon();
 
  private:
