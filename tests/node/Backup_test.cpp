@@ -347,6 +347,7 @@ TEST_F(BackupTest, KilledSpilledTransactionIsNotInTheBackup) {
   fill(node, 10, 1000);
   ASSERT_EQ(node.close(), 0);
   std::string count = raw(file("photos.vd"), "SELECT count(*) FROM vd_assets;");
+  auto before = pair("photos", ".vd", ".vm");
   vdtest::PeerProcess peer("asset_peer", {prefix_});
   ASSERT_EQ(peer.call("open photos " + dir_), "0");
   ASSERT_EQ(peer.call("spill 400 20000", 60000), "spilled");  // 8 MB: beyond the page cache
@@ -355,6 +356,7 @@ TEST_F(BackupTest, KilledSpilledTransactionIsNotInTheBackup) {
   EXPECT_EQ(backup.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
   peer.killNow();
   ASSERT_EQ(backup.get(), 0);
+  EXPECT_EQ(pair("photos", ".vb", ".vbb"), before);  // the journal played back first
   EXPECT_EQ(raw(file("photos.vb"), "SELECT count(*) FROM vd_assets;"), count);
   EXPECT_EQ(integrity(file("photos.vb")), "ok\n");
   EXPECT_EQ(integrity(file("photos.vbb")), "ok\n");
