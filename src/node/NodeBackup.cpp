@@ -8,6 +8,7 @@
 // backupExists complete first when a process was killed in the middle of one.
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <map>
 
 #include "monitor/EventQueue.h"
@@ -41,6 +42,19 @@ std::atomic<unsigned> gTempSerial{0};
 std::string tempBeside(const std::string& target) {
   return target + kTempInfix + std::to_string(platform::processId()) + "-" +
          std::to_string(gTempSerial++);
+}
+
+// Removes the copies that killed processes left beside `target` (their names carry the
+// process id; copies of live processes, this one included, stay). Caller holds the system
+// mutex.
+void removeOrphanCopies(const std::string& target) {
+  std::string dir = platform::directoryOf(target);
+  std::string prefix = target.substr(dir.size()) + kTempInfix;
+  for (const std::string& name : platform::filesWithPrefix(dir, prefix)) {
+    long pid = std::atol(name.c_str() + prefix.size());
+    if (pid != platform::processId() && !platform::processExists(pid))
+      platform::deleteFile(dir + name);
+  }
 }
 
 std::string markerOf(const std::string& mainTarget) {
@@ -115,7 +129,10 @@ void NodeImpl::backupDirectory(const String& dir) {
 }
 
 void NodeImpl::finishCatalogRenames() {
-  platform::finishRenameSet(markerOf(mainFile()));
+  std::string main = mainFile();
+  platform::finishRenameSet(markerOf(main));
+  removeOrphanCopies(main);
+  removeOrphanCopies(blobFile());
 }
 
 // The backup files' paths for the extensions given; empty settings are filled in first
@@ -169,6 +186,8 @@ Status NodeImpl::backup(bool keepExisting, bool verifyFirst, bool asCatalog) {
     targets = asCatalog ? backupFilesOf(*this, kMainExtension, kBlobExtension)
                         : backupFilesOf(*this, kBackupExtension, kBlobBackupExtension);
     platform::finishRenameSet(markerOf(targets.main));
+    removeOrphanCopies(targets.main);
+    removeOrphanCopies(targets.blob);
     if (!platform::fileExists(main)) return StatusFileMismatch;
     hasBlob = platform::fileExists(blob);
     if (asCatalog && (sameFile(targets.main, main) || sameFile(targets.blob, blob) ||

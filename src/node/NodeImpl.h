@@ -88,8 +88,8 @@ class NodeImpl : public functions::CatalogFunctionHost {
   long long size();
   double fragmentation();
   Status optimize();
-  // Completes or drops a rename set of the catalog's files left by a killed restore; caller
-  // holds the system mutex.
+  // Completes a rename set of the catalog's files left by a killed restore and removes the
+  // copies killed restores left beside them; caller holds the system mutex.
   void finishCatalogRenames();
 
   // The lifecycle; each returns a Status (see Node.h) and may throw std::bad_alloc.

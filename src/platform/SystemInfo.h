@@ -17,6 +17,8 @@ std::string machineId();
 long threadId();
 // The id of this process.
 long processId();
+// Whether a process of that id exists (false only when it surely does not).
+bool processExists(long pid);
 
 }  // namespace platform
 }  // namespace Vendrithane
