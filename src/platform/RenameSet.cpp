@@ -61,8 +61,8 @@ Status runSteps(const std::string& marker,
   }
   for (const std::string& directory : directories) ok = syncDirectory(directory) && ok;
   if (!ok) return StatusCopyFailed;
+  // Not synced: a marker that comes back after a power loss only repeats what is done.
   ::unlink(marker.c_str());
-  syncDirectory(directoryOf(marker));
   return StatusOk;
 }
 
