@@ -2,8 +2,10 @@
 // catalog's files before those are put in place (never on the files it copied from).
 //
 // SEAM: the catalog verification work fills verifyFirstCheck with its check without repairs
-// (verifyAndFix(false, false)) run on a node over the copy. Until then it runs the engine's
-// own integrity check on both files.
+// (verifyAndFix(false, false)) run on a node over the copy. That check lives in a layer above
+// this one, so it will arrive here through a hook the upper layer registers (as LayerHooks.h
+// does), with this body left as the fallback. Until then it runs the engine's own integrity
+// check on both files.
 #ifndef VENDRITHANE_NODE_VERIFYFIRST_H
 #define VENDRITHANE_NODE_VERIFYFIRST_H
 
