@@ -135,26 +135,30 @@ void NodeImpl::finishCatalogRenames() {
   removeOrphanCopies(blobFile());
 }
 
-// The backup files' paths for the extensions given; empty settings are filled in first
-// (the node's name, the main directory).
+// The backup files' paths for the extensions given. Empty settings mean the node's name and
+// the main directory; a backup (`keep`) sets them so, the other calls leave them empty.
 struct BackupFiles {
   std::string main;
   std::string blob;
 };
 
 static BackupFiles backupFilesOf(NodeImpl& node, const char* mainExtension,
-                                 const char* blobExtension) {
-  if (node.backupName().isEmpty()) node.backupName(node.name());
-  if (node.backupDirectory().isEmpty()) node.backupDirectory(node.path(false));
-  std::string base =
-      NodeImpl::directoryText(node.backupDirectory()) + static_cast<const char*>(node.backupName());
+                                 const char* blobExtension, bool keep) {
+  String name = node.backupName(), dir = node.backupDirectory();
+  if (name.isEmpty()) name = node.name();
+  if (dir.isEmpty()) dir = node.path(false);
+  if (keep) {
+    if (node.backupName().isEmpty()) node.backupName(name);
+    if (node.backupDirectory().isEmpty()) node.backupDirectory(dir);
+  }
+  std::string base = NodeImpl::directoryText(dir) + static_cast<const char*>(name);
   return {base + mainExtension, base + blobExtension};
 }
 
 bool NodeImpl::backupExists() {
   if (noCatalog_) return false;
   platform::NamedMutexHold system(systemMutex());
-  BackupFiles files = backupFilesOf(*this, kBackupExtension, kBlobBackupExtension);
+  BackupFiles files = backupFilesOf(*this, kBackupExtension, kBlobBackupExtension, false);
   platform::finishRenameSet(markerOf(files.main));
   return platform::RawFile(files.main).valid();
 }
@@ -162,7 +166,7 @@ bool NodeImpl::backupExists() {
 Status NodeImpl::backupMode(bool readOnly) {
   if (noCatalog_) return StatusNotOpen;
   platform::NamedMutexHold system(systemMutex());
-  BackupFiles files = backupFilesOf(*this, kBackupExtension, kBlobBackupExtension);
+  BackupFiles files = backupFilesOf(*this, kBackupExtension, kBlobBackupExtension, false);
   if (platform::setFileReadOnly(files.main, readOnly) != StatusOk)
     return readOnly ? StatusOk : StatusPermissionFailed;
   if (platform::setFileReadOnly(files.blob, readOnly) != StatusOk && !readOnly &&
@@ -183,8 +187,8 @@ Status NodeImpl::backup(bool keepExisting, bool verifyFirst, bool asCatalog) {
     platform::NamedMutexHold system(systemMutex());
     main = mainFile();
     blob = blobFile();
-    targets = asCatalog ? backupFilesOf(*this, kMainExtension, kBlobExtension)
-                        : backupFilesOf(*this, kBackupExtension, kBlobBackupExtension);
+    targets = asCatalog ? backupFilesOf(*this, kMainExtension, kBlobExtension, true)
+                        : backupFilesOf(*this, kBackupExtension, kBlobBackupExtension, true);
     platform::finishRenameSet(markerOf(targets.main));
     removeOrphanCopies(targets.main);
     removeOrphanCopies(targets.blob);
@@ -245,7 +249,7 @@ Status NodeImpl::backupRestore(bool keepExisting, bool verifyFirst) {
     platform::NamedMutexHold system(systemMutex());
     main = mainFile();
     blob = blobFile();
-    source = backupFilesOf(*this, kBackupExtension, kBlobBackupExtension);
+    source = backupFilesOf(*this, kBackupExtension, kBlobBackupExtension, false);
     platform::finishRenameSet(markerOf(source.main));
     finishCatalogRenames();
     if (isOpen() || monitor::EventQueue::catalogInUse(main)) return StatusNotOpen;

@@ -84,6 +84,7 @@ TEST_F(BackupTest, SettingsCopiesAndRefusals) {
   EXPECT_TRUE(node.backupName().isEmpty());
   EXPECT_EQ(node.backupMode(true), 0);  // no backup files: still 0
   EXPECT_FALSE(node.backupExists());
+  EXPECT_TRUE(node.backupName().isEmpty());  // set by a backup only
 
   ASSERT_EQ(node.open(), 0);
   fill(node, 20, 3000);
