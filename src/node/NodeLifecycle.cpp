@@ -70,6 +70,7 @@ Status NodeImpl::create(bool replace) {
   if (!call.entered()) return StatusNotOpen;
   platform::NamedMutexHold system(systemMutex());
   if (isOpen()) return StatusNotOpen;  // never replace the files under open connections
+  finishCatalogRenames();              // a killed restore's set must not land on the new files
   std::string main = mainFile(), blob = blobFile();
   if (platform::fileExists(main)) {
     if (!replace) return StatusExists;
@@ -326,6 +327,7 @@ Status NodeImpl::remove() {
   if (!call.entered()) return StatusNotOpen;
   platform::NamedMutexHold system(systemMutex());
   if (isOpen()) return StatusNotOpen;
+  finishCatalogRenames();  // else a killed restore's set would bring the files back
   if (platform::deleteFile(mainFile()) != StatusOk) return StatusNotOpen;
   if (platform::deleteFile(blobFile()) != StatusOk) return StatusNotOpen;
   return StatusOk;

@@ -261,6 +261,15 @@ TEST_F(BackupTest, CrashPointsBetweenRenames) {
     EXPECT_EQ(pair("photos", ".vd", ".vm"), backup);
     EXPECT_EQ(integrity(file("photos.vd")), "ok\n");
   }
+  // A create after a killed restore: the set is completed first, never over the new files.
+  vdtest::PeerProcess peer("asset_peer", {prefix_});
+  ASSERT_EQ(peer.call("crashat 2 0"), "0");
+  EXPECT_EQ(peer.call("restore photos " + dir_), "<eof>");
+  EXPECT_EQ(peer.waitExit(), node::kCrashExitCode);
+  ASSERT_EQ(node.create(true), 0);
+  ASSERT_EQ(node.open(), 0);
+  EXPECT_EQ(node.close(), 0);
+  EXPECT_EQ(raw(file("photos.vd"), "SELECT count(*) FROM vd_assets;"), "0\n");
 }
 
 TEST_F(BackupThreads, TransactionsWaitOrRefuse) {
