@@ -12,7 +12,8 @@
 // and leaves the transaction open) | backups NAME DIR N (N backups of a closed node of the
 // catalog; replies the first failing status or "done") | restore NAME DIR (backupRestore of
 // a closed node) | crashat KIND STEP (the test-only crash point: KIND 1 backup, 2 restore) |
-// exit
+// rawwrite NAME DIR (a registry row written through an engine connection of its own,
+// which waits for file locks only, not for the per-catalog mutex) | exit
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -20,6 +21,9 @@
 
 #include "PeerLoop.h"
 #include "node/FaultInjection.h"
+#include "node/NodeConnection.h"
+#include "node/Statement.h"
+#include "node/Statements.h"
 #include "vendrithane/Blob.h"
 #include "vendrithane/Node.h"
 
@@ -111,6 +115,10 @@ bool run(const std::string& line) {
     reply(status == 0 ? "done" : "status " + std::to_string(status));
   } else if (cmd == "restore") {
     reply(std::to_string(Node(a.c_str(), b.c_str()).backupRestore(false, false)));
+  } else if (cmd == "rawwrite") {
+    node::NodeConnection connection(b + a + ".vd", b + a + ".vm", nullptr, false);
+    reply(std::to_string(
+        node::execute(connection, node::sqlFormat(node::kRegistryStore, "peer", "1"))));
   } else if (cmd == "crashat") {
     node::setCrashPointForTesting(static_cast<node::CrashPoint>(std::stoi(a)), std::stol(b));
     reply("0");
