@@ -60,6 +60,7 @@ enum Status : int {
   StatusNotInParent = 62,         // the category is not a stored child of its parent
   StatusNoSuchTable = 64,         // the record type has no table (not declared, or dropped)
   StatusEmptyCategories = 67,     // it would leave empty categories that are not to be kept
+  StatusCompactFailed = 68,       // the blob file could not be compacted
   StatusNotRead = 70,             // the record was not read since its load: nothing to write
   StatusBadRecord = 71,           // the record text is malformed (nested or unmatched tags)
   StatusRowsDropped = 74,         // rows were left out while loading, or a query failed

@@ -173,6 +173,20 @@ void NodeConnection::upgradeOlderSchema() {
   }
 }
 
+Status NodeConnection::compactBlobFile() {
+  sqlite3* blobs = nullptr;
+  int code = openCatalogFile(blobFile_, false, &blobs);
+  if (code == SQLITE_OK) {
+    sqlite3_busy_handler(blobs, busyHandler, nullptr);
+    code = sqlite3_exec(blobs, kVacuum, nullptr, nullptr, nullptr);
+  }
+  if (code != SQLITE_OK)
+    recordError(StatusCompactFailed, code, blobs ? sqlite3_errmsg(blobs) : sqlite3_errstr(code),
+                kVacuum);
+  if (blobs) sqlite3_close_v2(blobs);
+  return code == SQLITE_OK ? StatusOk : StatusCompactFailed;
+}
+
 void NodeConnection::refresh(int generation) {
   closeHandle();
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {

@@ -105,6 +105,8 @@ const char* knownText(Status status) {
       return "record type has no table";
     case StatusEmptyCategories:
       return "would leave empty categories";
+    case StatusCompactFailed:
+      return "blob file could not be compacted";
     case StatusNotRead:
       return "record not read since its load";
     case StatusBadRecord:
