@@ -40,7 +40,10 @@ struct TreeEntry {
   int parent = kNone;       // kNone for the root only
   int namespaceId = 0;      // its namespace root (its own id for a namespace root)
   String label;
-  CategoryImpl* object = nullptr;  // the cache's reference
+  // The cache's reference on the entry's object. Nodes read from the catalog get theirs on
+  // first use (acquire); until then `record` holds their row's record text.
+  CategoryImpl* object = nullptr;
+  String record;
 };
 
 // Entries taken out of the tree with their objects (the cache's references), so that an
@@ -67,8 +70,9 @@ class CategoryCache final : public node::CategoryHooks {
 
   // ---- Reads (under the cache's lock) ----
   bool entry(int id, TreeEntry* out) const;  // a copy (object included, no reference)
-  // The object of `id` with one more reference for the caller; null when not in the cache.
-  CategoryImpl* acquire(int id) const;
+  // The object of `id` with one more reference for the caller, made now when the entry has
+  // none yet; null when `id` is not in the cache.
+  CategoryImpl* acquire(int id);
   // Whether `object` is the cache's object of its id.
   bool holds(const CategoryImpl* object) const;
   // The child of `parent` with that label, a stored one before a transient one; kNone

@@ -1,6 +1,7 @@
 // The category layer's writes: declaring and destroying namespaces, the namespace row, the
 // persist steps, update, rename, removal and reload of nodes, and the undo entries that
 // keep the tree cache matching the rows when a transaction is rolled back.
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -80,10 +81,8 @@ void journalPopulation(Operation& op, int id, int previous) {
 
 void journalLabel(Operation& op, int id, const String& previous) {
   CategoryCache* cache = &op.cache;
-  TreeEntry e;
-  if (!cache->entry(id, &e) || e.object == nullptr) return;
-  CategoryImpl* object = e.object;
-  object->refs.fetch_add(1);
+  CategoryImpl* object = cache->acquire(id);
+  if (object == nullptr) return;
   std::shared_ptr<CategoryImpl> held(object, releaseCategory);
   node::journalUndo(op.connection(), [cache, id, previous, held] {
     cache->setLabel(id, previous);
@@ -254,12 +253,15 @@ MemberRows memberRows(NodeImpl& node, const String& target) {
 Status persist(Operation& op, int id) {
   TreeEntry e = entryOrFail(op, id);
   if (e.stored) return StatusOk;
-  if (e.namespaceId == id || e.object == nullptr) return StatusCategoryFailed;
+  if (e.namespaceId == id) return StatusCategoryFailed;
   if (e.parent != e.namespaceId) {
     Status parent = persist(op, e.parent);
     if (parent != StatusOk) return parent;
   }
-  CategoryImpl& category = *e.object;
+  std::unique_ptr<CategoryImpl, void (*)(CategoryImpl*)> held(op.cache.acquire(id),
+                                                              releaseCategory);
+  if (!held) return StatusCategoryFailed;
+  CategoryImpl& category = *held;
   String xml;
   {
     AssetImpl& set = category.set();
