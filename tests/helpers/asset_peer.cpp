@@ -5,7 +5,10 @@
 // collection record; replies its id) | storeown TYPE (a record of an own-table type;
 // replies its id) | index ELEMENT FLAGS | unindex ELEMENT (of the collection's records) |
 // update ID ELEMENT [VALUE] (loads the collection record, sets the element to the text, or
-// to a catalog blob of the bytes after "blob:", or erases it; updates) | remove ID | exit
+// to a catalog blob of the bytes after "blob:", or erases it; updates) | remove ID |
+// catdeclare NAME KEEP (a namespace of photo records; KEEP 1 keeps empty categories) |
+// catstore NAME LABEL (stores the child LABEL of namespace NAME; replies its id) |
+// catrename ID LABEL | catremove ID | catkeep NAME 0|1 (the namespace's persistEmpty) | exit
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -69,6 +72,20 @@ bool run(const std::string& line) {
     reply(std::to_string(asset.update()));
   } else if (cmd == "remove") {
     reply(std::to_string(node().assetRemove({std::stoi(a)})));
+  } else if (cmd == "catdeclare") {
+    Asset prototype = node().asset("photo", true);
+    reply(std::to_string(node().categoryDeclare(a.c_str(), prototype, b == "1", false)));
+  } else if (cmd == "catstore") {
+    Category category = node().category(a.c_str());
+    category.subCategory(b.c_str());
+    int status = category.add();
+    reply(status == 0 ? std::to_string(category.id()) : "status " + std::to_string(status));
+  } else if (cmd == "catrename") {
+    reply(std::to_string(node().categoryLoad(std::stoi(a)).label(b.c_str())));
+  } else if (cmd == "catremove") {
+    reply(std::to_string(node().categoryLoad(std::stoi(a)).remove()));
+  } else if (cmd == "catkeep") {
+    reply(std::to_string(node().category(a.c_str()).persistEmpty(b == "1")));
   } else {
     reply("unknown " + cmd);
   }
