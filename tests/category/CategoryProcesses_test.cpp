@@ -45,13 +45,19 @@ TEST_F(CategoryCatalog, TreeFollowsAnotherProcessWithoutAMonitor) {
   EXPECT_EQ(vdtest::statusOf([&] { t.subCategory("v"); }), StatusNotAllowed);
   EXPECT_EQ(std::to_string(t.id()), stored);  // left where it was
 
-  // Namespace rows: the flag word and the name.
+  // Namespace rows: the flag word, the name, and the namespace's end.
+  Category orphan = at("Other", "child");  // held, transient
   ASSERT_EQ(peer.call("catkeep Kept 0"), "0");
   EXPECT_FALSE(root.persistEmpty());
   ASSERT_EQ(peer.call("catrename " + std::to_string(node_->category("Other").id()) + " Third"),
             "0");
   EXPECT_EQ(namespaces(), (std::vector<std::string>{"Kept", "Plain", "Third"}));
   EXPECT_FALSE(node_->categoryDeclared("Other"));
+  EXPECT_EQ(orphan.fullLabel(), "//Third/child");
+  ASSERT_EQ(peer.call("catremove " + std::to_string(node_->category("Third").id())), "0");
+  EXPECT_EQ(namespaces(), (std::vector<std::string>{"Kept", "Plain"}));
+  EXPECT_EQ(orphan.id(), -1);  // the reload found no parent for it
+  EXPECT_EQ(orphan.add(), StatusNoId);
   EXPECT_EQ(peer.finish(), 0);
 }
 
