@@ -173,7 +173,8 @@ class VENDRITHANE_API Node {
   // The category of that id, read from the catalog when it is not in memory. Throws 30 when
   // there is no such category, 20 when not open.
   Category categoryLoad(int id);
-  // The namespaces' names, in the order they were declared (or loaded).
+  // The namespaces' names, in the order they were declared (or loaded). Throws 20 when not
+  // open.
   std::vector<String> categoryNamespaces();
 
   // What `id` names: ObjectAsset (name: the record's type or its type's table),

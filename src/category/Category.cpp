@@ -16,6 +16,7 @@
 #include "node/NodeAccess.h"
 #include "node/StatusOf.h"
 #include "node/Transaction.h"
+#include "types/TimeCalc.h"
 #include "vendrithane/Node.h"
 #include "vendrithane/Time.h"
 
@@ -115,6 +116,14 @@ std::vector<int> pathOf(Operation& op, CategoryImpl* impl) {
   return std::vector<int>(up.rbegin(), up.rend());
 }
 
+// The node of a handle about to be re-pointed: 47 when its catalog was closed (the handle
+// stays where it was), 20 when that catalog is not open.
+NodeImpl* navigationNode(const CategoryImpl& impl) {
+  NodeImpl* node = impl.node.load();
+  if (node == nullptr) throw StatusNotAllowed;
+  return node;
+}
+
 // Re-points the handle to `id`'s object.
 void moveTo(Category& handle, Operation& op, int id) {
   CategoryImpl* target = op.cache.acquire(id);
@@ -188,7 +197,7 @@ int Category::depth() {
 }
 
 void Category::ancestor(int n) {
-  Operation op(category::nodeOf(*m_impl));
+  Operation op(navigationNode(*m_impl));
   std::vector<int> path = pathOf(op, m_impl);
   if (n < 0 || n >= static_cast<int>(path.size())) throw StatusOutOfBounds;
   moveTo(*this, op, path[n]);
@@ -224,25 +233,24 @@ void stepDown(Category& handle, Operation& op, const String& label) {
 }  // namespace
 
 void Category::subCategory(char const* label) {
-  Operation op(category::nodeOf(*m_impl));
+  Operation op(navigationNode(*m_impl));
   stepDown(*this, op, String(label == nullptr ? "" : label));
 }
 
 void Category::subCategory(String label) {
-  Operation op(category::nodeOf(*m_impl));
+  Operation op(navigationNode(*m_impl));
   stepDown(*this, op, label);
 }
 
 void Category::subCategory(long long time) {
-  Time t(time);  // one conversion to local time for all three fields
-  const int year = t.year(), month = t.month(), day = t.day();
+  const CalendarFields local = localCalendar(time);  // one conversion for the three fields
   char text[32];
-  Operation op(category::nodeOf(*m_impl));
-  std::snprintf(text, sizeof text, "%d", year);
+  Operation op(navigationNode(*m_impl));
+  std::snprintf(text, sizeof text, "%d", local.year);
   stepDown(*this, op, String(text));
-  std::snprintf(text, sizeof text, "%02d", month);
+  std::snprintf(text, sizeof text, "%02d", local.month);
   stepDown(*this, op, String(text));
-  std::snprintf(text, sizeof text, "%02d", day);
+  std::snprintf(text, sizeof text, "%02d", local.day);
   stepDown(*this, op, String(text));
 }
 

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+#include <unordered_set>
 
 #include "asset/AssetSql.h"
 #include "category/CategoryStatements.h"
@@ -235,13 +237,20 @@ void CategoryCache::unlinkLocked(int id, int* previous) {
   *previous = before;
 }
 
-void CategoryCache::append(int parent, CategoryImpl* object, const String& label, bool stored) {
+bool CategoryCache::append(int parent, CategoryImpl* object, const String& label, bool stored) {
   TreeEntry entry;
   entry.stored = stored;
   entry.label = label;
   entry.object = object;
-  Hold hold(lock_);
-  appendLocked(parent, object->id.load(), std::move(entry));
+  {
+    Hold hold(lock_);
+    if (tree_.count(parent) != 0) {
+      appendLocked(parent, object->id.load(), std::move(entry));
+      return true;
+    }
+  }
+  releaseCategory(object);
+  return false;
 }
 
 void CategoryCache::setStored(int id, bool stored) {
@@ -465,10 +474,12 @@ Status CategoryCache::loadTree(node::NodeConnection& c) {
       objects[id] = nullptr;
       appendLocked(parent, id, std::move(entry));
     };
+    // The labels placed under each parent, as parent id bytes followed by the label.
+    std::unordered_set<std::string> placed;
     auto storedChild = [&](int parent, const String& label) {
-      for (int child = tree_[parent].firstChild; child != kNone; child = tree_[child].nextSibling)
-        if (tree_[child].stored && tree_[child].label == label) return true;
-      return false;
+      std::string key(reinterpret_cast<const char*>(&parent), sizeof parent);
+      key.append(label.buffer(), label.length());
+      return !placed.insert(std::move(key)).second;
     };
     for (const NamespaceRow& row : namespaces) {
       if (objects[row.id] == nullptr || tree_.count(row.id) || storedChild(kRootId, row.label)) {

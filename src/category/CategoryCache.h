@@ -85,8 +85,9 @@ class CategoryCache final : public node::CategoryHooks {
 
   // ---- Changes (caller holds the per-catalog mutex) ----
   // Appends a new entry for `object` (adopting one reference) as the last child of
-  // `parent`; its namespace is the parent's (its own id below the root).
-  void append(int parent, CategoryImpl* object, const String& label, bool stored);
+  // `parent`; its namespace is the parent's (its own id below the root). False, with the
+  // reference released, when `parent` is not in the cache.
+  bool append(int parent, CategoryImpl* object, const String& label, bool stored);
   void setStored(int id, bool stored);
   void setPopulation(int id, int population);
   void setLabel(int id, const String& label);

@@ -166,12 +166,15 @@ Status declareNamespace(NodeImpl* node, const char* name, const String& target, 
 namespace {
 
 // Deletes the rows of `id` and its cached subtree, children first, inside the caller's
-// transaction: a child's failure does not stop the others; the node's own failure is
-// returned. Stored flags and populations are journalled; each deleted node queues a
-// category-deleted change.
+// transaction. Any failure is returned at once, and the caller rolls the whole removal
+// back: a child left behind would be a row whose parent is gone. Stored flags and
+// populations are journalled; each deleted node queues a category-deleted change.
 Status deleteSubtree(Operation& op, int id) {
   TreeEntry e = entryOrFail(op, id);
-  for (int child : op.cache.children(id, false)) deleteSubtree(op, child);
+  for (int child : op.cache.children(id, false)) {
+    Status status = deleteSubtree(op, child);
+    if (status != StatusOk) return status;
+  }
   if (!e.stored) return StatusOk;
   const bool root = e.namespaceId == id;
   node::NodeConnection& c = op.connection();

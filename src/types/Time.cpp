@@ -51,11 +51,11 @@ double zoneOffsetDays(long long t) {
                                             tm.tm_hour, tm.tm_min, tm.tm_sec);
 }
 
+}  // namespace
+
 CalendarFields localCalendar(long long t) {
   return calendarFromJulian(julianDateUtc(t) - zoneOffsetDays(t));
 }
-
-}  // namespace
 
 Time::Time() : m_time(static_cast<long long>(std::time(nullptr))) {}
 

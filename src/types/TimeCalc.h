@@ -1,6 +1,7 @@
 // The calendar arithmetic behind Time: Julian dates of calendar dates and of time values,
 // the folding of time values into the range the C runtime's local-time conversion handles,
-// and the calendar fields of a Julian date. Pure arithmetic: no locks, no time-zone data.
+// and the calendar fields of a Julian date (pure arithmetic), and the local calendar fields of
+// a time value.
 #ifndef VENDRITHANE_TYPES_TIMECALC_H
 #define VENDRITHANE_TYPES_TIMECALC_H
 
@@ -39,6 +40,9 @@ long long foldIntoLocalRange(long long t);
 // Calendar fields of the Julian date jd. Fields are rounded to the nearest millisecond
 // before the seconds are cut, so a value a hair below midnight counts as midnight.
 CalendarFields calendarFromJulian(double jd);
+
+// Calendar fields of a time value in the local time zone (one conversion for all fields).
+CalendarFields localCalendar(long long t);
 
 // 1 for the first of January; uses the leap table for Gregorian leap years.
 int dayOfYear(int year, int month, int day);
