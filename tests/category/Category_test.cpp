@@ -317,9 +317,8 @@ TEST_F(CategoryCatalog, ElementsRemovalAndReload) {
   EXPECT_EQ(transient.remove(), StatusNotInParent);
 }
 
-// A handle whose catalog was closed stays where it was. DISABLED_: the rebinding throws 20
-// (not open) where Category.h and the design promise 47; to be enabled once they agree.
-TEST_F(CategoryCatalog, DISABLED_RebindingAfterTheCloseIsRefused) {
+// A handle whose catalog was closed stays where it was.
+TEST_F(CategoryCatalog, RebindingAfterTheCloseIsRefused) {
   Category c = at("Kept", "t");
   const int id = c.id();
   ASSERT_EQ(node_->close(), 0);
