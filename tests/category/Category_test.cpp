@@ -147,9 +147,9 @@ TEST_F(CategoryCatalog, NavigationRolledBackSharesNoIdWithALaterRecord) {
   EXPECT_EQ(nodeRows(), "");
 }
 
-TEST_F(CategoryCatalog, FailingDestroyChangesNothing) {
-  Category x = at("Kept", "x/y");
-  ASSERT_EQ(x.add(), 0);
+TEST_F(CategoryCatalog, FailingDestroyOrCommitChangesNothing) {
+  Category y = at("Kept", "x/y");
+  ASSERT_EQ(y.add(), 0);
   const std::string rows = nodeRows();
 
   constexpr int kEngineIoError = 10;  // the engine's result for an I/O error
@@ -161,6 +161,23 @@ TEST_F(CategoryCatalog, FailingDestroyChangesNothing) {
   EXPECT_EQ(namespaces(), (std::vector<std::string>{"Kept", "Plain"}));
   EXPECT_TRUE(at("Kept").isSubCategory("x"));
   EXPECT_TRUE(at("Kept", "x").isSubCategory("y"));
+  EXPECT_EQ(nodeRows(), rows);
+
+  // A commit that fails takes back the declaration, the store and the rename it held.
+  ASSERT_EQ(node_->transactionBegin(), 0);
+  ASSERT_EQ(declare("Doomed", true), 0);
+  Category doomed = node_->category("Doomed");
+  Category z = at("Kept", "x/z");
+  ASSERT_EQ(z.add(), 0);
+  ASSERT_EQ(y.label("w"), 0);
+  node::setFaultForTesting(node::FaultPlan{node::FaultKind::Sync, 1, kEngineIoError, true});
+  const int committed = node_->transactionCommit();
+  node::clearFaultForTesting();
+  EXPECT_EQ(committed, StatusCommitFailed);
+  EXPECT_FALSE(node_->categoryDeclared("Doomed"));
+  EXPECT_EQ(doomed.id(), -1);
+  EXPECT_FALSE(at("Kept", "x").isSubCategory("z"));
+  EXPECT_EQ(y.fullLabel(), "//Kept/x/y");
   EXPECT_EQ(nodeRows(), rows);
 
   EXPECT_EQ(node_->categoryDestroy("Nowhere"), StatusNotFound);
