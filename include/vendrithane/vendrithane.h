@@ -8,6 +8,7 @@
 #include "vendrithane/Category.h"
 #include "vendrithane/Element.h"
 #include "vendrithane/Export.h"
+#include "vendrithane/Handler.h"
 #include "vendrithane/Node.h"
 #include "vendrithane/Status.h"
 #include "vendrithane/String.h"

@@ -78,6 +78,20 @@ class NodeImpl : public functions::CatalogFunctionHost {
   String backupName() const;
   String backupDirectory() const;
 
+  // Backups and file management (see Node.h; NodeBackup.cpp).
+  void backupName(const String& name);
+  void backupDirectory(const String& dir);
+  bool backupExists();
+  Status backupMode(bool readOnly);
+  Status backup(bool keepExisting, bool verifyFirst, bool asCatalog);
+  Status backupRestore(bool keepExisting, bool verifyFirst);
+  long long size();
+  double fragmentation();
+  Status optimize();
+  // Completes a rename set of the catalog's files left by a killed restore and removes the
+  // copies killed restores left beside them; caller holds the system mutex.
+  void finishCatalogRenames();
+
   // The lifecycle; each returns a Status (see Node.h) and may throw std::bad_alloc.
   Status open(bool checkOnly, bool readOnlyCopy, const char* tempDir);
   Status create(bool replace);

@@ -70,6 +70,7 @@ Status NodeImpl::create(bool replace) {
   if (!call.entered()) return StatusNotOpen;
   platform::NamedMutexHold system(systemMutex());
   if (isOpen()) return StatusNotOpen;  // never replace the files under open connections
+  finishCatalogRenames();              // a killed restore's set must not land on the new files
   std::string main = mainFile(), blob = blobFile();
   if (platform::fileExists(main)) {
     if (!replace) return StatusExists;
@@ -111,9 +112,12 @@ Status NodeImpl::open(bool checkOnly, bool readOnlyCopy, const char* tempDir) {
   LifecycleCall call(lifecycleBusy_);
   if (!call.entered()) return StatusNotOpen;
   if (isOpen()) return StatusNotOpen;  // before anything is saved or copied
-  // A create, remove or mode change of a catalog elsewhere on the machine ends before this
-  // open looks at the files.
-  { platform::NamedMutexHold system(systemMutex()); }
+  // A create, remove, mode change or restore of a catalog elsewhere on the machine ends
+  // before this open looks at the files; a restore killed midway is completed first.
+  {
+    platform::NamedMutexHold system(systemMutex());
+    finishCatalogRenames();
+  }
   {
     platform::WriterLock hold(nameLock_);
     savedName_ = name_;
@@ -323,6 +327,7 @@ Status NodeImpl::remove() {
   if (!call.entered()) return StatusNotOpen;
   platform::NamedMutexHold system(systemMutex());
   if (isOpen()) return StatusNotOpen;
+  finishCatalogRenames();  // else a killed restore's set would bring the files back
   if (platform::deleteFile(mainFile()) != StatusOk) return StatusNotOpen;
   if (platform::deleteFile(blobFile()) != StatusOk) return StatusNotOpen;
   return StatusOk;
