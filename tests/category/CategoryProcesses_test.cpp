@@ -33,6 +33,12 @@ TEST_F(CategoryCatalog, TreeFollowsAnotherProcessWithoutAMonitor) {
   Category t = at("Kept", "t");
   EXPECT_EQ(std::to_string(t.id()), stored);
 
+  const std::string deep = peer.call("catstore Kept p/q");  // two rows new to this node
+  ASSERT_NE(deep.compare(0, 6, "status"), 0) << deep;
+  EXPECT_TRUE(at("Kept", "p").isSubCategory("q"));
+  EXPECT_EQ(std::to_string(node_->categoryLoad(std::stoi(deep)).depth()), "2");
+  EXPECT_EQ(root.numChildren(), 3);
+
   ASSERT_EQ(peer.call("catrename " + stored + " u"), "0");
   EXPECT_EQ(t.fullLabel(), "//Kept/u");
   EXPECT_EQ(String(t.label()), "u");
@@ -41,7 +47,7 @@ TEST_F(CategoryCatalog, TreeFollowsAnotherProcessWithoutAMonitor) {
 
   ASSERT_EQ(peer.call("catremove " + stored), "0");
   EXPECT_FALSE(root.isSubCategory("u"));
-  EXPECT_EQ(root.numChildren(), 1);
+  EXPECT_EQ(root.numChildren(), 2);
   EXPECT_EQ(vdtest::statusOf([&] { t.subCategory("v"); }), StatusNotAllowed);
   EXPECT_EQ(std::to_string(t.id()), stored);  // left where it was
 

@@ -7,7 +7,7 @@
 // update ID ELEMENT [VALUE] (loads the collection record, sets the element to the text, or
 // to a catalog blob of the bytes after "blob:", or erases it; updates) | remove ID |
 // catdeclare NAME KEEP (a namespace of photo records; KEEP 1 keeps empty categories) |
-// catstore NAME LABEL (stores the child LABEL of namespace NAME; replies its id) |
+// catstore NAME PATH (stores the node at PATH, "a/b", under namespace NAME; replies its id) |
 // catrename ID LABEL | catremove ID | catkeep NAME 0|1 (the namespace's persistEmpty) |
 // counter ID N (N transactions each setting the record's element "n" and its blob element
 // "b" to the same counter, 1..N; replies "done" or the first failing status) | spill N BYTES
@@ -132,7 +132,8 @@ bool run(const std::string& line) {
     reply(std::to_string(node().categoryDeclare(a.c_str(), prototype, b == "1", false)));
   } else if (cmd == "catstore") {
     Category category = node().category(a.c_str());
-    category.subCategory(b.c_str());
+    std::istringstream path(b);
+    for (std::string label; std::getline(path, label, '/');) category.subCategory(label.c_str());
     int status = category.add();
     reply(status == 0 ? std::to_string(category.id()) : "status " + std::to_string(status));
   } else if (cmd == "catrename") {
