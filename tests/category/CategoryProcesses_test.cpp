@@ -50,6 +50,11 @@ TEST_F(CategoryCatalog, TreeFollowsAnotherProcessWithoutAMonitor) {
   EXPECT_EQ(root.numChildren(), 2);
   EXPECT_EQ(vdtest::statusOf([&] { t.subCategory("v"); }), StatusNotAllowed);
   EXPECT_EQ(std::to_string(t.id()), stored);  // left where it was
+  const std::string rows = nodeRows();
+  EXPECT_EQ(rows.find("|u|"), std::string::npos);
+  EXPECT_EQ(t.update(), StatusNotAllowed);  // a node gone elsewhere is not written back
+  EXPECT_EQ(t.label("w"), StatusNotAllowed);
+  EXPECT_EQ(nodeRows(), rows);
 
   // Namespace rows: the flag word, the name, and the namespace's end.
   Category orphan = at("Other", "child");  // held, transient
