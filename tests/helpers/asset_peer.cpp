@@ -6,6 +6,9 @@
 // replies its id) | index ELEMENT FLAGS | unindex ELEMENT (of the collection's records) |
 // update ID ELEMENT [VALUE] (loads the collection record, sets the element to the text, or
 // to a catalog blob of the bytes after "blob:", or erases it; updates) | remove ID |
+// catdeclare NAME KEEP (a namespace of photo records; KEEP 1 keeps empty categories) |
+// catstore NAME PATH (stores the node at PATH, "a/b", under namespace NAME; replies its id) |
+// catrename ID LABEL | catremove ID | catkeep NAME 0|1 (the namespace's persistEmpty) |
 // counter ID N (N transactions each setting the record's element "n" and its blob element
 // "b" to the same counter, 1..N; replies "done" or the first failing status) | spill N BYTES
 // (begins a transaction and stores N records with blobs of BYTES bytes, replies "spilled"
@@ -124,6 +127,21 @@ bool run(const std::string& line) {
     reply("0");
   } else if (cmd == "remove") {
     reply(std::to_string(node().assetRemove({std::stoi(a)})));
+  } else if (cmd == "catdeclare") {
+    Asset prototype = node().asset("photo", true);
+    reply(std::to_string(node().categoryDeclare(a.c_str(), prototype, b == "1", false)));
+  } else if (cmd == "catstore") {
+    Category category = node().category(a.c_str());
+    std::istringstream path(b);
+    for (std::string label; std::getline(path, label, '/');) category.subCategory(label.c_str());
+    int status = category.add();
+    reply(status == 0 ? std::to_string(category.id()) : "status " + std::to_string(status));
+  } else if (cmd == "catrename") {
+    reply(std::to_string(node().categoryLoad(std::stoi(a)).label(b.c_str())));
+  } else if (cmd == "catremove") {
+    reply(std::to_string(node().categoryLoad(std::stoi(a)).remove()));
+  } else if (cmd == "catkeep") {
+    reply(std::to_string(node().category(a.c_str()).persistEmpty(b == "1")));
   } else {
     reply("unknown " + cmd);
   }
