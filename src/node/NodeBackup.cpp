@@ -31,7 +31,6 @@ namespace {
 constexpr char kBackupExtension[] = ".vb";       // the backup of the main file
 constexpr char kBlobBackupExtension[] = ".vbb";  // the backup of the blob file
 constexpr char kRenameMarker[] = "-renames";     // a rename set's marker, after the main target
-constexpr char kTempInfix[] = ".vtmp-";          // a copy written beside its target
 constexpr char kSuperJournalInfix[] = "-mj";     // the engine's super-journals of a main file
 constexpr long long kSpaceMargin = 100000;       // bytes kept free beyond the copies
 constexpr int kOwnerReadWrite = 0600;
@@ -40,7 +39,7 @@ std::atomic<unsigned> gTempSerial{0};
 
 // A temporary name beside `target`, unique to this process and call.
 std::string tempBeside(const std::string& target) {
-  return target + kTempInfix + std::to_string(platform::processId()) + "-" +
+  return target + platform::kRenameTempInfix + std::to_string(platform::processId()) + "-" +
          std::to_string(gTempSerial++);
 }
 
@@ -49,7 +48,7 @@ std::string tempBeside(const std::string& target) {
 // mutex.
 void removeOrphanCopies(const std::string& target) {
   std::string dir = platform::directoryOf(target);
-  std::string prefix = target.substr(dir.size()) + kTempInfix;
+  std::string prefix = target.substr(dir.size()) + platform::kRenameTempInfix;
   for (const std::string& name : platform::filesWithPrefix(dir, prefix)) {
     long pid = std::atol(name.c_str() + prefix.size());
     if (pid != platform::processId() && !platform::processExists(pid))
@@ -128,11 +127,18 @@ void NodeImpl::backupDirectory(const String& dir) {
     backupDir_ += '/';
 }
 
-void NodeImpl::finishCatalogRenames() {
-  std::string main = mainFile();
-  platform::finishRenameSet(markerOf(main));
+// Completes the rename set of `main` and `blob` and removes orphaned copies beside them; when
+// the set could not be completed its copies stay for the next try, and the result is 11.
+static Status finishRenames(const std::string& main, const std::string& blob) {
+  Status status = platform::finishRenameSet(markerOf(main), {main, blob});
+  if (status != StatusOk) return status;
   removeOrphanCopies(main);
-  removeOrphanCopies(blobFile());
+  removeOrphanCopies(blob);
+  return StatusOk;
+}
+
+Status NodeImpl::finishCatalogRenames() {
+  return finishRenames(mainFile(), blobFile());
 }
 
 // The backup files' paths for the extensions given. Empty settings mean the node's name and
@@ -159,7 +165,7 @@ bool NodeImpl::backupExists() {
   if (noCatalog_) return false;
   platform::NamedMutexHold system(systemMutex());
   BackupFiles files = backupFilesOf(*this, kBackupExtension, kBlobBackupExtension, false);
-  platform::finishRenameSet(markerOf(files.main));
+  platform::finishRenameSet(markerOf(files.main), {files.main, files.blob});
   return platform::RawFile(files.main).valid();
 }
 
@@ -189,9 +195,9 @@ Status NodeImpl::backup(bool keepExisting, bool verifyFirst, bool asCatalog) {
     blob = blobFile();
     targets = asCatalog ? backupFilesOf(*this, kMainExtension, kBlobExtension, true)
                         : backupFilesOf(*this, kBackupExtension, kBlobBackupExtension, true);
-    platform::finishRenameSet(markerOf(targets.main));
-    removeOrphanCopies(targets.main);
-    removeOrphanCopies(targets.blob);
+    // A restore killed between its renames must not leave a mixed pair to copy.
+    if (finishCatalogRenames() != StatusOk) return StatusCopyFailed;
+    if (finishRenames(targets.main, targets.blob) != StatusOk) return StatusCopyFailed;
     if (!platform::fileExists(main)) return StatusFileMismatch;
     hasBlob = platform::fileExists(blob);
     if (asCatalog && (sameFile(targets.main, main) || sameFile(targets.blob, blob) ||
@@ -250,8 +256,9 @@ Status NodeImpl::backupRestore(bool keepExisting, bool verifyFirst) {
     main = mainFile();
     blob = blobFile();
     source = backupFilesOf(*this, kBackupExtension, kBlobBackupExtension, false);
-    platform::finishRenameSet(markerOf(source.main));
-    finishCatalogRenames();
+    if (platform::finishRenameSet(markerOf(source.main), {source.main, source.blob}) != StatusOk ||
+        finishCatalogRenames() != StatusOk)
+      return StatusCopyFailed;
     if (isOpen() || monitor::EventQueue::catalogInUse(main)) return StatusNotOpen;
     if (!platform::fileExists(source.main)) return StatusFileMismatch;
     if (keepExisting && (platform::fileExists(main) || platform::fileExists(blob)))

@@ -70,7 +70,8 @@ Status NodeImpl::create(bool replace) {
   if (!call.entered()) return StatusNotOpen;
   platform::NamedMutexHold system(systemMutex());
   if (isOpen()) return StatusNotOpen;  // never replace the files under open connections
-  finishCatalogRenames();              // a killed restore's set must not land on the new files
+  // A killed restore's set must not land on the new files.
+  if (finishCatalogRenames() != StatusOk) return StatusCopyFailed;
   std::string main = mainFile(), blob = blobFile();
   if (platform::fileExists(main)) {
     if (!replace) return StatusExists;
@@ -116,7 +117,7 @@ Status NodeImpl::open(bool checkOnly, bool readOnlyCopy, const char* tempDir) {
   // before this open looks at the files; a restore killed midway is completed first.
   {
     platform::NamedMutexHold system(systemMutex());
-    finishCatalogRenames();
+    if (finishCatalogRenames() != StatusOk) return StatusCopyFailed;  // else a mixed pair
   }
   {
     platform::WriterLock hold(nameLock_);
@@ -327,7 +328,8 @@ Status NodeImpl::remove() {
   if (!call.entered()) return StatusNotOpen;
   platform::NamedMutexHold system(systemMutex());
   if (isOpen()) return StatusNotOpen;
-  finishCatalogRenames();  // else a killed restore's set would bring the files back
+  // Else a killed restore's set would bring the files back.
+  if (finishCatalogRenames() != StatusOk) return StatusCopyFailed;
   if (platform::deleteFile(mainFile()) != StatusOk) return StatusNotOpen;
   if (platform::deleteFile(blobFile()) != StatusOk) return StatusNotOpen;
   return StatusOk;

@@ -265,6 +265,20 @@ TEST_F(BackupTest, CrashPointsBetweenRenames) {
     EXPECT_EQ(pair("photos", ".vd", ".vm"), backup);
     EXPECT_EQ(integrity(file("photos.vd")), "ok\n");
   }
+  // A backup of the closed catalog after a restore killed between its blob and main renames:
+  // the set is completed first, so the backup is the restored pair, never a mix.
+  {
+    auto backup = pair("photos", ".vb", ".vbb");
+    ASSERT_EQ(node.open(), 0);
+    fill(node, 1, 500);
+    ASSERT_EQ(node.close(), 0);
+    vdtest::PeerProcess peer("asset_peer", {prefix_});
+    ASSERT_EQ(peer.call("crashat 2 2"), "0");
+    EXPECT_EQ(peer.call("restore photos " + dir_), "<eof>");
+    EXPECT_EQ(peer.waitExit(), node::kCrashExitCode);
+    ASSERT_EQ(node.backup(false, false, false), 0);
+    EXPECT_EQ(pair("photos", ".vb", ".vbb"), backup);
+  }
   // A create after a killed restore: the set is completed first, never over the new files.
   vdtest::PeerProcess peer("asset_peer", {prefix_});
   ASSERT_EQ(peer.call("crashat 2 0"), "0");
