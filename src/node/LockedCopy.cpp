@@ -82,18 +82,21 @@ std::string journalOf(const std::string& file) {
 }
 
 Status lockedCopy(const std::vector<CopyPair>& files, bool failIfExists,
-                  const std::function<Status()>& rollBack) {
+                  const std::function<Status()>& rollBack, std::vector<platform::RawFile>* opened) {
   for (int attempt = 0;; ++attempt) {
     bool journal = false;
     Status status = StatusOk;
     size_t copied = 0;  // targets written
     {
-      std::vector<platform::RawFile> sources;
-      sources.reserve(files.size());
-      for (const CopyPair& pair : files) {
-        sources.emplace_back(pair.from);
-        if (!sources.back().valid()) return StatusCopyFailed;
+      std::vector<platform::RawFile> own;
+      if (!opened) {
+        own.reserve(files.size());
+        for (const CopyPair& pair : files) own.emplace_back(pair.from);
       }
+      std::vector<platform::RawFile>& sources = opened ? *opened : own;
+      if (sources.size() != files.size()) return StatusCopyFailed;
+      for (const platform::RawFile& file : sources)
+        if (!file.valid()) return StatusCopyFailed;
       Claims claims(sources);
       while (!lockAll(sources))
         std::this_thread::sleep_for(std::chrono::milliseconds(kRestartPauseMs));

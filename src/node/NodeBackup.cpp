@@ -189,6 +189,7 @@ Status NodeImpl::backup(bool keepExisting, bool verifyFirst, bool asCatalog) {
   BackupFiles targets;
   bool hasBlob;
   std::vector<node::CopyPair> copies;
+  std::vector<platform::RawFile> sources;  // opened with the decision: one pair of files
   {
     platform::NamedMutexHold system(systemMutex());
     main = mainFile();
@@ -209,9 +210,12 @@ Status NodeImpl::backup(bool keepExisting, bool verifyFirst, bool asCatalog) {
     copies.push_back({main, tempBeside(targets.main)});
     if (hasBlob) copies.push_back({blob, tempBeside(targets.blob)});
     if (!roomFor(copies)) return StatusDiskFull;
+    for (const node::CopyPair& copy : copies) sources.emplace_back(copy.from);
   }
 
-  Status status = node::lockedCopy(copies, true, [&] { return rollBackJournals(main, blob); });
+  Status status = node::lockedCopy(
+      copies, true, [&] { return rollBackJournals(main, blob); }, &sources);
+  sources.clear();
   if (status != StatusOk) return status;
   if (verifyFirst) {
     int major = -1;
@@ -251,6 +255,7 @@ Status NodeImpl::backupRestore(bool keepExisting, bool verifyFirst) {
   BackupFiles source;
   bool hasBlob;
   std::vector<node::CopyPair> copies;
+  std::vector<platform::RawFile> sources;  // opened with the decision: one pair of files
   {
     platform::NamedMutexHold system(systemMutex());
     main = mainFile();
@@ -267,11 +272,13 @@ Status NodeImpl::backupRestore(bool keepExisting, bool verifyFirst) {
     copies.push_back({source.main, tempBeside(main)});
     if (hasBlob) copies.push_back({source.blob, tempBeside(blob)});
     if (!roomFor(copies)) return StatusDiskFull;
+    for (const node::CopyPair& copy : copies) sources.emplace_back(copy.from);
   }
 
   // Without the system mutex: the copy beside the catalog, and the play-back of a journal
   // a writer killed mid-commit left on the old files (it may wait for file locks).
-  Status status = node::lockedCopy(copies, true);
+  Status status = node::lockedCopy(copies, true, nullptr, &sources);
+  sources.clear();
   if (status != StatusOk) return status;
   rollBackJournals(main, blob);  // a failure leaves the journal, which the set removes
   if (verifyFirst) {
