@@ -86,9 +86,11 @@ void removeJournals(platform::RenameSet* set, const std::string& file, bool main
   for (const std::string& name : platform::filesWithPrefix(dir, base)) set->remove(dir + name);
 }
 
+}  // namespace
+
 // Plays back a hot journal of the catalog's files through connections of their own (each
 // file read once as a main database, which rolls its journal back).
-Status rollBackJournals(const std::string& main, const std::string& blob) {
+Status NodeImpl::rollBackJournals(const std::string& main, const std::string& blob) {
   try {
     for (const std::string& file : {main, blob}) {
       if (!platform::fileStartsNonZero(node::journalOf(file))) continue;
@@ -102,6 +104,8 @@ Status rollBackJournals(const std::string& main, const std::string& blob) {
   }
   return StatusOk;
 }
+
+namespace {
 
 // Removes the temporary copies of `files`.
 void discardCopies(const std::vector<node::CopyPair>& files) {

@@ -186,7 +186,8 @@ Status NodeImpl::makeReadOnlyCopy(const std::string& tempDir, OpenProgress* prog
   std::vector<node::CopyPair> files{{mainFile(), tempDir + copy + kMainExtension}};
   std::string blob = blobFile();
   if (platform::fileExists(blob)) files.push_back({blob, tempDir + copy + kBlobExtension});
-  Status status = node::lockedCopy(files, true);
+  Status status =
+      node::lockedCopy(files, true, [&] { return rollBackJournals(files[0].from, blob); });
   if (status != StatusOk) {
     for (const auto& file : files) platform::deleteFile(file.to);  // names nobody else had
     return status;
