@@ -211,6 +211,9 @@ Status NodeImpl::backup(bool keepExisting, bool verifyFirst, bool asCatalog) {
       return StatusCopyFailed;
     if (keepExisting && (platform::fileExists(targets.main) || platform::fileExists(targets.blob)))
       return StatusCopyFailed;
+    // A backup made read-only (backupMode) is kept: a copy could not write over it.
+    if (platform::fileIsReadOnly(targets.main) || platform::fileIsReadOnly(targets.blob))
+      return StatusCopyFailed;
     copies.push_back({main, tempBeside(targets.main)});
     if (hasBlob) copies.push_back({blob, tempBeside(targets.blob)});
     if (!roomFor(copies)) return StatusDiskFull;

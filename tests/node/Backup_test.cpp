@@ -125,11 +125,15 @@ TEST_F(BackupTest, SettingsCopiesAndRefusals) {
   ASSERT_EQ(node.backup(false, false, false), 0);
   EXPECT_EQ(pair("bk/photos", ".vb", ".vbb"), pair("photos", ".vd", ".vm"));
 
-  // Modes: read-only, then writable again.
+  // Modes: read-only (a backup then refuses to replace the files), then writable again.
   EXPECT_EQ(node.backupMode(true), 0);
   struct stat st;
   ASSERT_EQ(stat(file("bk/photos.vbb").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0222, 0u);
+  auto kept = pair("bk/photos", ".vb", ".vbb");
+  fill(node, 1, 100);
+  EXPECT_EQ(node.backup(false, false, false), StatusCopyFailed);
+  EXPECT_EQ(pair("bk/photos", ".vb", ".vbb"), kept);
   EXPECT_EQ(node.backupMode(false), 0);
   ASSERT_EQ(stat(file("bk/photos.vbb").c_str(), &st), 0);
   EXPECT_NE(st.st_mode & 0200, 0u);
