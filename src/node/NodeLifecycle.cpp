@@ -163,9 +163,13 @@ Status NodeImpl::openSteps(bool checkOnly, bool readOnlyCopy, const std::string&
   // transactions need the per-catalog mutex.
   queue_.attach(main);
   progress->attached = true;
+  // Both shared descriptors before the connections take locks, so that no other RawFile user
+  // of the process closes a file's last descriptor under them (the blob file may only come
+  // into being with the first connection).
   mainRaw_ = platform::RawFile(main);
-  pool_.fill([&] { return std::make_unique<node::NodeConnection>(main, blob, this, false); });
   blobRaw_ = platform::RawFile(blob);
+  pool_.fill([&] { return std::make_unique<node::NodeConnection>(main, blob, this, false); });
+  if (!blobRaw_.valid()) blobRaw_ = platform::RawFile(blob);
 
   node::ConnectionLease lease(pool_);
   if (!lease) return StatusNotOpen;
