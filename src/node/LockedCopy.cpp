@@ -33,33 +33,40 @@ void unlockSource(const platform::RawFile& file) {
 }
 
 // Takes the writer's locks of `file`: exclusively, or shared where the descriptor cannot
-// carry a write lock. With `wait` each step waits; without, a step that conflicts gives up
-// (what was taken is released).
-bool lockSource(const platform::RawFile& file, bool wait) {
+// carry a write lock. With `wait` each step waits; without, a step that conflicts gives up.
+// Busy or Failed (a lock that cannot be taken at all) release what was taken.
+platform::LockResult lockSource(const platform::RawFile& file, bool wait) {
   for (const Range& range : kRanges) {
-    if (platform::lockRange(file.fd(), range.offset, range.length, true, wait)) continue;
-    if (platform::lockRange(file.fd(), range.offset, range.length, false, wait)) continue;
+    if (platform::lockRangeResult(file.fd(), range.offset, range.length, true, wait) ==
+        platform::LockResult::Granted)
+      continue;
+    platform::LockResult shared =
+        platform::lockRangeResult(file.fd(), range.offset, range.length, false, wait);
+    if (shared == platform::LockResult::Granted) continue;
     unlockSource(file);
-    return false;
+    return shared;
   }
-  return true;
+  return platform::LockResult::Granted;
 }
 
-// Locks every source: the first waiting, each later one tried for a while. False when a
-// later one stayed taken (nothing is held then).
-bool lockAll(std::vector<platform::RawFile>& sources) {
+// Locks every source: the first waiting, each later one tried for a while. Busy when a later
+// one stayed taken, Failed when one cannot be locked at all (nothing is held then).
+platform::LockResult lockAll(std::vector<platform::RawFile>& sources) {
   for (size_t i = 0; i < sources.size(); ++i) {
-    bool locked = i == 0 ? lockSource(sources[i], true) : false;
-    for (int tries = 0; i > 0 && !locked && tries < kLaterFileTries; ++tries) {
+    platform::LockResult locked =
+        i == 0 ? lockSource(sources[i], true) : platform::LockResult::Busy;
+    for (int tries = 0; i > 0 && locked == platform::LockResult::Busy && tries < kLaterFileTries;
+         ++tries) {
       locked = lockSource(sources[i], false);
-      if (!locked) std::this_thread::sleep_for(std::chrono::milliseconds(kTryPauseMs));
+      if (locked == platform::LockResult::Busy)
+        std::this_thread::sleep_for(std::chrono::milliseconds(kTryPauseMs));
     }
-    if (!locked) {
+    if (locked != platform::LockResult::Granted) {
       for (size_t j = 0; j < i; ++j) unlockSource(sources[j]);
-      return false;
+      return locked;
     }
   }
-  return true;
+  return platform::LockResult::Granted;
 }
 
 // Holds the process's copy claim of every source for its lifetime (in order).
@@ -82,21 +89,26 @@ std::string journalOf(const std::string& file) {
 }
 
 Status lockedCopy(const std::vector<CopyPair>& files, bool failIfExists,
-                  const std::function<Status()>& rollBack) {
+                  const std::function<Status()>& rollBack, std::vector<platform::RawFile>* opened) {
   for (int attempt = 0;; ++attempt) {
     bool journal = false;
     Status status = StatusOk;
     size_t copied = 0;  // targets written
     {
-      std::vector<platform::RawFile> sources;
-      sources.reserve(files.size());
-      for (const CopyPair& pair : files) {
-        sources.emplace_back(pair.from);
-        if (!sources.back().valid()) return StatusCopyFailed;
+      std::vector<platform::RawFile> own;
+      if (!opened) {
+        own.reserve(files.size());
+        for (const CopyPair& pair : files) own.emplace_back(pair.from);
       }
+      std::vector<platform::RawFile>& sources = opened ? *opened : own;
+      if (sources.size() != files.size()) return StatusCopyFailed;
+      for (const platform::RawFile& file : sources)
+        if (!file.valid()) return StatusCopyFailed;
       Claims claims(sources);
-      while (!lockAll(sources))
+      platform::LockResult locked;
+      while ((locked = lockAll(sources)) == platform::LockResult::Busy)
         std::this_thread::sleep_for(std::chrono::milliseconds(kRestartPauseMs));
+      if (locked == platform::LockResult::Failed) return StatusCopyFailed;
       // With the locks held no writer can own a journal: one that is there is hot.
       for (const CopyPair& pair : files)
         journal = journal || platform::fileStartsNonZero(journalOf(pair.from));

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/RawFile.h"
 #include "vendrithane/Status.h"
 
 namespace KESTRIN {
@@ -35,11 +36,15 @@ struct CopyPair {
 // mid-commit) is never copied around: the locks are given up, `rollBack` plays it back
 // through a connection, and the copy starts again; a journal still there then (or without
 // `rollBack`) fails the copy. The targets are made owner-writable and synced; with
-// failIfExists an existing target fails the copy. Returns 0, 11 when a copy failed (its
-// partial target removed), 81 when a target's permission could not be set, or the status of
-// `rollBack`.
+// failIfExists an existing target fails the copy. `opened`, when given, holds the sources
+// opened by the caller (in the order of `files`), so that the files copied are those the
+// caller looked at even when a rename set replaced the names since; else each attempt opens
+// them by name. Returns 0, 11 when a copy failed (its partial target removed) or a source
+// could not be locked at all, 81 when a target's permission could not be set, or the status
+// of `rollBack`.
 Status lockedCopy(const std::vector<CopyPair>& files, bool failIfExists,
-                  const std::function<Status()>& rollBack = nullptr);
+                  const std::function<Status()>& rollBack = nullptr,
+                  std::vector<platform::RawFile>* opened = nullptr);
 
 // The rollback journal of a catalog file.
 std::string journalOf(const std::string& file);

@@ -31,7 +31,6 @@ namespace {
 constexpr char kBackupExtension[] = ".vb";       // the backup of the main file
 constexpr char kBlobBackupExtension[] = ".vbb";  // the backup of the blob file
 constexpr char kRenameMarker[] = "-renames";     // a rename set's marker, after the main target
-constexpr char kTempInfix[] = ".vtmp-";          // a copy written beside its target
 constexpr char kSuperJournalInfix[] = "-mj";     // the engine's super-journals of a main file
 constexpr long long kSpaceMargin = 100000;       // bytes kept free beyond the copies
 constexpr int kOwnerReadWrite = 0600;
@@ -40,7 +39,7 @@ std::atomic<unsigned> gTempSerial{0};
 
 // A temporary name beside `target`, unique to this process and call.
 std::string tempBeside(const std::string& target) {
-  return target + kTempInfix + std::to_string(platform::processId()) + "-" +
+  return target + platform::kRenameTempInfix + std::to_string(platform::processId()) + "-" +
          std::to_string(gTempSerial++);
 }
 
@@ -49,7 +48,7 @@ std::string tempBeside(const std::string& target) {
 // mutex.
 void removeOrphanCopies(const std::string& target) {
   std::string dir = platform::directoryOf(target);
-  std::string prefix = target.substr(dir.size()) + kTempInfix;
+  std::string prefix = target.substr(dir.size()) + platform::kRenameTempInfix;
   for (const std::string& name : platform::filesWithPrefix(dir, prefix)) {
     long pid = std::atol(name.c_str() + prefix.size());
     if (pid != platform::processId() && !platform::processExists(pid))
@@ -87,9 +86,11 @@ void removeJournals(platform::RenameSet* set, const std::string& file, bool main
   for (const std::string& name : platform::filesWithPrefix(dir, base)) set->remove(dir + name);
 }
 
+}  // namespace
+
 // Plays back a hot journal of the catalog's files through connections of their own (each
 // file read once as a main database, which rolls its journal back).
-Status rollBackJournals(const std::string& main, const std::string& blob) {
+Status NodeImpl::rollBackJournals(const std::string& main, const std::string& blob) {
   try {
     for (const std::string& file : {main, blob}) {
       if (!platform::fileStartsNonZero(node::journalOf(file))) continue;
@@ -103,6 +104,8 @@ Status rollBackJournals(const std::string& main, const std::string& blob) {
   }
   return StatusOk;
 }
+
+namespace {
 
 // Removes the temporary copies of `files`.
 void discardCopies(const std::vector<node::CopyPair>& files) {
@@ -128,11 +131,18 @@ void NodeImpl::backupDirectory(const String& dir) {
     backupDir_ += '/';
 }
 
-void NodeImpl::finishCatalogRenames() {
-  std::string main = mainFile();
-  platform::finishRenameSet(markerOf(main));
+// Completes the rename set of `main` and `blob` and removes orphaned copies beside them; when
+// the set could not be completed its copies stay for the next try, and the result is 11.
+static Status finishRenames(const std::string& main, const std::string& blob) {
+  Status status = platform::finishRenameSet(markerOf(main), {main, blob});
+  if (status != StatusOk) return status;
   removeOrphanCopies(main);
-  removeOrphanCopies(blobFile());
+  removeOrphanCopies(blob);
+  return StatusOk;
+}
+
+Status NodeImpl::finishCatalogRenames() {
+  return finishRenames(mainFile(), blobFile());
 }
 
 // The backup files' paths for the extensions given. Empty settings mean the node's name and
@@ -159,7 +169,7 @@ bool NodeImpl::backupExists() {
   if (noCatalog_) return false;
   platform::NamedMutexHold system(systemMutex());
   BackupFiles files = backupFilesOf(*this, kBackupExtension, kBlobBackupExtension, false);
-  platform::finishRenameSet(markerOf(files.main));
+  platform::finishRenameSet(markerOf(files.main), {files.main, files.blob});
   return platform::RawFile(files.main).valid();
 }
 
@@ -183,15 +193,16 @@ Status NodeImpl::backup(bool keepExisting, bool verifyFirst, bool asCatalog) {
   BackupFiles targets;
   bool hasBlob;
   std::vector<node::CopyPair> copies;
+  std::vector<platform::RawFile> sources;  // opened with the decision: one pair of files
   {
     platform::NamedMutexHold system(systemMutex());
     main = mainFile();
     blob = blobFile();
     targets = asCatalog ? backupFilesOf(*this, kMainExtension, kBlobExtension, true)
                         : backupFilesOf(*this, kBackupExtension, kBlobBackupExtension, true);
-    platform::finishRenameSet(markerOf(targets.main));
-    removeOrphanCopies(targets.main);
-    removeOrphanCopies(targets.blob);
+    // A restore killed between its renames must not leave a mixed pair to copy.
+    if (finishCatalogRenames() != StatusOk) return StatusCopyFailed;
+    if (finishRenames(targets.main, targets.blob) != StatusOk) return StatusCopyFailed;
     if (!platform::fileExists(main)) return StatusFileMismatch;
     hasBlob = platform::fileExists(blob);
     if (asCatalog && (sameFile(targets.main, main) || sameFile(targets.blob, blob) ||
@@ -200,12 +211,18 @@ Status NodeImpl::backup(bool keepExisting, bool verifyFirst, bool asCatalog) {
       return StatusCopyFailed;
     if (keepExisting && (platform::fileExists(targets.main) || platform::fileExists(targets.blob)))
       return StatusCopyFailed;
+    // A backup made read-only (backupMode) is kept: a copy could not write over it.
+    if (platform::fileIsReadOnly(targets.main) || platform::fileIsReadOnly(targets.blob))
+      return StatusCopyFailed;
     copies.push_back({main, tempBeside(targets.main)});
     if (hasBlob) copies.push_back({blob, tempBeside(targets.blob)});
     if (!roomFor(copies)) return StatusDiskFull;
+    for (const node::CopyPair& copy : copies) sources.emplace_back(copy.from);
   }
 
-  Status status = node::lockedCopy(copies, true, [&] { return rollBackJournals(main, blob); });
+  Status status = node::lockedCopy(
+      copies, true, [&] { return rollBackJournals(main, blob); }, &sources);
+  sources.clear();
   if (status != StatusOk) return status;
   if (verifyFirst) {
     int major = -1;
@@ -245,13 +262,15 @@ Status NodeImpl::backupRestore(bool keepExisting, bool verifyFirst) {
   BackupFiles source;
   bool hasBlob;
   std::vector<node::CopyPair> copies;
+  std::vector<platform::RawFile> sources;  // opened with the decision: one pair of files
   {
     platform::NamedMutexHold system(systemMutex());
     main = mainFile();
     blob = blobFile();
     source = backupFilesOf(*this, kBackupExtension, kBlobBackupExtension, false);
-    platform::finishRenameSet(markerOf(source.main));
-    finishCatalogRenames();
+    if (platform::finishRenameSet(markerOf(source.main), {source.main, source.blob}) != StatusOk ||
+        finishCatalogRenames() != StatusOk)
+      return StatusCopyFailed;
     if (isOpen() || monitor::EventQueue::catalogInUse(main)) return StatusNotOpen;
     if (!platform::fileExists(source.main)) return StatusFileMismatch;
     if (keepExisting && (platform::fileExists(main) || platform::fileExists(blob)))
@@ -260,11 +279,13 @@ Status NodeImpl::backupRestore(bool keepExisting, bool verifyFirst) {
     copies.push_back({source.main, tempBeside(main)});
     if (hasBlob) copies.push_back({source.blob, tempBeside(blob)});
     if (!roomFor(copies)) return StatusDiskFull;
+    for (const node::CopyPair& copy : copies) sources.emplace_back(copy.from);
   }
 
   // Without the system mutex: the copy beside the catalog, and the play-back of a journal
   // a writer killed mid-commit left on the old files (it may wait for file locks).
-  Status status = node::lockedCopy(copies, true);
+  Status status = node::lockedCopy(copies, true, nullptr, &sources);
+  sources.clear();
   if (status != StatusOk) return status;
   rollBackJournals(main, blob);  // a failure leaves the journal, which the set removes
   if (verifyFirst) {

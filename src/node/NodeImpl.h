@@ -89,8 +89,12 @@ class NodeImpl : public functions::CatalogFunctionHost {
   double fragmentation();
   Status optimize();
   // Completes a rename set of the catalog's files left by a killed restore and removes the
-  // copies killed restores left beside them; caller holds the system mutex.
-  void finishCatalogRenames();
+  // copies killed restores left beside them; caller holds the system mutex. 0, or 11 when
+  // the set could not be completed (its marker and copies stay for the next try).
+  Status finishCatalogRenames();
+  // Plays back a hot journal left beside the catalog files `main` and `blob` (a writer killed
+  // mid-commit), through connections of their own: the rollback a locked copy asks for.
+  static Status rollBackJournals(const std::string& main, const std::string& blob);
 
   // The lifecycle; each returns a Status (see Node.h) and may throw std::bad_alloc.
   Status open(bool checkOnly, bool readOnlyCopy, const char* tempDir);

@@ -4,11 +4,11 @@
 #include "platform/RenameSet.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -23,8 +23,10 @@ namespace {
 constexpr char kPartSuffix[] = ".part";
 constexpr char kEndLine[] = "end";
 
+// Writes a new file `path` (never through a link or a file someone else put there).
 bool writeSynced(const std::string& path, const std::string& text) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ::unlink(path.c_str());
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   bool ok = true;
   for (size_t done = 0; ok && done < text.size();) {
@@ -42,28 +44,68 @@ bool unusable(const std::string& path) {
 }
 
 // Runs the steps from the first (a rename whose temporary file is gone ran already), syncs
-// the directories, removes the marker.
+// the directories, removes the marker. The first step that fails stops the set: the marker
+// and the remaining temporary files stay for the next finishRenameSet.
 Status runSteps(const std::string& marker,
                 const std::vector<std::pair<std::string, std::string>>& steps,
                 const std::function<void(size_t)>& afterStep) {
   std::set<std::string> directories{directoryOf(marker)};
-  bool ok = true;
   for (size_t i = 0; i < steps.size(); ++i) {
     const std::string& temp = steps[i].first;
     const std::string& target = steps[i].second;
     directories.insert(directoryOf(target));
-    if (temp.empty()) {
-      if (::unlink(target.c_str()) != 0 && errno != ENOENT) ok = false;
-    } else if (::rename(temp.c_str(), target.c_str()) != 0 && errno != ENOENT) {
-      ok = false;
-    }
+    bool ok = temp.empty() ? ::unlink(target.c_str()) == 0 || errno == ENOENT
+                           : ::rename(temp.c_str(), target.c_str()) == 0 || errno == ENOENT;
+    if (!ok) return StatusCopyFailed;
     if (afterStep) afterStep(i);
   }
+  bool ok = true;
   for (const std::string& directory : directories) ok = syncDirectory(directory) && ok;
   if (!ok) return StatusCopyFailed;
-  // Not synced: a marker that comes back after a power loss only repeats what is done.
+  // Synced: a marker that came back after a power loss would run its removals again.
   ::unlink(marker.c_str());
+  syncDirectory(directoryOf(marker));
   return StatusOk;
+}
+
+// Whether `path` is `file` itself or one of its companions beside it (`file` + "-..."),
+// which is what a set of `files` may remove or replace.
+bool oneOf(const std::vector<std::string>& files, const std::string& path) {
+  for (const std::string& file : files) {
+    if (path == file) return true;
+    if (path.size() > file.size() + 1 && path.compare(0, file.size(), file) == 0 &&
+        path[file.size()] == '-' && path.find('/', file.size()) == std::string::npos)
+      return true;
+  }
+  return false;
+}
+
+// Whether `temp` is a temporary name beside `target`.
+bool tempOf(const std::string& target, const std::string& temp) {
+  std::string prefix = target + kRenameTempInfix;
+  return temp.size() > prefix.size() && temp.compare(0, prefix.size(), prefix) == 0 &&
+         temp.find('/', prefix.size()) == std::string::npos;
+}
+
+// The marker's text when it is a regular file of this user (opened without following a
+// link); false otherwise.
+bool readOwnMarker(const std::string& marker, std::string* text) {
+  int fd = ::open(marker.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+  char buffer[4096];
+  while (ok) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    text->append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return ok;
 }
 
 }  // namespace
@@ -83,13 +125,21 @@ Status RenameSet::commit(const std::function<void(size_t)>& afterStep) {
     steps.emplace_back(step.temp, step.target);
   }
   text += std::string(kEndLine) + "\n";
+  // The temporary files' names are durable before the marker that needs them.
+  std::set<std::string> directories;
+  for (const Step& step : steps_)
+    if (!step.temp.empty()) directories.insert(directoryOf(step.temp));
+  bool ok = !unusable(marker_);
+  for (const std::string& directory : directories) ok = ok && syncDirectory(directory);
   std::string part = marker_ + kPartSuffix;
-  if (unusable(marker_) || !writeSynced(part, text) ||
-      ::rename(part.c_str(), marker_.c_str()) != 0 || !syncDirectory(directoryOf(marker_))) {
+  if (!ok || !writeSynced(part, text) || ::rename(part.c_str(), marker_.c_str()) != 0) {
     ::unlink(part.c_str());
     abandon();
     return StatusCopyFailed;
   }
+  // The marker is in place: the set is decided, whatever the directory sync says (the steps
+  // sync it again).
+  syncDirectory(directoryOf(marker_));
   return runSteps(marker_, steps, afterStep);
 }
 
@@ -98,12 +148,13 @@ void RenameSet::abandon() {
     if (!step.temp.empty()) ::unlink(step.temp.c_str());
 }
 
-Status finishRenameSet(const std::string& marker) {
+Status finishRenameSet(const std::string& marker, const std::vector<std::string>& files) {
   ::unlink((marker + kPartSuffix).c_str());  // never decided: nothing was changed
-  std::ifstream in(marker);
-  if (!in) return StatusOk;
+  std::string text;
+  if (!readOwnMarker(marker, &text)) return StatusOk;  // none, or not one this user wrote
   std::vector<std::pair<std::string, std::string>> steps;
   bool complete = false;
+  std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
     if (line == kEndLine) {
       complete = true;
@@ -114,15 +165,14 @@ Status finishRenameSet(const std::string& marker) {
     std::getline(fields, kind, '\t');
     std::getline(fields, first, '\t');
     std::getline(fields, second, '\t');
-    if (kind == "D") {
+    if (kind == "D" && oneOf(files, first)) {
       steps.emplace_back("", first);
-    } else if (kind == "R") {
+    } else if (kind == "R" && oneOf(files, second) && tempOf(second, first)) {
       steps.emplace_back(first, second);
     } else {
-      break;
+      break;  // a step outside this set's files is never run
     }
   }
-  in.close();
   if (!complete) {  // not a marker this library wrote completely: leave the files alone
     ::unlink(marker.c_str());
     return StatusOk;

@@ -22,11 +22,15 @@ namespace KESTRIN {
 namespace Vendrithane {
 namespace platform {
 
+// The infix of a temporary file's name beside its target (target + infix + anything).
+constexpr char kRenameTempInfix[] = ".vtmp-";
+
 class RenameSet {
  public:
   explicit RenameSet(std::string marker) : marker_(std::move(marker)) {}
 
-  // The target is replaced by `temp` (written and synced by the caller before commit).
+  // The target is replaced by `temp` (written and synced by the caller before commit; its
+  // name is the target's followed by kRenameTempInfix).
   void replace(const std::string& temp, const std::string& target) {
     steps_.push_back({temp, target});
   }
@@ -36,8 +40,8 @@ class RenameSet {
   // Runs the set. `afterStep`, when given, is called after each removal or rename with its
   // number (from 0): a place for test-only crash points. 0, or 11 when a temporary file is
   // missing or the marker could not be written (nothing changed; the temporary files are
-  // deleted) or when a step failed (the marker and the remaining temporary files stay, so
-  // that the next finishRenameSet completes the set).
+  // deleted) or when a step failed (the set stops there; the marker and the remaining
+  // temporary files stay, so that the next finishRenameSet completes the set).
   Status commit(const std::function<void(size_t)>& afterStep = nullptr);
   // Deletes the temporary files of a set that is not to be committed (never after a commit).
   void abandon();
@@ -52,8 +56,11 @@ class RenameSet {
 };
 
 // Completes the set of `marker` when its marker exists (0 when there was none or it was
-// completed, 11 when a step failed); removes a partly written marker.
-Status finishRenameSet(const std::string& marker);
+// completed, 11 when a step failed: the marker stays, and the caller leaves the set's
+// temporary files and files alone); removes a partly written marker. Only steps on `files`
+// (the set's targets) and their companions beside them (file + "-...") are run, renames only
+// from a temporary name of their target; a marker of another user, or a link, is ignored.
+Status finishRenameSet(const std::string& marker, const std::vector<std::string>& files);
 
 }  // namespace platform
 }  // namespace Vendrithane

@@ -125,11 +125,15 @@ TEST_F(BackupTest, SettingsCopiesAndRefusals) {
   ASSERT_EQ(node.backup(false, false, false), 0);
   EXPECT_EQ(pair("bk/photos", ".vb", ".vbb"), pair("photos", ".vd", ".vm"));
 
-  // Modes: read-only, then writable again.
+  // Modes: read-only (a backup then refuses to replace the files), then writable again.
   EXPECT_EQ(node.backupMode(true), 0);
   struct stat st;
   ASSERT_EQ(stat(file("bk/photos.vbb").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0222, 0u);
+  auto kept = pair("bk/photos", ".vb", ".vbb");
+  fill(node, 1, 100);
+  EXPECT_EQ(node.backup(false, false, false), StatusCopyFailed);
+  EXPECT_EQ(pair("bk/photos", ".vb", ".vbb"), kept);
   EXPECT_EQ(node.backupMode(false), 0);
   ASSERT_EQ(stat(file("bk/photos.vbb").c_str(), &st), 0);
   EXPECT_NE(st.st_mode & 0200, 0u);
@@ -226,6 +230,10 @@ TEST_F(BackupTest, RestoreWhileOpenElsewhereThenStaleJournalRemoved) {
   EXPECT_EQ(pair("photos", ".vd", ".vm"), pair("photos", ".vb", ".vbb"));
   ASSERT_EQ(node.open(), 0);
   EXPECT_EQ(node.close(), 0);
+  // A read-only copy plays a hot journal back before copying, as a backup does.
+  writeFile(file("photos.vd-journal"), std::string(4096, '\x7f'));
+  ASSERT_EQ(node.open(false, true, dir_.c_str()), 0);
+  EXPECT_EQ(node.close(), 0);
 }
 
 // A process that ends between two renames of a backup or a restore: the next backupExists
@@ -264,6 +272,20 @@ TEST_F(BackupTest, CrashPointsBetweenRenames) {
     EXPECT_EQ(node.close(), 0);
     EXPECT_EQ(pair("photos", ".vd", ".vm"), backup);
     EXPECT_EQ(integrity(file("photos.vd")), "ok\n");
+  }
+  // A backup of the closed catalog after a restore killed between its blob and main renames:
+  // the set is completed first, so the backup is the restored pair, never a mix.
+  {
+    auto backup = pair("photos", ".vb", ".vbb");
+    ASSERT_EQ(node.open(), 0);
+    fill(node, 1, 500);
+    ASSERT_EQ(node.close(), 0);
+    vdtest::PeerProcess peer("asset_peer", {prefix_});
+    ASSERT_EQ(peer.call("crashat 2 2"), "0");
+    EXPECT_EQ(peer.call("restore photos " + dir_), "<eof>");
+    EXPECT_EQ(peer.waitExit(), node::kCrashExitCode);
+    ASSERT_EQ(node.backup(false, false, false), 0);
+    EXPECT_EQ(pair("photos", ".vb", ".vbb"), backup);
   }
   // A create after a killed restore: the set is completed first, never over the new files.
   vdtest::PeerProcess peer("asset_peer", {prefix_});
