@@ -6,9 +6,9 @@
 // update, or its first member).
 //
 // Every operation takes the catalog's lock first (applying other nodes' changes), then the
-// category's own. A handle on a category that is no longer its catalog's (removed by
-// another process, or its catalog closed) reads as before, but its writes, add() and
-// reload() answer 47 and change nothing.
+// category's own. A handle on a category that left its catalog's tree (removed by another
+// process, its namespace destroyed) reads as before, but its writes, add() and reload()
+// answer 47 and change nothing; once the catalog is closed they answer 20.
 #ifndef VENDRITHANE_CATEGORY_H
 #define VENDRITHANE_CATEGORY_H
 
