@@ -374,30 +374,36 @@ bool withinBounds(HandlerImpl& impl, int n) {
 
 }  // namespace
 
-void deliver(Handler& handler, Asset& asset) {
+namespace {
+
+// The delivery step of either kind of item: `kept` and `count` are the mode's list and
+// count, `event` its item event.
+template <class Item>
+void deliverItem(Handler& handler, Item& item, std::vector<Item> HandlerImpl::*kept,
+                 int HandlerImpl::*count,
+                 void (Handler::*event)(int, Item&)) NO_THREAD_SAFETY_ANALYSIS {
   HandlerImpl& impl = HandlerAccess::impl(handler);
-  const bool keep = impl.option(Handler::Keep), event = impl.option(Handler::Deliver);
+  const bool keep = impl.option(Handler::Keep), deliver = impl.option(Handler::Deliver);
   int n;
   {
     RecursiveLock hold(impl.resultsLock);
-    if (keep) impl.keptAssets.push_back(asset);
-    n = impl.assetCount;
+    if (keep) (impl.*kept).push_back(item);
+    n = impl.*count;
   }
-  if (event && withinBounds(impl, n)) handler.assetEvent(n, asset);
+  if (deliver && withinBounds(impl, n)) (handler.*event)(n, item);
   HandlerAccess::progressInc(handler, kProgressRow);
 }
 
+}  // namespace
+
+void deliver(Handler& handler, Asset& asset) {
+  deliverItem(handler, asset, &HandlerImpl::keptAssets, &HandlerImpl::assetCount,
+              &Handler::assetEvent);
+}
+
 void deliver(Handler& handler, Category& category) {
-  HandlerImpl& impl = HandlerAccess::impl(handler);
-  const bool keep = impl.option(Handler::Keep), event = impl.option(Handler::Deliver);
-  int n;
-  {
-    RecursiveLock hold(impl.resultsLock);
-    if (keep) impl.keptCategories.push_back(category);
-    n = impl.categoryCount;
-  }
-  if (event && withinBounds(impl, n)) handler.categoryEvent(n, category);
-  HandlerAccess::progressInc(handler, kProgressRow);
+  deliverItem(handler, category, &HandlerImpl::keptCategories, &HandlerImpl::categoryCount,
+              &Handler::categoryEvent);
 }
 
 }  // namespace handler
