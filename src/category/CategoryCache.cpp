@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <unordered_set>
 
@@ -456,10 +457,22 @@ Status CategoryCache::loadTree(node::NodeConnection& c) {
     for (auto& entry : tree_) {
       if (entry.second.object == nullptr) continue;
       old[entry.first] = entry.second.object;
-      // Transient entries that handles hold stay, under their parent.
-      if (!entry.second.stored && entry.first != kRootId && entry.second.object->refs.load() > 1)
-        heldTransients.emplace_back(entry.first, entry.second);
     }
+    // Transient entries that handles hold stay, under their parent, with the transient
+    // ancestors between them and their nearest stored one (a date navigation leaves year
+    // and month transient while the handle holds the day). Parents have the smaller ids.
+    std::set<int> keep;
+    for (auto& entry : tree_) {
+      if (entry.second.stored || entry.first == kRootId || entry.second.object == nullptr ||
+          entry.second.object->refs.load() <= 1)
+        continue;
+      for (int up = entry.first; up != kRootId && keep.size() <= tree_.size();) {
+        auto e = tree_.find(up);
+        if (e == tree_.end() || e->second.stored || !keep.insert(up).second) break;
+        up = e->second.parent;
+      }
+    }
+    for (int id : keep) heldTransients.emplace_back(id, tree_[id]);
   }
   auto objectFor = [&](int id, const String& label) {
     auto found = old.find(id);
@@ -495,7 +508,7 @@ Status CategoryCache::loadTree(node::NodeConnection& c) {
     tree_[kRootId].object = objects[kRootId];
     bound_.insert(objects[kRootId]);
     objects[kRootId] = nullptr;
-    auto place = [&](int parent, int id, const String& label, const String& record) {
+    auto entryFor = [&](int id, const String& label, const String& record) {
       TreeEntry entry;
       entry.stored = true;
       entry.label = label;
@@ -506,7 +519,7 @@ Status CategoryCache::loadTree(node::NodeConnection& c) {
       } else {
         entry.record = record;
       }
-      appendLocked(parent, id, std::move(entry));
+      return entry;
     };
     // The labels placed under each parent, as parent id bytes followed by the label.
     std::unordered_set<std::string> placed;
@@ -516,19 +529,19 @@ Status CategoryCache::loadTree(node::NodeConnection& c) {
       return !placed.insert(std::move(key)).second;
     };
     for (const NamespaceRow& row : namespaces) {
-      if (tree_.count(row.id) || storedChild(kRootId, row.label)) {
+      if (row.id < 1 || tree_.count(row.id) || storedChild(kRootId, row.label)) {
         result = StatusRowsDropped;
         continue;
       }
-      place(kRootId, row.id, row.label, String());
+      appendLocked(kRootId, row.id, entryFor(row.id, row.label, String()));
     }
     for (const NodeRow& row : nodes) {
-      if (tree_.count(row.id) || tree_.count(row.parent) == 0 || row.parent == kRootId ||
-          storedChild(row.parent, row.label)) {
+      if (row.id < 1 || tree_.count(row.id) || tree_.count(row.parent) == 0 ||
+          row.parent == kRootId || storedChild(row.parent, row.label)) {
         result = StatusRowsDropped;
         continue;
       }
-      place(row.parent, row.id, row.label, row.xml);
+      appendLocked(row.parent, row.id, entryFor(row.id, row.label, row.xml));
     }
     for (auto& held : heldTransients) {
       if (tree_.count(held.first) != 0) continue;  // stored meanwhile: its row placed it
@@ -563,9 +576,11 @@ void CategoryCache::loadPopulation(node::NodeConnection& c, int id) {
 
 Status CategoryCache::loadNode(node::NodeConnection& c, int id) {
   // The row and those of its missing ancestors, nearest first, up to one in the cache.
+  if (id < 1) return StatusNotFound;
   std::vector<std::pair<int, NodeRow>> rows;
+  std::set<int> ids;  // the rows read, so that a cycle of parents ends the reading
   for (int next = id;;) {
-    if (rows.size() > size() + 64) return StatusNotFound;  // a cycle of parents
+    if (next < 1 || !ids.insert(next).second) return StatusNotFound;
     node::Statement s(c, node::sqlFormat(kSelectNode, next));
     if (!s.valid()) return loadFailure(c, s, false);
     if (s.columnCount() != 3) return loadFailure(c, s, true);
@@ -580,6 +595,24 @@ Status CategoryCache::loadNode(node::NodeConnection& c, int id) {
     if (row.parent == kRootId) return StatusNotFound;  // a node row directly under the root
     if (entry(row.parent, &parent)) break;
     next = row.parent;
+  }
+  // The rows must hang below a namespace root through the cache, never below one of
+  // themselves, and a row in memory moves only within its namespace.
+  {
+    Hold hold(lock_);
+    int up = rows.back().second.parent;
+    int namespaceId = kNone;
+    for (size_t steps = 0; steps <= tree_.size() && namespaceId == kNone; ++steps) {
+      auto e = tree_.find(up);
+      if (ids.count(up) != 0 || e == tree_.end() || up == kRootId) return StatusNotFound;
+      if (e->second.namespaceId == up) namespaceId = up;
+      up = e->second.parent;
+    }
+    if (namespaceId == kNone) return StatusNotFound;
+    for (const auto& row : rows) {
+      auto e = tree_.find(row.first);
+      if (e != tree_.end() && e->second.namespaceId != namespaceId) return StatusNotFound;
+    }
   }
   // Placed farthest first, so that each parent is there for its child.
   for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
@@ -630,12 +663,13 @@ Status CategoryCache::loadNode(node::NodeConnection& c, int id) {
   return StatusOk;
 }
 
-void CategoryCache::applyEvents(node::NodeConnection& c,
-                                const std::vector<std::pair<int, int>>& events, bool rebuild) {
+Status CategoryCache::applyEvents(node::NodeConnection& c,
+                                  const std::vector<std::pair<int, int>>& events, bool rebuild) {
   if (rebuild) {
-    loadTree(c);
-    return;
+    const Status loaded = loadTree(c);
+    return loaded == StatusRowsDropped ? StatusOk : loaded;
   }
+  Status result = StatusOk;
   for (const auto& event : events) {
     const int id = event.second;
     switch (event.first) {
@@ -643,7 +677,11 @@ void CategoryCache::applyEvents(node::NodeConnection& c,
       case monitor::kEventCategoryUpdated: {
         TreeEntry e;
         if (entry(id, &e) && e.namespaceId == id) break;  // namespace rows come with kind 1
-        if (loadNode(c, id) == StatusOk) loadPopulation(c, id);
+        const Status loaded = loadNode(c, id);
+        if (loaded == StatusOk)
+          loadPopulation(c, id);
+        else if (loaded != StatusNotFound)
+          result = loaded;  // a failed read: the node is missed
         break;
       }
       case monitor::kEventCategoryDeleted:
@@ -659,6 +697,7 @@ void CategoryCache::applyEvents(node::NodeConnection& c,
         break;
     }
   }
+  return result;
 }
 
 }  // namespace category

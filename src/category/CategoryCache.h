@@ -116,8 +116,8 @@ class CategoryCache final : public node::CategoryHooks {
   void describeHeld(std::string* text) const override;
   bool namespaceLabel(int id, String* label) const override;
   bool descends(long long node, long long ancestor) const override;
-  void applyEvents(node::NodeConnection& connection, const std::vector<std::pair<int, int>>& events,
-                   bool rebuild) override;
+  Status applyEvents(node::NodeConnection& connection,
+                     const std::vector<std::pair<int, int>>& events, bool rebuild) override;
 
   // The object's reference count, for the map's own reference taken into account.
   int outsideReferences(const CategoryImpl* object) const;

@@ -226,13 +226,18 @@ CategoryImpl* objectForRow(Operation& op, int id, const String& label, int paren
                            const String& xml) {
   CategoryImpl* object = op.cache.acquire(id);
   if (object == nullptr) {
-    TreeEntry up;
-    if (!op.cache.entry(parent, &up)) return nullptr;
     object = new CategoryImpl(&op.node, id, label);
     object->resetElements(xml);
     object->refs.fetch_add(1);  // the caller's; the first is the cache's
-    op.cache.append(parent, object, label, false);
+    if (!op.cache.append(parent, object, label, true)) {
+      releaseCategory(object);
+      return nullptr;
+    }
+    // Made inside a transaction that is rolled back, the entry goes again (the row stays).
+    CategoryCache* cache = &op.cache;
+    node::journalUndo(op.connection(), [cache, id] { cache->detach(id); });
     op.cache.loadPopulation(op.connection(), id);
+    return object;
   }
   TreeEntry e;
   if (op.cache.entry(id, &e) && !e.stored) {

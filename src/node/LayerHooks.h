@@ -55,9 +55,10 @@ class CategoryHooks : public LayerHooks {
   virtual bool descends(long long node, long long ancestor) const = 0;
   // Other nodes' category changes, in the order they were posted: (kind, id) of kinds 2 to
   // 5; with `rebuild` (a kind 1, or records lost) the whole tree is read anew instead.
-  // Caller holds the per-catalog mutex; failures leave the cache as it was.
-  virtual void applyEvents(NodeConnection& connection,
-                           const std::vector<std::pair<int, int>>& events, bool rebuild) = 0;
+  // Caller holds the per-catalog mutex. 0, or the status of a read that failed: the cache
+  // may then miss changes, and the caller asks for a rebuild next time.
+  virtual Status applyEvents(NodeConnection& connection,
+                             const std::vector<std::pair<int, int>>& events, bool rebuild) = 0;
 };
 
 }  // namespace node

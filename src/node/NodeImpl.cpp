@@ -168,8 +168,8 @@ void NodeImpl::dispatchPendingEvents() {
   if (!lease) return;
   DispatchMark mark(this);
   std::vector<std::pair<int, int>> events;
-  bool rebuild = queue_.lost();
-  if (rebuild) queue_.catchUp();
+  bool rebuild = queue_.lost() || rebuildPending_.load();
+  if (queue_.lost()) queue_.catchUp();
   for (;;) {
     int id = -1;
     const int kind = queue_.readNext(&id);
@@ -180,7 +180,15 @@ void NodeImpl::dispatchPendingEvents() {
       events.emplace_back(kind, id);
   }
   if (rebuild) events.clear();
-  if (rebuild || !events.empty()) categoryLayer_->applyEvents(*lease, events, rebuild);
+  if (!rebuild && events.empty()) return;
+  Status applied;
+  try {
+    applied = categoryLayer_->applyEvents(*lease, events, rebuild);
+  } catch (...) {
+    applied = StatusEngineFailure;  // no memory, or the like: nothing may stop the caller
+  }
+  // Changes the cache could not read are read with the whole tree next time.
+  rebuildPending_ = applied != StatusOk;
 }
 
 bool NodeImpl::functionCategoryDescends(long long node, long long ancestor) {

@@ -225,6 +225,7 @@ class NodeImpl : public functions::CatalogFunctionHost {
   static constexpr long long kNoSchemaCookie = -(1LL << 40);
   std::atomic<long long> schemaCookie_{kNoSchemaCookie};
 
+  std::atomic<bool> rebuildPending_{false};  // other nodes' changes failed to apply: rebuild
   std::unique_ptr<node::CategoryHooks> categoryLayer_;  // the category tree cache
   // Last member: the asset layer's live records unbind the assets that outlive the node
   // before anything else of it goes.
