@@ -15,13 +15,12 @@
 #include "node/Statement.h"
 #include "query/ExpressionImpl.h"
 #include "query/QueryStatements.h"
+#include "query/SqlText.h"
 #include "vendrithane/Status.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
 namespace query {
-
-using node::sqlFormat;
 
 void RenderContext::name(const std::string& table) {
   for (const std::string& t : tables)
@@ -63,9 +62,9 @@ std::string joinIds(const std::vector<int>& ids) {
   return text;
 }
 
-// The SQL of an element reference: its promoted column, or its value read from the record
-// text (as an integer for the numeric types). Names its table.
-std::string reference(const ExpressionImpl& node, RenderContext& context) {
+// Appends the SQL of an element reference: its promoted column, or its value read from the
+// record text (as an integer for the numeric types). Names its table.
+void reference(const ExpressionImpl& node, RenderContext& context, std::string* out) {
   if (node.element == nullptr || node.record == nullptr) throw StatusCategoryFailed;
   ElementImpl* element = AssetAccess::impl(*node.element);
   Type type;
@@ -83,25 +82,38 @@ std::string reference(const ExpressionImpl& node, RenderContext& context) {
   const std::string quoted = node::quoteIdentifier(table);
   context.name(quoted);
   if (context.node != nullptr &&
-      assets::elementIndexes(*context.node).flags(table, name.buffer()) >= 0)
-    return quoted + "." + node::quoteIdentifier(name);
-  std::string text = sqlFormat(kExtract, name.buffer(), quoted.c_str());
-  if (type == TypeInt4 || type == TypeInt8 || type == TypeTime)
-    text = sqlFormat(kCastInteger, text.c_str());
-  return text;
+      assets::elementIndexes(*context.node).flags(table, name.buffer()) >= 0) {
+    appendSql(out, kColumn, {quoted, node::quoteIdentifier(name)});
+    return;
+  }
+  const bool cast = type == TypeInt4 || type == TypeInt8 || type == TypeTime;
+  if (cast) *out += kCastOpen;
+  appendSql(out, kExtract, {SqlArg(name.buffer()), quoted});
+  if (cast) *out += kCastClose;
 }
 
-std::string literal(const ExpressionImpl& node) {
-  if (node.literalType == TypeText) return sqlFormat(kTextLiteral, node.literalText.buffer());
-  return node.literalText.buffer();
+// A reference inside a function call: open, REF, close.
+void call(const ExpressionImpl& node, RenderContext& context, const char* open, std::string* out) {
+  *out += open;
+  reference(node, context, out);
+  *out += kFunctionClose;
+}
+
+// A reference followed by a pattern test.
+void pattern(const ExpressionImpl& node, RenderContext& context, const char* tail,
+             std::string* out) {
+  *out += ' ';
+  reference(node, context, out);
+  appendSql(out, tail, {SqlArg(node.pattern.buffer())});
 }
 
 int idOf(const MemberCategory& member) {
   return CategoryAccess::impl(member.category)->id.load();
 }
 
-// The membership of any (or none) of the listed categories: one clause per table.
-std::string memberships(const ExpressionImpl& node, RenderContext& context, bool any) {
+// The membership of any (or none) of the listed categories: one clause per table, OR-ed
+// (AND-ed for none).
+void memberships(const ExpressionImpl& node, RenderContext& context, bool any, std::string* out) {
   std::vector<std::string> tables;
   std::vector<std::vector<int>> ids;
   for (const MemberCategory& member : node.categories) {
@@ -114,15 +126,14 @@ std::string memberships(const ExpressionImpl& node, RenderContext& context, bool
     ids[i].push_back(idOf(member));
   }
   if (any && !node.categories.empty()) context.memberCategory = idOf(node.categories.front());
-  std::string text;
+  const bool grouped = tables.size() > 1 || (!any && !tables.empty());
+  if (grouped) *out += " (";
   for (size_t i = 0; i < tables.size(); ++i) {
     context.name(tables[i]);
-    if (i > 0) text += any ? " OR " : " AND ";
-    text +=
-        sqlFormat(any ? kMemberOfAny : kMemberOfNone, tables[i].c_str(), joinIds(ids[i]).c_str());
+    if (i > 0) *out += any ? " OR " : " AND ";
+    appendSql(out, any ? kMemberOfAny : kMemberOfNone, {tables[i], joinIds(ids[i])});
   }
-  if (tables.size() > 1 || (!any && !tables.empty())) text = " (" + text + ") ";
-  return text;
+  if (grouped) *out += ") ";
 }
 
 void renderNode(const ExpressionImpl& node, RenderContext& context, std::string* out);
@@ -152,22 +163,25 @@ void renderNode(const ExpressionImpl& node, RenderContext& context, std::string*
       if (both) *out += token(kind);  // an operator without two operands is its operand
       break;
     case kLike:
-      *out += sqlFormat(kLikeText, reference(node, context).c_str(), node.pattern.buffer());
+      pattern(node, context, kLikeTail, out);
       break;
     case kNotLike:
-      *out += sqlFormat(kNotLikeText, reference(node, context).c_str(), node.pattern.buffer());
+      pattern(node, context, kNotLikeTail, out);
       break;
     case kGlob:
-      *out += sqlFormat(kGlobText, reference(node, context).c_str(), node.pattern.buffer());
+      pattern(node, context, kGlobTail, out);
       break;
     case kNotGlob:
-      *out += sqlFormat(kNotGlobText, reference(node, context).c_str(), node.pattern.buffer());
+      pattern(node, context, kNotGlobTail, out);
       break;
     case kLiteral:
-      *out += literal(node);
+      if (node.literalType == TypeText)
+        appendSql(out, kTextLiteral, {SqlArg(node.literalText.buffer())});
+      else
+        *out += node.literalText.buffer();
       break;
     case kReference:
-      *out += reference(node, context);
+      reference(node, context, out);
       break;
     case kInCategory:
     case kNotInCategory: {
@@ -175,49 +189,50 @@ void renderNode(const ExpressionImpl& node, RenderContext& context, std::string*
       context.name(member.table);
       const int id = idOf(member);
       if (kind == kInCategory) context.memberCategory = id;
-      *out += sqlFormat(kind == kInCategory ? kMember : kNotMember, member.table.c_str(), id);
+      appendSql(out, kind == kInCategory ? kMember : kNotMember, {member.table, id});
       break;
     }
     case kDescendant: {
-      const std::string table = node::quoteIdentifier(std::string(kCategoryNodeTable));
+      static const std::string table = node::quoteIdentifier(std::string(kCategoryNodeTable));
       context.name(table);
-      *out += sqlFormat(kDescends, table.c_str(), idOf(node.categories.front()));
+      appendSql(out, kDescends, {table, idOf(node.categories.front())});
       break;
     }
     case kInAny:
     case kInNone:
-      *out += memberships(node, context, kind == kInAny);
+      memberships(node, context, kind == kInAny, out);
       break;
     case kLower:
-      *out += " lower(" + reference(node, context) + ") ";
+      call(node, context, kLowerOpen, out);
       break;
     case kUpper:
-      *out += " upper(" + reference(node, context) + ") ";
+      call(node, context, kUpperOpen, out);
       break;
     case kDay:
-      *out += " day(" + reference(node, context) + ") ";
+      call(node, context, kDayOpen, out);
       break;
     case kMonth:
-      *out += " month(" + reference(node, context) + ") ";
+      call(node, context, kMonthOpen, out);
       break;
     case kYear:
-      *out += " year(" + reference(node, context) + ") ";
+      call(node, context, kYearOpen, out);
       break;
     case kWeekday:
-      *out += " weekday(" + reference(node, context) + ") ";
+      call(node, context, kWeekdayOpen, out);
       break;
     case kInRange:
     case kInYearlyRange:
-      *out += sqlFormat(kInRangeText, reference(node, context).c_str(), node.low, node.high,
-                        kind == kInRange ? 1 : 0);
+      *out += kInRangeOpen;
+      reference(node, context, out);
+      appendSql(out, kInRangeClose, {node.low, node.high, kind == kInRange ? 1 : 0});
       break;
     case kIdIn:
     case kIdNotIn:
     case kCategoryIdIn:
     case kCategoryIdNotIn:
       context.name(node.table);
-      *out += sqlFormat(kind == kIdIn || kind == kCategoryIdIn ? kIdInText : kIdNotInText,
-                        node.table.c_str(), joinIds(node.ids).c_str());
+      appendSql(out, kind == kIdIn || kind == kCategoryIdIn ? kIdInText : kIdNotInText,
+                {node.table, joinIds(node.ids)});
       break;
     default:  // empty
       break;

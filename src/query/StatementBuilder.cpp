@@ -16,6 +16,7 @@
 #include "query/ExpressionImpl.h"
 #include "query/QueryStatements.h"
 #include "query/Render.h"
+#include "query/SqlText.h"
 #include "vendrithane/Status.h"
 
 namespace KESTRIN {
@@ -23,7 +24,6 @@ namespace Vendrithane {
 namespace query {
 
 using node::quoteIdentifier;
-using node::sqlFormat;
 
 namespace {
 
@@ -56,7 +56,7 @@ Prototype prototypeOf(Asset& asset) {
     for (const auto& entry : impl->elements) elements.push_back(*entry.second);
   }
   if (impl->inCollection)
-    p.typeClause = sqlFormat(kTypeClause, assetsTable().c_str(), lowerName.buffer());
+    appendSql(&p.typeClause, kTypeClause, {assetsTable(), SqlArg(lowerName.buffer())});
   for (Element& e : elements) {
     switch (e.type()) {
       case TypeInt4:
@@ -105,6 +105,7 @@ Built buildStatement(const FilterState& filter, const BuildFlags& flags,
   RenderContext context(node);
   if (!prototype.typeClause.empty()) context.name(assetsTable());
   std::string where;
+  where.reserve(1011);
   render(prototype.match && filter.condition, context, &where);
   const int memberCategory = context.memberCategory;
   if (!prototype.typeClause.empty())
@@ -135,10 +136,10 @@ Built buildStatement(const FilterState& filter, const BuildFlags& flags,
             text = expression + " DESC";
             break;
           case SortAscendingRank:
-            text = sqlFormat(kRankAscending, expression.c_str());
+            appendSql(&text, kRankAscending, {expression});
             break;
           default:
-            text = sqlFormat(kRankDescending, expression.c_str());
+            appendSql(&text, kRankDescending, {expression});
             break;
         }
       }
@@ -162,33 +163,41 @@ Built buildStatement(const FilterState& filter, const BuildFlags& flags,
   }
   if (main.empty()) main = context.tables.empty() ? assetsTable() : context.tables.front();
   std::string from = main;
-  if (memberOrder) from += sqlFormat(kMemberOrderJoin, main.c_str(), memberCategory);
+  if (memberOrder) appendSql(&from, kMemberOrderJoin, {main, memberCategory});
   for (const std::string& t : context.tables)
     if (t != main) from += "," + t;
 
-  const char* m = main.c_str();
-  std::string columns;
+  const char* columns;
   if (main == assetsTable()) {
     built.plainColumns = "vd_id,vd_xml,vd_tag";
-    columns = sqlFormat(flags.mapIds ? kMappedRecordColumns : kRecordColumns, m, m, m);
+    columns = flags.mapIds ? kMappedRecordColumns : kRecordColumns;
     built.recordRows = true;
   } else {
     built.plainColumns = "vd_id,vd_xml";
-    columns = sqlFormat(flags.mapIds ? kMappedRowColumns : kRowColumns, m, m);
+    columns = flags.mapIds ? kMappedRowColumns : kRowColumns;
   }
   if (flags.count) {
-    columns = sqlFormat(kIdColumn, m);
+    columns = kIdColumn;
   } else if (flags.idsOnly) {
     built.plainColumns = "vd_id";
-    columns = sqlFormat(flags.mapIds ? kMappedIdColumn : kIdColumn, m);
+    columns = flags.mapIds ? kMappedIdColumn : kIdColumn;
   }
 
-  std::string text = distinct ? "SELECT DISTINCT " : "SELECT ";
-  text += columns + " FROM " + from;
-  if (!where.empty()) text += " WHERE " + where;
-  text += order + limit;
-  if (flags.count) text = sqlFormat(kCount, text.c_str());
-  built.text = text + ";";
+  std::string& text = built.text;
+  text.reserve(where.size() + order.size() + from.size() + 200);
+  if (flags.count) text += kCountOpen;
+  text += distinct ? "SELECT DISTINCT " : "SELECT ";
+  appendSql(&text, columns, {main, main, main});
+  text += " FROM ";
+  text += from;
+  if (!where.empty()) {
+    text += " WHERE ";
+    text += where;
+  }
+  text += order;
+  text += limit;
+  if (flags.count) text += kCountClose;
+  text += ';';
   built.mainTable = main;
   return built;
 }
