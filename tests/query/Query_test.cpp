@@ -253,6 +253,16 @@ TEST_F(Query, CategoryConditionsNameTheTablesOfTheirMembers) {
     }
   }
   EXPECT_EQ(thrown([&] { photo_.inAny({&paris, nullptr}); }), StatusEmptyArgument);
+  // Category nodes by their own elements, and by descent.
+  paris.element("note") = "it's";
+  ASSERT_EQ(paris.update(), 0);
+  Filter nodes;
+  nodes = Expression(paris.element("note")) == Expression(String("it's"));
+  Expression condition;
+  EXPECT_EQ(text(condition = nodes), " (" + extract("note", "\"vd_cat_nde\"") + ") == ('it''s') ");
+  EXPECT_EQ(node_->categoryCount(nodes), 1);
+  nodes = places.descendant();
+  EXPECT_EQ(node_->categoryCount(nodes), 2);
 }
 
 TEST_F(Query, StatementShapes) {
@@ -392,6 +402,9 @@ TEST_F(Query, MembershipOrderAndTwoTables) {
   f.orderBy();
   f.orderBy(SortDescendingRank);  // acts as descending
   EXPECT_EQ(ids(f), id(undated_) + "," + id(photo_) + "," + id(second_));
+  Filter own;
+  own = reel_.in(box);
+  EXPECT_EQ(ids(own), id(reel_));
   // Records of two tables: distinct main rows, or each pairing with duplicates allowed.
   Filter two;
   two = photo_.in(paris) && reel_.in(box);
