@@ -134,8 +134,13 @@ void ExpressionImpl::holdElement(const Element& e) {
   ElementImpl* impl = AssetAccess::impl(e);
   {
     HeldLock hold(impl->lock);
-    record = impl->asset;
-    if (record != nullptr) record->refs.fetch_add(1);
+    AssetImpl* asset = impl->asset;
+    // A record whose last handle is going (its count at 0) is not taken: the element is
+    // about to leave it, and the reference renders as one without a record.
+    int refs = asset != nullptr ? asset->refs.load() : 0;
+    while (refs > 0 && !asset->refs.compare_exchange_weak(refs, refs + 1)) {
+    }
+    if (refs > 0) record = asset;
   }
   element = handle.release();
 }

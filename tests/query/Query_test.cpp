@@ -397,6 +397,7 @@ TEST_F(Query, MembershipOrderAndTwoTables) {
             std::string::npos)
       << text;
   EXPECT_EQ(ids(f), id(photo_) + "," + id(undated_));
+  EXPECT_EQ(thrown([&] { statement(f, clauseFlags()); }), StatusBadFilter);
   // Under an OR the member order still follows the category's rows.
   f = photo_.in(paris) || (photo_.element("rating") == Expression(2));
   f.orderBy();
