@@ -2,9 +2,11 @@
 // on a catalog with records, categories and memberships.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "asset/AssetCatalogFixture.h"
@@ -495,6 +497,36 @@ TEST_F(Query, HandlesFiltersAndFailures) {
   EXPECT_EQ(thrown([&] { node_->assetCount(g); }), StatusNotOpen);
   EXPECT_EQ(thrown([&] { node_->categoryCount(g); }), StatusNotOpen);
   EXPECT_EQ(thrown([&] { node_->assetIdLoad(g); }), StatusNotOpen);
+}
+
+}  // namespace
+
+namespace {
+
+// Threads share one filter and its nodes: rendering keeps its state to itself.
+class QueryThreads : public Query {};
+
+TEST_F(QueryThreads, OneFilterRunsOnSeveralThreadsAtOnce) {
+  ASSERT_EQ(node_->categoryDeclare("places", photo_, true, false), 0);
+  Category paris = category("places", "paris");
+  member(900, photo_, paris);
+  Filter f;
+  f = photo_.in(paris) || (reel_.element("rating") == Expression(1));
+  f.orderBy(SortAscending);
+  const std::string expected = ids(f);
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 40; ++i) {
+        std::string got;
+        for (int id : node_->assetIdLoad(f)) got += (got.empty() ? "" : ",") + std::to_string(id);
+        if (got != expected) ++wrong;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace
