@@ -7,7 +7,7 @@
 #   4 asset                      (and the public Asset, Element, Attribute, Blob, UserData)
 #   5 category                   (and the public Category header)
 #   6 query (expressions, filters and the statement builder; the public Expression, Filter)
-#   7 handler
+#   7 handler                    (and the public Handler header)
 #   8 services (membership and dates, verification, copy)
 # A lower layer that must reach a higher one does so through the hooks that the higher layer
 # registers on the node (src/node/LayerHooks.h), never by an include; the one place that
@@ -38,6 +38,7 @@ level_of_public() {
     Asset.h | Element.h | Attribute.h | Blob.h | UserData.h) echo 4 ;;
     Category.h) echo 5 ;;
     Expression.h | Filter.h) echo 6 ;;
+    Handler.h) echo 7 ;;
     *) echo 9 ;;  # the umbrella header: never inside the library
   esac
 }

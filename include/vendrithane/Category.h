@@ -6,7 +6,9 @@
 // update, or its first member).
 //
 // Every operation takes the catalog's lock first (applying other nodes' changes), then the
-// category's own.
+// category's own. A handle on a category that left its catalog's tree (removed by another
+// process, its namespace destroyed) reads as before, but its writes, add() and reload()
+// answer 47 and change nothing; once the catalog is closed they answer 20.
 #ifndef VENDRITHANE_CATEGORY_H
 #define VENDRITHANE_CATEGORY_H
 
@@ -23,6 +25,7 @@ namespace Vendrithane {
 class CategoryImpl;
 struct CategoryAccess;
 class Expression;
+class Handler;
 class Node;
 
 class VENDRITHANE_API Category {
@@ -84,6 +87,13 @@ class VENDRITHANE_API Category {
   int remove();
   // Reads the category's row again: 0, 20, 30.
   int reload();
+
+  // Delivers the stored children to the handler (category mode), in the order they were
+  // made, as a load does: kept, item events within the bounds, progress, completion. The
+  // children in memory are delivered; when none is, they are read from the catalog. 0, 20,
+  // 31 (a result of the wrong shape), 47 (the category is no longer the catalog's), 60
+  // (stopped: after the current item), 74 (the read failed, after errorEvent).
+  int subCategories(Handler& handler);
 
   int nElements();   // own elements; -1 for a namespace root
   int population();  // members; 0 for a transient category and for a namespace root

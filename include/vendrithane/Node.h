@@ -84,6 +84,43 @@ class VENDRITHANE_API Node {
   // prefixed with the main directory.
   std::vector<String> systemFilenames(bool withPath) const;
 
+  // Backups: a copy of the main file (backup directory + backup name + ".vb") and of the
+  // blob file (+ ".vbb"), byte for byte. The backup directory follows the main directory
+  // while the two are equal; an empty one means the main directory, an empty name the
+  // catalog's name (both are set so at the next backup). backupPath(p) keeps p as given and
+  // appends "/" unless it ends in "/" or "\"; file names read "\" as "/".
+  String backupPath();
+  void backupPath(String p);
+  String backupName();
+  void backupName(String n);
+  // Whether the backup main file exists and can be read.
+  bool backupExists();
+  // Makes both backup files owner-read-only or owner-read-write: 0; 13 when a backup file
+  // could not be made writable (read-only: always 0).
+  int backupMode(bool readOnly);
+  // Copies the catalog's two files as one consistent state while other threads and
+  // processes use it, waiting for their writes to end. Copies are written beside their
+  // targets and put in place together: a backup is the old pair or the new one, never a
+  // mix. With asCatalog the copies take the catalog extensions ".vd" and ".vm" and open as
+  // a catalog. With verifyFirst the copy is checked before it is put in place. Returns 0;
+  // 9 no main file; 11 a copy failed, a target exists under keepExisting, or asCatalog
+  // would write over the catalog itself or a catalog open on the machine; 18 verifyFirst of
+  // a catalog without blob file; 25 the check failed; 32 not enough free space; 77 the
+  // calling thread has a transaction or a running statement on the catalog.
+  int backup(bool keepExisting, bool verifyFirst, bool asCatalog);
+  // Puts the backup in place of the catalog's files (a backup without blob backup removes
+  // the blob file). Returns 0; 9 no backup; 11 a copy failed or a catalog file exists under
+  // keepExisting; 20 the catalog is open anywhere on the machine; 25 the check failed; 32
+  // not enough free space; 81 the restored main file is not writable.
+  int backupRestore(bool keepExisting, bool verifyFirst);
+  // Bytes of the main file plus the blob file; -1 when either is missing.
+  long long size();
+  // Free pages over all pages of both files, in [0, 1].
+  double fragmentation();
+  // Compacts both files: 0; 20 not open; 68 the blob file could not be compacted; 77 the
+  // calling thread has a transaction open; or the main file's compaction status.
+  int optimize();
+
   // The catalog's schema version text ("6.0"); "" when the node is not open.
   String version();
   // Sets an option: 31 when the engine refused it, 24 for the read-only option, 14 for an
@@ -174,7 +211,8 @@ class VENDRITHANE_API Node {
   // The category of that id, read from the catalog when it is not in memory. Throws 30 when
   // there is no such category, 20 when not open.
   Category categoryLoad(int id);
-  // The namespaces' names, in the order they were declared (or loaded).
+  // The namespaces' names, in the order they were declared (or loaded). Throws 20 when not
+  // open.
   std::vector<String> categoryNamespaces();
 
   // Queries (Filter.h). The number of records, or of category nodes, the filter selects

@@ -39,6 +39,7 @@ enum Status : int {
   StatusEngineFailure = 31,       // other database-engine failure
   StatusDiskFull = 32,            // not enough free space
   StatusBlobFailed = 33,          // a blob is unusable, or could not be read or written
+  StatusNothingKept = 34,         // the handler keeps no items to narrow
   StatusUnknownFormat = 36,       // the catalog is of an unknown format or newer than the library
   StatusOutOfBounds = 37,         // an index, count or length lies outside its object
   StatusConstraint = 41,          // constraint violated, or the record is stored already
@@ -47,6 +48,7 @@ enum Status : int {
   StatusWrongCatalog = 44,        // objects of two different catalogs were combined
   StatusBadFilter = 45,           // the filter makes no statement: an offset without a limit,
                                   //   or a member order with other terms or without a category
+  StatusNotReady = 46,            // the handler is not ready (reset() it), or keeps nothing
   StatusNotAllowed = 47,          // not allowed on a namespace root, or the category is gone
   StatusIndexFailed = 48,         // an element index could not be made or removed
   StatusBeginFailed = 54,         // the engine refused to begin a transaction
@@ -60,6 +62,7 @@ enum Status : int {
   StatusNotInParent = 62,         // the category is not a stored child of its parent
   StatusNoSuchTable = 64,         // the record type has no table (not declared, or dropped)
   StatusEmptyCategories = 67,     // it would leave empty categories that are not to be kept
+  StatusCompactFailed = 68,       // the blob file could not be compacted
   StatusNotRead = 70,             // the record was not read since its load: nothing to write
   StatusBadRecord = 71,           // the record text is malformed (nested or unmatched tags)
   StatusRowsDropped = 74,         // rows were left out while loading, or a query failed

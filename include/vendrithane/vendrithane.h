@@ -10,6 +10,7 @@
 #include "vendrithane/Export.h"
 #include "vendrithane/Expression.h"
 #include "vendrithane/Filter.h"
+#include "vendrithane/Handler.h"
 #include "vendrithane/Node.h"
 #include "vendrithane/Status.h"
 #include "vendrithane/String.h"

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+#include <unordered_set>
 
 #include "asset/AssetSql.h"
 #include "category/CategoryStatements.h"
@@ -82,12 +84,40 @@ bool CategoryCache::entry(int id, TreeEntry* out) const {
   return true;
 }
 
-CategoryImpl* CategoryCache::acquire(int id) const {
-  Hold hold(lock_);
-  auto found = tree_.find(id);
-  if (found == tree_.end() || found->second.object == nullptr) return nullptr;
-  found->second.object->refs.fetch_add(1);
-  return found->second.object;
+CategoryImpl* CategoryCache::acquire(int id) {
+  String label, record;
+  {
+    Hold hold(lock_);
+    auto found = tree_.find(id);
+    if (found == tree_.end()) return nullptr;
+    if (found->second.object != nullptr) {
+      found->second.object->refs.fetch_add(1);
+      return found->second.object;
+    }
+    label = found->second.label;
+    record = found->second.record;
+  }
+  // Made outside the lock: its elements take locks of their own.
+  auto* made = new CategoryImpl(node_, id, label);
+  made->resetElements(record);
+  CategoryImpl* result = nullptr;
+  {
+    Hold hold(lock_);
+    auto found = tree_.find(id);
+    if (found != tree_.end() && found->second.object == nullptr) {
+      found->second.object = made;
+      found->second.record = String();
+      bound_.insert(made);
+      made->refs.fetch_add(1);  // the caller's; the first is the cache's
+      return made;
+    }
+    if (found != tree_.end()) {  // another thread made it meanwhile
+      result = found->second.object;
+      result->refs.fetch_add(1);
+    }
+  }
+  releaseCategory(made);
+  return result;
 }
 
 bool CategoryCache::holds(const CategoryImpl* object) const {
@@ -235,13 +265,20 @@ void CategoryCache::unlinkLocked(int id, int* previous) {
   *previous = before;
 }
 
-void CategoryCache::append(int parent, CategoryImpl* object, const String& label, bool stored) {
+bool CategoryCache::append(int parent, CategoryImpl* object, const String& label, bool stored) {
   TreeEntry entry;
   entry.stored = stored;
   entry.label = label;
   entry.object = object;
-  Hold hold(lock_);
-  appendLocked(parent, object->id.load(), std::move(entry));
+  {
+    Hold hold(lock_);
+    if (tree_.count(parent) != 0) {
+      appendLocked(parent, object->id.load(), std::move(entry));
+      return true;
+    }
+  }
+  releaseCategory(object);
+  return false;
 }
 
 void CategoryCache::setStored(int id, bool stored) {
@@ -443,8 +480,9 @@ Status CategoryCache::loadTree(node::NodeConnection& c) {
     CategoryImpl* object = objectFor(row.id, row.label);
     setNamespaceElements(*object, row.description, row.flags, row.typeNumber, row.target);
   }
+  // Nodes in memory are refreshed; the others get their objects on first use.
   for (const NodeRow& row : nodes) {
-    if (objects.count(row.id)) continue;
+    if (objects.count(row.id) || old.count(row.id) == 0) continue;
     objectFor(row.id, row.label)->resetElements(row.xml);
   }
 
@@ -457,33 +495,40 @@ Status CategoryCache::loadTree(node::NodeConnection& c) {
     tree_[kRootId].object = objects[kRootId];
     bound_.insert(objects[kRootId]);
     objects[kRootId] = nullptr;
-    auto place = [&](int parent, int id, const String& label) {
+    auto place = [&](int parent, int id, const String& label, const String& record) {
       TreeEntry entry;
       entry.stored = true;
       entry.label = label;
-      entry.object = objects[id];
-      objects[id] = nullptr;
+      auto object = objects.find(id);
+      if (object != objects.end()) {
+        entry.object = object->second;
+        object->second = nullptr;
+      } else {
+        entry.record = record;
+      }
       appendLocked(parent, id, std::move(entry));
     };
+    // The labels placed under each parent, as parent id bytes followed by the label.
+    std::unordered_set<std::string> placed;
     auto storedChild = [&](int parent, const String& label) {
-      for (int child = tree_[parent].firstChild; child != kNone; child = tree_[child].nextSibling)
-        if (tree_[child].stored && tree_[child].label == label) return true;
-      return false;
+      std::string key(reinterpret_cast<const char*>(&parent), sizeof parent);
+      key.append(label.buffer(), label.length());
+      return !placed.insert(std::move(key)).second;
     };
     for (const NamespaceRow& row : namespaces) {
-      if (objects[row.id] == nullptr || tree_.count(row.id) || storedChild(kRootId, row.label)) {
+      if (tree_.count(row.id) || storedChild(kRootId, row.label)) {
         result = StatusRowsDropped;
         continue;
       }
-      place(kRootId, row.id, row.label);
+      place(kRootId, row.id, row.label, String());
     }
     for (const NodeRow& row : nodes) {
-      if (objects[row.id] == nullptr || tree_.count(row.id) || tree_.count(row.parent) == 0 ||
-          row.parent == kRootId || storedChild(row.parent, row.label)) {
+      if (tree_.count(row.id) || tree_.count(row.parent) == 0 || row.parent == kRootId ||
+          storedChild(row.parent, row.label)) {
         result = StatusRowsDropped;
         continue;
       }
-      place(row.parent, row.id, row.label);
+      place(row.parent, row.id, row.label, row.xml);
     }
     for (auto& held : heldTransients) {
       if (tree_.count(held.first) != 0) continue;  // stored meanwhile: its row placed it
@@ -539,6 +584,17 @@ Status CategoryCache::loadNode(node::NodeConnection& c, int id) {
   // Placed farthest first, so that each parent is there for its child.
   for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
     const NodeRow& row = it->second;
+    {
+      // An entry whose object is not made yet takes the row as it is.
+      Hold hold(lock_);
+      auto e = tree_.find(row.id);
+      if (e != tree_.end() && e->second.object == nullptr && e->second.parent == row.parent) {
+        e->second.stored = true;
+        e->second.label = row.label;
+        e->second.record = row.xml;
+        continue;
+      }
+    }
     CategoryImpl* object = acquire(row.id);
     const bool known = object != nullptr;
     if (!known) object = new CategoryImpl(node_, row.id, row.label);

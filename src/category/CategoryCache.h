@@ -40,7 +40,10 @@ struct TreeEntry {
   int parent = kNone;       // kNone for the root only
   int namespaceId = 0;      // its namespace root (its own id for a namespace root)
   String label;
-  CategoryImpl* object = nullptr;  // the cache's reference
+  // The cache's reference on the entry's object. Nodes read from the catalog get theirs on
+  // first use (acquire); until then `record` holds their row's record text.
+  CategoryImpl* object = nullptr;
+  String record;
 };
 
 // Entries taken out of the tree with their objects (the cache's references), so that an
@@ -67,8 +70,9 @@ class CategoryCache final : public node::CategoryHooks {
 
   // ---- Reads (under the cache's lock) ----
   bool entry(int id, TreeEntry* out) const;  // a copy (object included, no reference)
-  // The object of `id` with one more reference for the caller; null when not in the cache.
-  CategoryImpl* acquire(int id) const;
+  // The object of `id` with one more reference for the caller, made now when the entry has
+  // none yet; null when `id` is not in the cache.
+  CategoryImpl* acquire(int id);
   // Whether `object` is the cache's object of its id.
   bool holds(const CategoryImpl* object) const;
   // The child of `parent` with that label, a stored one before a transient one; kNone
@@ -85,8 +89,9 @@ class CategoryCache final : public node::CategoryHooks {
 
   // ---- Changes (caller holds the per-catalog mutex) ----
   // Appends a new entry for `object` (adopting one reference) as the last child of
-  // `parent`; its namespace is the parent's (its own id below the root).
-  void append(int parent, CategoryImpl* object, const String& label, bool stored);
+  // `parent`; its namespace is the parent's (its own id below the root). False, with the
+  // reference released, when `parent` is not in the cache.
+  bool append(int parent, CategoryImpl* object, const String& label, bool stored);
   void setStored(int id, bool stored);
   void setPopulation(int id, int population);
   void setLabel(int id, const String& label);

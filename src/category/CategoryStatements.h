@@ -38,6 +38,8 @@ constexpr char kSelectNodes[] =
     "SELECT vd_id,vd_cnod,vd_cpid,vd_xml FROM vd_cat_nde ORDER BY vd_cpid ASC, vd_id ASC;";
 constexpr char kSelectPopulations[] = "SELECT vd_cid,COUNT() FROM vd_cat_xref GROUP BY vd_cid;";
 constexpr char kSelectNode[] = "SELECT vd_cnod,vd_cpid,vd_xml FROM vd_cat_nde WHERE vd_id=%d;";
+constexpr char kSelectChildren[] =
+    "SELECT vd_id,vd_cnod,vd_cpid,vd_xml FROM vd_cat_nde WHERE (vd_cpid=%d)%s;";
 constexpr char kCountMembers[] = "SELECT count() FROM vd_cat_xref WHERE vd_cid=%d;";
 
 }  // namespace category

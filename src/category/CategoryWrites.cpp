@@ -1,6 +1,7 @@
 // The category layer's writes: declaring and destroying namespaces, the namespace row, the
 // persist steps, update, rename, removal and reload of nodes, and the undo entries that
 // keep the tree cache matching the rows when a transaction is rolled back.
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -80,10 +81,8 @@ void journalPopulation(Operation& op, int id, int previous) {
 
 void journalLabel(Operation& op, int id, const String& previous) {
   CategoryCache* cache = &op.cache;
-  TreeEntry e;
-  if (!cache->entry(id, &e) || e.object == nullptr) return;
-  CategoryImpl* object = e.object;
-  object->refs.fetch_add(1);
+  CategoryImpl* object = cache->acquire(id);
+  if (object == nullptr) return;
   std::shared_ptr<CategoryImpl> held(object, releaseCategory);
   node::journalUndo(op.connection(), [cache, id, previous, held] {
     cache->setLabel(id, previous);
@@ -166,12 +165,15 @@ Status declareNamespace(NodeImpl* node, const char* name, const String& target, 
 namespace {
 
 // Deletes the rows of `id` and its cached subtree, children first, inside the caller's
-// transaction: a child's failure does not stop the others; the node's own failure is
-// returned. Stored flags and populations are journalled; each deleted node queues a
-// category-deleted change.
+// transaction. Any failure is returned at once, and the caller rolls the whole removal
+// back: a child left behind would be a row whose parent is gone. Stored flags and
+// populations are journalled; each deleted node queues a category-deleted change.
 Status deleteSubtree(Operation& op, int id) {
   TreeEntry e = entryOrFail(op, id);
-  for (int child : op.cache.children(id, false)) deleteSubtree(op, child);
+  for (int child : op.cache.children(id, false)) {
+    Status status = deleteSubtree(op, child);
+    if (status != StatusOk) return status;
+  }
   if (!e.stored) return StatusOk;
   const bool root = e.namespaceId == id;
   node::NodeConnection& c = op.connection();
@@ -251,12 +253,15 @@ MemberRows memberRows(NodeImpl& node, const String& target) {
 Status persist(Operation& op, int id) {
   TreeEntry e = entryOrFail(op, id);
   if (e.stored) return StatusOk;
-  if (e.namespaceId == id || e.object == nullptr) return StatusCategoryFailed;
+  if (e.namespaceId == id) return StatusCategoryFailed;
   if (e.parent != e.namespaceId) {
     Status parent = persist(op, e.parent);
     if (parent != StatusOk) return parent;
   }
-  CategoryImpl& category = *e.object;
+  std::unique_ptr<CategoryImpl, void (*)(CategoryImpl*)> held(op.cache.acquire(id),
+                                                              releaseCategory);
+  if (!held) return StatusCategoryFailed;
+  CategoryImpl& category = *held;
   String xml;
   {
     AssetImpl& set = category.set();

@@ -1,5 +1,5 @@
 // Opening reads page 1 and walks the schema table (page 2) once; each LegacyRows walks one
-// table's b-tree with its own page-claim pass.
+// table's b-tree with a page bitmap of its own.
 #include "legacy/LegacyFile.h"
 
 #include "platform/Files.h"

@@ -7,6 +7,17 @@ namespace KESTRIN {
 namespace Vendrithane {
 namespace legacy {
 
+bool PageBitmap::testAndSet(uint32_t n, uint32_t pageCount) {
+  if (chunks_.empty()) chunks_.resize(pageCount / kChunkPages + 1);
+  std::unique_ptr<uint64_t[]>& chunk = chunks_[n / kChunkPages];
+  if (!chunk) chunk.reset(new uint64_t[kChunkPages / 64]());
+  uint64_t& word = chunk[n % kChunkPages / 64];
+  const uint64_t bit = uint64_t(1) << (n % 64);
+  const bool was = (word & bit) != 0;
+  word |= bit;
+  return was;
+}
+
 bool PageSource::open(const std::string& path, std::string& error) {
   close();
   file_ = platform::RawFile(path);
@@ -28,8 +39,7 @@ bool PageSource::open(const std::string& path, std::string& error) {
   const int64_t pages = size / kPageSize;
   pageCount_ = pages > INT32_MAX ? INT32_MAX : static_cast<uint32_t>(pages);
   slots_.resize(kSlots);
-  claims_.resize(pageCount_ / kChunk + 1);
-  passRoots_.assign(1, 0);
+  ++opening_;
   const uint8_t* first = page(1, error);
   if (first == nullptr) {
     close();
@@ -60,8 +70,8 @@ void PageSource::close() {
   pageCount_ = 0;
   formatNumber_ = 0;
   slots_.clear();
-  claims_.clear();
-  passRoots_.clear();
+  met_.clear();
+  walks_.clear();
 }
 
 const uint8_t* PageSource::page(uint32_t n, std::string& error) {
@@ -97,33 +107,41 @@ const uint8_t* PageSource::page(uint32_t n, std::string& error) {
   return victim->bytes.data() + size_t(index) * kPageSize;
 }
 
-uint32_t PageSource::beginPass(uint32_t root) {
-  passRoots_.push_back(root);
-  return static_cast<uint32_t>(passRoots_.size() - 1);
+void PageSource::beginWalk(Walk& walk, uint32_t root) {
+  walk.opening = opening_;
+  walk.root = root;
+  walk.met.clear();
+  for (auto& w : walks_) {
+    if (w.first == root) {
+      ++w.second;
+      return;
+    }
+  }
+  walks_.emplace_back(root, 1);
 }
 
-bool PageSource::claim(uint32_t pass, uint32_t n, std::string& error) {
-  if (pass == 0 || pass >= passRoots_.size()) {
-    error = "walk of a file opened again";
+bool PageSource::claim(Walk& walk, uint32_t n, std::string& error) {
+  if (walk.opening != opening_ || pageCount_ == 0) {
+    error = "walk of a file closed or opened again";
     return false;
   }
   if (n < 2 || n > pageCount_) {
     error = "page number out of range";
     return false;
   }
-  std::unique_ptr<uint32_t[]>& chunk = claims_[n / kChunk];
-  if (!chunk) chunk.reset(new uint32_t[kChunk]());
-  uint32_t& claimed = chunk[n % kChunk];
-  const uint32_t previous = claimed;
-  if (previous == pass) {
-    error = "page met twice in one tree (a cycle)";
+  if (walk.met.testAndSet(n, pageCount_)) {
+    error = "page met twice in one walk (a cycle)";
     return false;
   }
-  if (previous != 0 && passRoots_[previous] != passRoots_[pass]) {
-    error = "page shared by two trees";
-    return false;
+  const bool metBefore = met_.testAndSet(n, pageCount_);
+  if (metBefore) {
+    for (const auto& w : walks_) {
+      if (w.first == walk.root && w.second == 1) {
+        error = "page shared by two trees";
+        return false;
+      }
+    }
   }
-  claimed = pass;
   return true;
 }
 

@@ -1,6 +1,7 @@
 // The pages of an old file: page 1's checks, the b-tree byte order, a small fixed cache of
-// pages read through the platform's file, and the page claims that make a page met twice in
-// one pass (a cycle, or a page shared by two trees or chains) a damage.
+// pages read through the platform's file, and the page claims of walks: a page met twice in
+// one walk (a cycle, or a page shared by two parts of a tree or two chains) or met by walks
+// of two trees is a damage.
 #ifndef VENDRITHANE_LEGACY_PAGESOURCE_H
 #define VENDRITHANE_LEGACY_PAGESOURCE_H
 
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/RawFile.h"
@@ -17,6 +19,20 @@ namespace Vendrithane {
 namespace legacy {
 
 constexpr uint32_t kPageSize = 1024;
+
+// A bit per page of a file, in chunks of 32,768 pages (4 KiB) made on first use, so that a
+// walk of a few pages of a large (or sparse) file costs little; at most about pageCount / 8
+// bytes.
+class PageBitmap {
+ public:
+  // Sets the bit of page `n` (at most `pageCount`, which the caller checks); its value before.
+  bool testAndSet(uint32_t n, uint32_t pageCount);
+  void clear() { std::vector<std::unique_ptr<uint64_t[]>>().swap(chunks_); }
+
+ private:
+  static constexpr uint32_t kChunkPages = 32768;
+  std::vector<std::unique_ptr<uint64_t[]>> chunks_;
+};
 
 class PageSource {
  public:
@@ -43,11 +59,21 @@ class PageSource {
                       : uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
   }
 
-  // Starts a pass over the tree rooted at `root` (with its overflow chains); returns its id.
-  uint32_t beginPass(uint32_t root);
-  // Claims page `n` for pass `pass`. False, with a reason, when the pass met it already or
-  // another tree's pass did.
-  bool claim(uint32_t pass, uint32_t n, std::string& error);
+  // One walk of a tree with its overflow chains and the pages it has met, so that a walk
+  // over any file reads each page at most once.
+  struct Walk {
+    uint64_t opening = 0;  // the open() the walk belongs to
+    uint32_t root = 0;     // the tree's root page
+    PageBitmap met;        // the pages met
+  };
+
+  // Starts `walk` over the tree rooted at `root`.
+  void beginWalk(Walk& walk, uint32_t root);
+  // Claims page `n` for `walk`. False, with a reason, when the walk met it already, or when
+  // a walk of another tree met it. The second check holds while `walk` is the only walk of
+  // its tree begun in this opening: a tree read again, or by two streams at once, meets its
+  // own pages again, and only the first walk knows they are not another tree's.
+  bool claim(Walk& walk, uint32_t n, std::string& error);
 
  private:
   // The cache: kSlots blocks of kBlockPages consecutive pages each, read with one call
@@ -67,11 +93,9 @@ class PageSource {
   bool bigEndian_ = false;     // b-tree byte order
   uint64_t clock_ = 0;         // use counter for the cache
   std::vector<Slot> slots_;    // kSlots entries once open
-  // Per page, the pass that last claimed it (0 for none), in chunks of kChunk pages made on
-  // first use, so that only pages really read cost memory, whatever the file's size.
-  static constexpr uint32_t kChunk = 4096;
-  std::vector<std::unique_ptr<uint32_t[]>> claims_;
-  std::vector<uint32_t> passRoots_;  // per pass id: the root of its tree
+  uint64_t opening_ = 0;       // counts open() calls, for the walks
+  PageBitmap met_;             // the pages any walk of this opening met
+  std::vector<std::pair<uint32_t, uint32_t>> walks_;  // per tree root: walks begun
 };
 
 }  // namespace legacy

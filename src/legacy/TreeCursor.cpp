@@ -43,8 +43,9 @@ bool cellInPage(uint32_t cell) {
 
 }  // namespace
 
-TreeCursor::TreeCursor(PageSource& pages, uint32_t root)
-    : pages_(pages), pass_(pages.beginPass(root)), root_(root) {}
+TreeCursor::TreeCursor(PageSource& pages, uint32_t root) : pages_(pages), root_(root) {
+  pages_.beginWalk(walk_, root);
+}
 
 bool TreeCursor::checkPage(const uint8_t* p, std::string& error) const {
   const uint32_t right = pages_.u32(p);
@@ -106,20 +107,12 @@ bool TreeCursor::checkPage(const uint8_t* p, std::string& error) const {
   return true;
 }
 
-bool TreeCursor::visit(uint32_t page, std::string& error) {
-  if (++visited_ > pages_.pageCount()) {
-    error = "a walk reads more pages than the file has";
-    return false;
-  }
-  return pages_.claim(pass_, page, error);
-}
-
 bool TreeCursor::enter(uint32_t page, std::string& error) {
   if (stack_.size() >= kMaxDepth) {
     error = "tree deeper than 30 levels";
     return false;
   }
-  if (!visit(page, error)) return false;
+  if (!pages_.claim(walk_, page, error)) return false;
   const uint8_t* p = pages_.page(page, error);
   if (p == nullptr || !checkPage(p, error)) return false;
   stack_.push_back(Frame{page, pages_.u16(p + 4), false, false});
@@ -155,7 +148,7 @@ bool TreeCursor::readPayload(const uint8_t* p, uint16_t cell, std::string& error
       error = "overflow page out of range";
       return false;
     }
-    if (!visit(overflow, error)) return false;
+    if (!pages_.claim(walk_, overflow, error)) return false;
     const uint8_t* o = pages_.page(overflow, error);
     if (o == nullptr) return false;
     const uint32_t take = total - have < kOverflowBytes ? total - have : kOverflowBytes;
@@ -211,12 +204,14 @@ int TreeCursor::next(std::string& error) {
     stack_.pop_back();
   }
   done_ = true;
+  walk_.met.clear();
   return 0;
 }
 
 int TreeCursor::fail() {
   done_ = true;
   stack_.clear();
+  walk_.met.clear();
   return -1;
 }
 

@@ -1,7 +1,7 @@
 // In-order walk of one table b-tree of an old file: the entries in key order, each with its
 // payload reassembled from the cell and its overflow chain. Every page is checked when the
-// walk enters it (cell chain, cell sizes, free blocks, children) and claimed, so that a
-// walk over any file ends after at most as many pages as the file has.
+// walk enters it (cell chain, cell sizes, free blocks, children) and claimed in the walk's
+// page bitmap, so that a walk over any file reads each of its pages at most once.
 #ifndef VENDRITHANE_LEGACY_TREECURSOR_H
 #define VENDRITHANE_LEGACY_TREECURSOR_H
 
@@ -40,23 +40,18 @@ class TreeCursor {
   };
 
   bool enter(uint32_t page, std::string& error);
-  // Claims `page` for this walk and counts it: a walk reads each page of the file at most
-  // once, so one that reads more pages than the file has is going round, whatever other
-  // walks of the same tree did to the claims meanwhile.
-  bool visit(uint32_t page, std::string& error);
   int fail();  // ends the walk after a damage: -1
   bool checkPage(const uint8_t* p, std::string& error) const;
   bool readPayload(const uint8_t* p, uint16_t cell, std::string& error);
 
   PageSource& pages_;
-  uint32_t pass_;                 // the page-claim pass of this walk
+  PageSource::Walk walk_;         // the pages this walk has met
   std::vector<Frame> stack_;      // the pages from the root down to the current one
   bool started_ = false;          // the root is entered
   bool done_ = false;             // the walk is over (or failed)
   int32_t rowid_ = 0;             // the current entry's rowid
   std::vector<uint8_t> payload_;  // the current entry's key and data
   uint32_t root_;                 // the tree's root page
-  uint32_t visited_ = 0;          // pages this walk has read (tree and overflow pages)
 };
 
 }  // namespace legacy

@@ -54,6 +54,14 @@ uint32_t drawPosterIdentity() {
 
 }  // namespace
 
+bool EventQueue::catalogInUse(const std::string& mainFile) {
+  try {
+    return platform::LivenessFile::inUse(catalogLivenessName(catalogKey(normalisedPath(mainFile))));
+  } catch (Status) {
+    return false;
+  }
+}
+
 EventQueue::EventQueue()
     : section_(platform::objectPath(sectionName()), sizeof(SectionLayout), initialiseNewSection),
       systemMutex_(systemMutexName(), platform::LockRank::kSystem),

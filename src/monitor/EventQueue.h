@@ -39,6 +39,11 @@ class EventQueue {
   EventQueue(const EventQueue&) = delete;
   EventQueue& operator=(const EventQueue&) = delete;
 
+  // Whether a live process (this one included) has the catalog whose main file is
+  // `mainFile` attached, by its liveness file; false when the path cannot be resolved.
+  // Callers hold the system mutex, under which attaches and final detaches happen.
+  static bool catalogInUse(const std::string& mainFile);
+
   // Joins the slot of the catalog whose main file is `mainFile` (at open, and again by each
   // monitor, which only counts). Throws StatusNoFreeSlot when four other catalogs are in use
   // by live processes, StatusNotFound when the path cannot be resolved, or the status of a

@@ -2,9 +2,26 @@
 // so that any thread's call may count or fail without a lock.
 #include "node/FaultInjection.h"
 
+#include <cstdlib>
+
 namespace KESTRIN {
 namespace Vendrithane {
 namespace node {
+
+namespace {
+std::atomic<int> g_crashPoint{0};   // the armed crash point (CrashPoint::None: none)
+std::atomic<long> g_crashStep{-1};  // its step
+}  // namespace
+
+void setCrashPointForTesting(CrashPoint point, long step) {
+  g_crashStep.store(step);
+  g_crashPoint.store(static_cast<int>(point));
+}
+
+void crashPoint(CrashPoint point, long step) {
+  if (g_crashPoint.load() == static_cast<int>(point) && g_crashStep.load() == step)
+    std::_Exit(kCrashExitCode);
+}
 
 namespace detail {
 std::atomic<bool> g_faultSwitchOn{false};

@@ -64,6 +64,19 @@ inline int injectedFault(FaultKind kind) {
   return detail::injectedFaultSlow(kind);
 }
 
+// Test-only crash points of the backup and the restore: the process ends at once, as if
+// killed, right after step `step` (from 0) of the files' rename set; the removals of the set
+// come first, then the blob file's rename, then the main file's.
+enum class CrashPoint : int {
+  None = 0,
+  BackupRenames = 1,   // the rename set of a backup
+  RestoreRenames = 2,  // the rename set of a restore
+};
+constexpr int kCrashExitCode = 86;  // the exit status of a crash point
+void setCrashPointForTesting(CrashPoint point, long step);
+// For the node layer: ends the process when `point` and `step` are the armed ones.
+void crashPoint(CrashPoint point, long step);
+
 }  // namespace node
 }  // namespace Vendrithane
 }  // namespace KESTRIN

@@ -76,6 +76,62 @@ std::vector<String> Node::systemFilenames(bool withPath) const {
   return m_impl->systemFilenames(withPath);
 }
 
+String Node::backupPath() {
+  return m_impl->backupDirectory();
+}
+
+void Node::backupPath(String p) {
+  m_impl->backupDirectory(p);
+}
+
+String Node::backupName() {
+  return m_impl->backupName();
+}
+
+void Node::backupName(String n) {
+  m_impl->backupName(n);
+}
+
+bool Node::backupExists() {
+  try {
+    return m_impl->backupExists();
+  } catch (Status) {
+    return false;
+  }
+}
+
+int Node::backupMode(bool readOnly) {
+  return statusOf([&] { return m_impl->backupMode(readOnly); });
+}
+
+int Node::backup(bool keepExisting, bool verifyFirst, bool asCatalog) {
+  return statusOf([&] { return m_impl->backup(keepExisting, verifyFirst, asCatalog); });
+}
+
+int Node::backupRestore(bool keepExisting, bool verifyFirst) {
+  return statusOf([&] { return m_impl->backupRestore(keepExisting, verifyFirst); });
+}
+
+long long Node::size() {
+  try {
+    return m_impl->size();
+  } catch (Status) {
+    return -1;
+  }
+}
+
+double Node::fragmentation() {
+  try {
+    return m_impl->fragmentation();
+  } catch (Status) {
+    return 0.0;
+  }
+}
+
+int Node::optimize() {
+  return statusOf([&] { return m_impl->optimize(); });
+}
+
 String Node::version() {
   try {
     return m_impl->version();

@@ -84,6 +84,10 @@ NodeConnection::NodeConnection(const std::string& mainFile, const std::string& b
   }
 }
 
+void NodeConnection::interrupt() {
+  if (db_ != nullptr) sqlite3_interrupt(db_);
+}
+
 NodeConnection::~NodeConnection() {
   closeHandle();
 }
@@ -167,6 +171,20 @@ void NodeConnection::upgradeOlderSchema() {
     if (code != SQLITE_OK) recordError(engineStatus(code), code, sqlite3_errmsg(blobs), kVacuum);
     sqlite3_close_v2(blobs);
   }
+}
+
+Status NodeConnection::compactBlobFile() {
+  sqlite3* blobs = nullptr;
+  int code = openCatalogFile(blobFile_, false, &blobs);
+  if (code == SQLITE_OK) {
+    sqlite3_busy_handler(blobs, busyHandler, nullptr);
+    code = sqlite3_exec(blobs, kVacuum, nullptr, nullptr, nullptr);
+  }
+  if (code != SQLITE_OK)
+    recordError(StatusCompactFailed, code, blobs ? sqlite3_errmsg(blobs) : sqlite3_errstr(code),
+                kVacuum);
+  if (blobs) sqlite3_close_v2(blobs);
+  return code == SQLITE_OK ? StatusOk : StatusCompactFailed;
 }
 
 void NodeConnection::refresh(int generation) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/Mutex.h"
+#include "vendrithane/Status.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -61,8 +62,14 @@ class NodeConnection {
   // failure) and takes `generation` as its stamp. Throws 31 when no handle could be had in
   // 50 tries, 20 when the attach fails; the stamp is then left as it was.
   void refresh(int generation);
+  // Compacts the blob file through a handle of its own (the catalog VFS): 0, or 68 with the
+  // engine's failure recorded on this connection.
+  Status compactBlobFile();
 
   sqlite3* db() const { return db_; }
+  // Makes the statement running on the connection end as interrupted; any thread may call
+  // it while the connection is open.
+  void interrupt();
   // The compiled form of `sql`, kept on this connection until its handle closes. Null with
   // the engine's code in *code when it cannot compile. The caller resets it and clears its
   // bindings right after every use (a statement left mid-step keeps a lock, and bound texts

@@ -78,6 +78,24 @@ class NodeImpl : public functions::CatalogFunctionHost {
   String backupName() const;
   String backupDirectory() const;
 
+  // Backups and file management (see Node.h; NodeBackup.cpp).
+  void backupName(const String& name);
+  void backupDirectory(const String& dir);
+  bool backupExists();
+  Status backupMode(bool readOnly);
+  Status backup(bool keepExisting, bool verifyFirst, bool asCatalog);
+  Status backupRestore(bool keepExisting, bool verifyFirst);
+  long long size();
+  double fragmentation();
+  Status optimize();
+  // Completes a rename set of the catalog's files left by a killed restore and removes the
+  // copies killed restores left beside them; caller holds the system mutex. 0, or 11 when
+  // the set could not be completed (its marker and copies stay for the next try).
+  Status finishCatalogRenames();
+  // Plays back a hot journal left beside the catalog files `main` and `blob` (a writer killed
+  // mid-commit), through connections of their own: the rollback a locked copy asks for.
+  static Status rollBackJournals(const std::string& main, const std::string& blob);
+
   // The lifecycle; each returns a Status (see Node.h) and may throw std::bad_alloc.
   Status open(bool checkOnly, bool readOnlyCopy, const char* tempDir);
   Status create(bool replace);

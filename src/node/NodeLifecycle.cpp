@@ -70,6 +70,8 @@ Status NodeImpl::create(bool replace) {
   if (!call.entered()) return StatusNotOpen;
   platform::NamedMutexHold system(systemMutex());
   if (isOpen()) return StatusNotOpen;  // never replace the files under open connections
+  // A killed restore's set must not land on the new files.
+  if (finishCatalogRenames() != StatusOk) return StatusCopyFailed;
   std::string main = mainFile(), blob = blobFile();
   if (platform::fileExists(main)) {
     if (!replace) return StatusExists;
@@ -111,9 +113,12 @@ Status NodeImpl::open(bool checkOnly, bool readOnlyCopy, const char* tempDir) {
   LifecycleCall call(lifecycleBusy_);
   if (!call.entered()) return StatusNotOpen;
   if (isOpen()) return StatusNotOpen;  // before anything is saved or copied
-  // A create, remove or mode change of a catalog elsewhere on the machine ends before this
-  // open looks at the files.
-  { platform::NamedMutexHold system(systemMutex()); }
+  // A create, remove, mode change or restore of a catalog elsewhere on the machine ends
+  // before this open looks at the files; a restore killed midway is completed first.
+  {
+    platform::NamedMutexHold system(systemMutex());
+    if (finishCatalogRenames() != StatusOk) return StatusCopyFailed;  // else a mixed pair
+  }
   {
     platform::WriterLock hold(nameLock_);
     savedName_ = name_;
@@ -158,9 +163,13 @@ Status NodeImpl::openSteps(bool checkOnly, bool readOnlyCopy, const std::string&
   // transactions need the per-catalog mutex.
   queue_.attach(main);
   progress->attached = true;
+  // Both shared descriptors before the connections take locks, so that no other RawFile user
+  // of the process closes a file's last descriptor under them (the blob file may only come
+  // into being with the first connection).
   mainRaw_ = platform::RawFile(main);
-  pool_.fill([&] { return std::make_unique<node::NodeConnection>(main, blob, this, false); });
   blobRaw_ = platform::RawFile(blob);
+  pool_.fill([&] { return std::make_unique<node::NodeConnection>(main, blob, this, false); });
+  if (!blobRaw_.valid()) blobRaw_ = platform::RawFile(blob);
 
   node::ConnectionLease lease(pool_);
   if (!lease) return StatusNotOpen;
@@ -181,7 +190,8 @@ Status NodeImpl::makeReadOnlyCopy(const std::string& tempDir, OpenProgress* prog
   std::vector<node::CopyPair> files{{mainFile(), tempDir + copy + kMainExtension}};
   std::string blob = blobFile();
   if (platform::fileExists(blob)) files.push_back({blob, tempDir + copy + kBlobExtension});
-  Status status = node::lockedCopy(files, true);
+  Status status =
+      node::lockedCopy(files, true, [&] { return rollBackJournals(files[0].from, blob); });
   if (status != StatusOk) {
     for (const auto& file : files) platform::deleteFile(file.to);  // names nobody else had
     return status;
@@ -323,6 +333,8 @@ Status NodeImpl::remove() {
   if (!call.entered()) return StatusNotOpen;
   platform::NamedMutexHold system(systemMutex());
   if (isOpen()) return StatusNotOpen;
+  // Else a killed restore's set would bring the files back.
+  if (finishCatalogRenames() != StatusOk) return StatusCopyFailed;
   if (platform::deleteFile(mainFile()) != StatusOk) return StatusNotOpen;
   if (platform::deleteFile(blobFile()) != StatusOk) return StatusNotOpen;
   return StatusOk;

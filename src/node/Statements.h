@@ -47,6 +47,10 @@ constexpr char kCommit[] = "COMMIT;";
 constexpr char kRollback[] = "ROLLBACK;";
 constexpr char kVacuum[] = "VACUUM;";
 
+// Backups: the engine's own check of a file, and a read that plays back a hot journal.
+constexpr char kIntegrityCheck[] = "PRAGMA integrity_check;";
+constexpr char kCountSchemaRows[] = "SELECT count(*) FROM sqlite_master;";
+
 // Options of Node::configure.
 constexpr char kSynchronousOn[] = "PRAGMA synchronous=ON;";
 constexpr char kSynchronousOff[] = "PRAGMA synchronous=OFF;";

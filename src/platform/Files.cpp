@@ -1,6 +1,7 @@
 // File services over stat, chmod, copy_file_range, rename and statvfs.
 #include "platform/Files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -124,6 +125,55 @@ int64_t freeSpace(const std::string& directory) {
   struct statvfs vs;
   if (statvfs(directory.c_str(), &vs) != 0) return -1;
   return static_cast<int64_t>(vs.f_bavail) * static_cast<int64_t>(vs.f_frsize);
+}
+
+int fileMode(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+}
+
+Status setFileMode(const std::string& path, int mode) {
+  return chmod(path.c_str(), static_cast<mode_t>(mode)) == 0 ? StatusOk : StatusPermissionFailed;
+}
+
+int64_t volumeOf(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_dev) : -1;
+}
+
+bool syncDirectory(const std::string& directory) {
+  int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = fsync(fd) == 0;
+  return ::close(fd) == 0 && ok;
+}
+
+std::vector<std::string> filesWithPrefix(const std::string& directory, const std::string& prefix) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(directory.c_str())) {
+    while (struct dirent* entry = readdir(dir))
+      if (std::string(entry->d_name).compare(0, prefix.size(), prefix) == 0)
+        names.push_back(entry->d_name);
+    closedir(dir);
+  }
+  return names;
+}
+
+bool fileStartsNonZero(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char first = 0;
+  ssize_t n;
+  do {
+    n = pread(fd, &first, 1, 0);
+  } while (n < 0 && errno == EINTR);
+  ::close(fd);
+  return n == 1 && first != 0;
+}
+
+std::string directoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
 std::string tempDirectory() {

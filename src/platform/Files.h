@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "vendrithane/Status.h"
 
@@ -34,6 +35,20 @@ Status writeWholeFile(const std::string& path, const std::string& data);
 
 int64_t fileSize(const std::string& path);        // bytes, -1 when it cannot be read
 int64_t freeSpace(const std::string& directory);  // bytes available to this user, -1 on failure
+// The permission bits of a file, -1 when it does not exist; setFileMode sets them (0 or 13).
+int fileMode(const std::string& path);
+Status setFileMode(const std::string& path, int mode);
+// The device a file or directory lies on, -1 when it cannot be told.
+int64_t volumeOf(const std::string& path);
+// Flushes a directory's entries (renames and deletions in it) to disk; false on failure.
+bool syncDirectory(const std::string& directory);
+// The names (without directory) of the entries of `directory` starting with `prefix`.
+std::vector<std::string> filesWithPrefix(const std::string& directory, const std::string& prefix);
+// Whether the file exists, is not empty and its first byte is not zero (the mark of a
+// rollback journal the engine would play back).
+bool fileStartsNonZero(const std::string& path);
+// The directory part of a path with its trailing "/" ("./" when it has none).
+std::string directoryOf(const std::string& path);
 
 // $TMPDIR, else /tmp/, always with a trailing '/'.
 std::string tempDirectory();

@@ -2,8 +2,9 @@
 // lock it holds comes earlier in this list; a lock it holds already may be taken again where
 // that lock is recursive. Locks of one rank are never nested, except where the rank says so.
 //
-//  1. a Handler's delivery lock: before the per-catalog mutex, never after it (a handler
-//     private to one operation is exempt); its other two locks come after the delivery lock.
+//  1. a Handler's delivery lock (recursive): before the per-catalog mutex, never after it (a
+//     handler private to one operation is exempt); then its options lock, then its results
+//     lock (both recursive), each held briefly.
 //  2. a node's lifecycle lock (open, create, close, remove of one Node): only ever tried,
 //     never waited for; a call that finds it taken answers 20.
 //  3. the per-catalog mutex (machine-wide, recursive): from the outermost transaction begin
@@ -41,6 +42,7 @@ namespace platform {
 enum class LockRank : int {
   kHandlerDelivery = 10,
   kHandlerState = 11,
+  kHandlerResults = 12,
   kNodeLifecycle = 20,
   kCatalog = 30,
   kParser = 40,

@@ -46,6 +46,41 @@ class CAPABILITY("mutex") Mutex {
   const char* name_;     // for reports
 };
 
+// A Mutex its owner may take again (each lock() needs its unlock()).
+class CAPABILITY("mutex") RecursiveMutex {
+ public:
+  RecursiveMutex(LockRank rank, const char* name) : rank_(rank), name_(name) {}
+  RecursiveMutex(const RecursiveMutex&) = delete;
+  RecursiveMutex& operator=(const RecursiveMutex&) = delete;
+
+  void lock() ACQUIRE() {
+    lockOrderCheck(rank_, this, name_, nullptr);
+    mutex_.lock();
+    lockOrderHeld(rank_, this, name_, nullptr);
+  }
+  void unlock() RELEASE() {
+    lockOrderReleased(this);
+    mutex_.unlock();
+  }
+
+ private:
+  std::recursive_mutex mutex_;
+  const LockRank rank_;  // place in the lock order
+  const char* name_;     // for reports
+};
+
+// Holds a RecursiveMutex for a scope.
+class SCOPED_CAPABILITY RecursiveLock {
+ public:
+  explicit RecursiveLock(RecursiveMutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
+  ~RecursiveLock() RELEASE() { mutex_.unlock(); }
+  RecursiveLock(const RecursiveLock&) = delete;
+  RecursiveLock& operator=(const RecursiveLock&) = delete;
+
+ private:
+  RecursiveMutex& mutex_;  // the lock
+};
+
 class CAPABILITY("shared mutex") SharedMutex {
  public:
   SharedMutex(LockRank rank, const char* name) : rank_(rank), name_(name) {}

@@ -32,6 +32,11 @@ bool lockRange(int fd, int64_t offset, int64_t length, bool exclusive, bool wait
                  length);
 }
 
+LockResult lockRangeResult(int fd, int64_t offset, int64_t length, bool exclusive, bool wait) {
+  if (lockRange(fd, offset, length, exclusive, wait)) return LockResult::Granted;
+  return errno == EAGAIN || errno == EACCES ? LockResult::Busy : LockResult::Failed;
+}
+
 bool unlockRange(int fd, int64_t offset, int64_t length) {
   return setLock(fd, F_OFD_SETLK, F_UNLCK, offset, length);
 }

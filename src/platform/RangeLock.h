@@ -14,6 +14,10 @@ namespace platform {
 // Locks `length` bytes at `offset` of the open file `fd`, exclusively or shared. With
 // `wait` the call blocks until it is granted; without, it fails at once when it conflicts.
 bool lockRange(int fd, int64_t offset, int64_t length, bool exclusive, bool wait);
+// As lockRange, telling a conflict from a failure (a descriptor or range the call cannot
+// lock, no lock left in the kernel): Busy only when someone else holds a conflicting lock.
+enum class LockResult { Granted, Busy, Failed };
+LockResult lockRangeResult(int fd, int64_t offset, int64_t length, bool exclusive, bool wait);
 // Releases a range locked through the same descriptor.
 bool unlockRange(int fd, int64_t offset, int64_t length);
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <memory>
@@ -24,6 +25,7 @@ struct RawFileEntry {
   int fd;                  // the shared read-only descriptor
   int refs;                // RawFiles using it, guarded by the registry lock
   std::vector<int> spare;  // further descriptors of the file, closed together with fd
+  bool copying = false;    // a locked copy holds the claim; guarded by the registry lock
 };
 
 namespace {
@@ -32,6 +34,7 @@ namespace {
 struct Registry {
   Mutex lock{LockRank::kRawFiles, "raw-file registry lock"};  // guards the map and the counts
   std::map<std::pair<dev_t, ino_t>, std::unique_ptr<RawFileEntry>> entries;
+  ConditionVariable claimReleased;  // a copy claim was given up
 };
 
 Registry& registry() {
@@ -119,25 +122,24 @@ void RawFile::reset() {
   entry_ = nullptr;
 }
 
+void RawFile::claimForCopy() {
+  if (!entry_) return;
+  platform::MutexLock hold(registry().lock);
+  while (entry_->copying) registry().claimReleased.wait(registry().lock);
+  entry_->copying = true;
+}
+
+void RawFile::releaseCopyClaim() {
+  if (!entry_) return;
+  platform::MutexLock hold(registry().lock);
+  entry_->copying = false;
+  registry().claimReleased.notify_all();
+}
+
 size_t RawFile::openCount() {
   platform::MutexLock hold(registry().lock);
   return registry().entries.size();
 }
-
-namespace {
-
-bool writeAll(int fd, const char* data, size_t n) {
-  while (n > 0) {
-    ssize_t w = write(fd, data, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    data += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
-}
-
-}  // namespace
 
 int64_t RawFile::size() const {
   struct stat st;
@@ -146,20 +148,41 @@ int64_t RawFile::size() const {
 }
 
 Status RawFile::copyTo(const std::string& to, bool failIfExists) const {
+  int64_t length = size();
+  if (length < 0) return StatusCopyFailed;
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
   int out = open(to.c_str(), flags, 0600);
   if (out < 0) return StatusCopyFailed;
-  char buffer[64 * 1024];
   bool ok = true;
-  for (int64_t offset = 0;;) {
-    int64_t n = readAt(offset, buffer, sizeof buffer);
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    if (!writeAll(out, buffer, static_cast<size_t>(n))) {
+  loff_t inOff = 0, outOff = 0;
+  // The kernel's copy first; reads and writes where it cannot copy between the two file
+  // systems. Offsets are explicit: the shared descriptor's own position is never moved.
+  while (inOff < length) {
+    ssize_t n = copy_file_range(fd(), &inOff, out, &outOff, static_cast<size_t>(length - inOff), 0);
+    if (n > 0) continue;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EXDEV && errno != EINVAL && errno != EOPNOTSUPP && errno != ENOSYS)
+      ok = false;
+    break;
+  }
+  char buffer[64 * 1024];
+  while (ok && inOff < length) {
+    size_t want = static_cast<size_t>(std::min<int64_t>(sizeof buffer, length - inOff));
+    int64_t n = readAt(inOff, buffer, want);
+    if (n <= 0) {
       ok = false;
       break;
     }
-    offset += n;
+    for (int64_t done = 0; ok && done < n;) {
+      ssize_t w = pwrite(out, buffer + done, static_cast<size_t>(n - done), outOff);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) ok = false;
+      if (w > 0) {
+        done += w;
+        outOff += w;
+      }
+    }
+    inOff += n;
   }
   ok = fdatasync(out) == 0 && ok;
   ok = close(out) == 0 && ok;

@@ -36,10 +36,16 @@ class RawFile {
   // Reads up to `n` bytes at `offset`; returns the count read, -1 on failure.
   int64_t readAt(int64_t offset, void* buffer, size_t n) const;
   int64_t size() const;  // the file's size now, -1 when it cannot be read
-  // Copies the whole file, read through the shared descriptor, to a new file `to` (owner
-  // read-write; an existing one fails when `failIfExists`, else is replaced), synced to
-  // disk. A failed copy leaves no file `to`. 0, or 11.
+  // Copies the whole file, read through the shared descriptor at explicit offsets
+  // (copy_file_range, else pread), to a new file `to` (owner read-write; an existing one
+  // fails when `failIfExists`, else is replaced), synced to disk. A failed copy leaves no
+  // file `to`. 0, or 11.
   Status copyTo(const std::string& to, bool failIfExists) const;
+  // Exclusive use of the file's shared descriptor for a locked copy: the threads of the
+  // process share one descriptor, so one's unlock would free another's byte-range lock.
+  // claimForCopy waits until no other RawFile of the file holds the claim.
+  void claimForCopy();
+  void releaseCopyClaim();
   void reset();
 
   static size_t openCount();  // descriptors the registry keeps (for tests)

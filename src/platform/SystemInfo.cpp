@@ -2,6 +2,7 @@
 #include "platform/SystemInfo.h"
 
 #include <pwd.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -37,6 +38,14 @@ std::string machineId() {
     }
   }
   return "";
+}
+
+long processId() {
+  return static_cast<long>(getpid());
+}
+
+bool processExists(long pid) {
+  return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
 }
 
 long threadId() {

@@ -15,6 +15,10 @@ std::string userName();
 std::string machineId();
 // The kernel's id of the calling thread.
 long threadId();
+// The id of this process.
+long processId();
+// Whether a process of that id exists (false only when it surely does not).
+bool processExists(long pid);
 
 }  // namespace platform
 }  // namespace Vendrithane

@@ -63,6 +63,8 @@ const char* knownText(Status status) {
       return "disk full";
     case StatusBlobFailed:
       return "blob unusable, unreadable or unwritable";
+    case StatusNothingKept:
+      return "no items kept";
     case StatusUnknownFormat:
       return "unknown or newer catalog format";
     case StatusOutOfBounds:
@@ -79,6 +81,8 @@ const char* knownText(Status status) {
       return "filter makes no statement";
     case StatusNotAllowed:
       return "not allowed on this category";
+    case StatusNotReady:
+      return "handler not ready";
     case StatusIndexFailed:
       return "element index could not be made or removed";
     case StatusBeginFailed:
@@ -103,6 +107,8 @@ const char* knownText(Status status) {
       return "record type has no table";
     case StatusEmptyCategories:
       return "would leave empty categories";
+    case StatusCompactFailed:
+      return "blob file could not be compacted";
     case StatusNotRead:
       return "record not read since its load";
     case StatusBadRecord:

@@ -139,6 +139,14 @@ class PeerProcess {
     reaped_ = true;
   }
 
+  // Waits for a peer that ends by itself; its exit status (-1 when it did not exit normally).
+  int waitExit() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    reaped_ = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
   // Asks the peer to end and returns its exit status (-1 when it did not exit normally).
   int finish() {
     send("exit");

@@ -16,6 +16,7 @@
 #include "helpers/ScratchDir.h"
 #include "platform/RangeLock.h"
 #include "platform/RawFile.h"
+#include "platform/RenameSet.h"
 
 using namespace KESTRIN::Vendrithane;
 
@@ -182,6 +183,54 @@ TEST_F(FilesTest, RangeLocksConflictWithTheEngineAlsoInThisProcess) {
   EXPECT_FALSE(platform::lockRange(file.fd(), kSharedRange, kSharedBytes, true, false));
   sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
   sqlite3_close(db);
+}
+
+// A rename set stops at its first failed step (the main file never joins a blob file that
+// was not replaced) and is completed later; a marker's steps on other files, or a marker
+// that is a link, are never run.
+TEST_F(FilesTest, RenameSetStopsAtAFailedStepAndRunsOnlyItsOwnSteps) {
+  std::string main = disk_ + "c.vd", blob = disk_ + "c.vm", marker = main + "-renames";
+  std::string tempMain = main + ".vtmp-1", tempBlob = blob + ".vtmp-1";
+  writeFile(main, "old main");
+  ASSERT_EQ(mkdir(blob.c_str(), 0700), 0);  // a directory in the way: the blob step fails
+  writeFile(blob + "/x", "");
+  writeFile(tempMain, "new main");
+  writeFile(tempBlob, "new blob");
+  platform::RenameSet set(marker);
+  set.replace(tempBlob, blob);
+  set.replace(tempMain, main);
+  EXPECT_EQ(set.commit(), StatusCopyFailed);
+  EXPECT_EQ(readFile(main), "old main");
+  EXPECT_EQ(platform::finishRenameSet(marker, {main, blob}), StatusCopyFailed);
+  EXPECT_EQ(readFile(main), "old main");
+  ASSERT_EQ(unlink((blob + "/x").c_str()), 0);
+  ASSERT_EQ(rmdir(blob.c_str()), 0);
+  EXPECT_EQ(platform::finishRenameSet(marker, {main, blob}), StatusOk);
+  EXPECT_EQ(readFile(main) + "/" + readFile(blob), "new main/new blob");
+  EXPECT_FALSE(platform::fileExists(marker));
+
+  std::string victim = disk_ + "victim", elsewhere = disk_ + "elsewhere";
+  writeFile(victim, "keep");
+  writeFile(elsewhere, "keep");
+  for (const std::string& text : {"D\t" + main + "-journal\nD\t" + victim + "\nend\n",
+                                  "R\t" + elsewhere + "\t" + main + "\nend\n",
+                                  "R\t" + main + ".vtmp-2\t" + victim + "\nend\n"}) {
+    writeFile(main + "-journal", "j");
+    writeFile(main + ".vtmp-2", "x");
+    writeFile(marker, text);
+    EXPECT_EQ(platform::finishRenameSet(marker, {main, blob}), StatusOk);
+    EXPECT_EQ(readFile(victim) + readFile(elsewhere) + readFile(main), "keepkeepnew main") << text;
+    EXPECT_FALSE(platform::fileExists(marker));
+  }
+  std::string planted = disk_ + "planted";
+  writeFile(planted, "D\t" + main + "\nend\n");
+  ASSERT_EQ(symlink(planted.c_str(), marker.c_str()), 0);
+  EXPECT_EQ(platform::finishRenameSet(marker, {main, blob}), StatusOk);
+  EXPECT_EQ(readFile(main), "new main");
+  unlink(marker.c_str());
+  for (const std::string& f :
+       {main, blob, main + "-journal", main + ".vtmp-2", victim, elsewhere, planted})
+    unlink(f.c_str());
 }
 
 }  // namespace

@@ -1,0 +1,108 @@
+// The state behind a Handler, and the one delivery step that the loads, the sub-category
+// walk and (later) the membership listing and the copy share.
+//
+// Locks, in this order (platform/LockOrder.h): the delivery lock, held for a whole load,
+// replay or walk (before the per-catalog mutex, never after it); the options lock, guarding
+// the option word, the flags and the connection a running statement is registered on; the
+// results lock, guarding the kept and saved lists and the counts. All three are recursive:
+// event methods run inside an operation and may call back into their handler.
+#ifndef VENDRITHANE_HANDLER_HANDLERIMPL_H
+#define VENDRITHANE_HANDLER_HANDLERIMPL_H
+
+#include <vector>
+
+#include "platform/Mutex.h"
+#include "vendrithane/Asset.h"
+#include "vendrithane/Category.h"
+#include "vendrithane/Handler.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+namespace node {
+class NodeConnection;
+}
+
+class HandlerImpl {
+ public:
+  platform::RecursiveMutex deliveryLock{platform::LockRank::kHandlerDelivery, "delivery lock"};
+  mutable platform::RecursiveMutex optionsLock{platform::LockRank::kHandlerState,
+                                               "handler options lock"};
+  mutable platform::RecursiveMutex resultsLock{platform::LockRank::kHandlerResults,
+                                               "handler results lock"};
+
+  int optionWord GUARDED_BY(optionsLock) = Handler::Deliver;
+  bool active GUARDED_BY(optionsLock) = false;
+  bool replaying GUARDED_BY(optionsLock) = false;
+  bool stopped GUARDED_BY(optionsLock) = false;
+  bool ready GUARDED_BY(optionsLock) = true;
+  bool recordRows GUARDED_BY(optionsLock) = true;
+  int timeout GUARDED_BY(optionsLock) = -1;
+  // The connection whose statement a load runs now (stop() interrupts it), null otherwise.
+  node::NodeConnection* running GUARDED_BY(optionsLock) = nullptr;
+  // The thread that runs the operation, while one runs (reset() from another thread waits).
+  long operationThread GUARDED_BY(optionsLock) = 0;
+
+  int assetCount GUARDED_BY(resultsLock) = 0;
+  int categoryCount GUARDED_BY(resultsLock) = 0;
+  std::vector<Asset> keptAssets GUARDED_BY(resultsLock);
+  std::vector<Category> keptCategories GUARDED_BY(resultsLock);
+  std::vector<Asset> savedAssets GUARDED_BY(resultsLock);
+  std::vector<Category> savedCategories GUARDED_BY(resultsLock);
+  int callbackFirst GUARDED_BY(resultsLock) = 0;
+  int callbackLast GUARDED_BY(resultsLock) = -1;
+  unsigned int progressCount GUARDED_BY(resultsLock) = 0;
+  long long progressMax GUARDED_BY(resultsLock) = -1;  // negative: unknown
+  unsigned int progressEvery GUARDED_BY(resultsLock) = 0xFFFFFFFFu;
+
+  bool option(int bit) const {
+    platform::RecursiveLock hold(optionsLock);
+    return (optionWord & bit) != 0;
+  }
+  bool isStopped() const {
+    platform::RecursiveLock hold(optionsLock);
+    return stopped;
+  }
+};
+
+// The library's own access to a handler: its implementation and its private progress step.
+struct HandlerAccess {
+  static HandlerImpl& impl(Handler& handler) { return *handler.m_impl; }
+  static void progressInc(Handler& handler, unsigned int flags) { handler.progressInc(flags); }
+};
+
+namespace handler {
+
+constexpr unsigned int kProgressRow = 0;     // one item delivered
+constexpr unsigned int kProgressFinal = 1;   // the end: count and completion
+constexpr unsigned int kProgressReplay = 4;  // one item replayed
+
+// One operation on a handler, from its start to its end: holds the delivery lock, marks the
+// handler active (and the calling thread as the one running it) and clears that on every
+// way out. `load`: a load, which needs a ready handler and leaves it not ready.
+class Operation {
+ public:
+  Operation(Handler& handler, bool load);
+  ~Operation();
+  Operation(const Operation&) = delete;
+  Operation& operator=(const Operation&) = delete;
+
+  // 0, or 46 for a load on a handler that is not ready (nothing changed then).
+  Status refused() const { return refused_; }
+
+ private:
+  HandlerImpl& impl_;
+  Status refused_ = StatusOk;
+};
+
+// Delivers one item: keeps it under Keep, calls the item event under Deliver when its index
+// lies within the bounds, and takes one progress step. The index is the count of items of
+// the mode before this one.
+void deliver(Handler& handler, Asset& asset);
+void deliver(Handler& handler, Category& category);
+
+}  // namespace handler
+}  // namespace Vendrithane
+}  // namespace KESTRIN
+
+#endif  // VENDRITHANE_HANDLER_HANDLERIMPL_H

@@ -1,0 +1,80 @@
+// The sub-category walk: a category's stored children delivered to a handler, from the
+// tree cache, or from the catalog when the cache holds no children of it.
+#include <vector>
+
+#include "category/CategoryOps.h"
+#include "category/CategoryStatements.h"
+#include "handler/HandlerImpl.h"
+#include "node/NodeConnection.h"
+#include "node/Statement.h"
+#include "node/StatusOf.h"
+
+namespace KESTRIN {
+namespace Vendrithane {
+
+namespace {
+
+// The children to deliver, read under the per-catalog mutex (which is released before
+// any event runs, so that event methods may call category operations, and writers of
+// other processes are not held up for the whole walk). 0, 31, 47, or 74 with the engine's
+// code in *engineCode.
+Status childrenOf(CategoryImpl* impl, std::vector<Category>* out, int* engineCode) {
+  category::Operation op(category::nodeOf(*impl));
+  if (!op.cache.holds(impl)) return StatusNotAllowed;
+  const int id = impl->id.load();
+  std::vector<int> cached = op.cache.children(id, false);
+  if (!cached.empty()) {
+    for (int child : op.cache.children(id, true)) {
+      if (child <= 0) continue;
+      CategoryImpl* object = op.cache.acquire(child);
+      if (object != nullptr) out->push_back(CategoryAccess::adopt(object));
+    }
+    return StatusOk;
+  }
+  node::Statement s(op.connection(), node::sqlFormat(category::kSelectChildren, id, ""));
+  if (s.valid() && s.columnCount() != 4) return StatusEngineFailure;
+  while (s.valid() && s.step()) {
+    CategoryImpl* object = category::objectForRow(op, static_cast<int>(s.columnInt64(0)),
+                                                  s.columnText(1), id, s.columnText(3));
+    if (object != nullptr) out->push_back(CategoryAccess::adopt(object));
+  }
+  if (!s.valid() || s.failed()) {
+    *engineCode = s.code();
+    op.connection().recordError(StatusRowsDropped, s.code(), s.error().message, s.sql());
+    return StatusRowsDropped;
+  }
+  return StatusOk;
+}
+
+}  // namespace
+
+int Category::subCategories(Handler& handler) {
+  handler::Operation operation(handler, false);
+  HandlerImpl& impl = HandlerAccess::impl(handler);
+  {
+    platform::RecursiveLock hold(impl.optionsLock);
+    impl.ready = false;
+  }
+  handler.option(Handler::CategoryMode, true);
+  std::vector<Category> children;
+  int engineCode = 0;
+  const int read = node::statusOf([&] { return childrenOf(m_impl, &children, &engineCode); });
+  if (read == StatusRowsDropped) {
+    handler.errorEvent(engineCode);
+    return read;
+  }
+  if (read != StatusOk) return read;
+  for (Category& child : children) {
+    if (impl.isStopped()) break;
+    handler::deliver(handler, child);
+  }
+  if (impl.isStopped()) {
+    handler.stoppedEvent();
+    return StatusStopped;
+  }
+  HandlerAccess::progressInc(handler, handler::kProgressFinal);
+  return StatusOk;
+}
+
+}  // namespace Vendrithane
+}  // namespace KESTRIN
