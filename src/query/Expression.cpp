@@ -3,7 +3,7 @@
 #include "query/ExpressionImpl.h"
 
 #include <memory>
-#include <mutex>
+#include <string>
 
 #include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
@@ -60,11 +60,6 @@ int negated(int kind) {
     default:
       return -1;
   }
-}
-
-bool isLeaf(int kind) {
-  return (kind >= kLike && kind <= kReference) || (kind >= kInCategory && kind <= kInNone) ||
-         kind >= kLower;
 }
 
 ExpressionImpl* share(ExpressionImpl* node) {

@@ -23,7 +23,8 @@ class AssetImpl;
 
 namespace query {
 
-// Node kinds. The numbers fix the negation pairs (negated()).
+// Node kinds. The numbers fix the negation pairs (negated()). Operators are only made over
+// two non-empty operands, and &= and |= make AND and OR nodes, so no other kinds exist.
 enum Kind : int {
   kEqual = 0,
   kNotEqual = 1,
@@ -40,15 +41,11 @@ enum Kind : int {
   kLiteral = 12,
   kReference = 13,
   kEmpty = 14,
-  kNoRight = 15,  // an operator whose right operand is missing (normalisation)
-  kNoLeft = 16,   // an operator whose left operand is missing (normalisation)
   kInCategory = 17,
   kNotInCategory = 18,
   kDescendant = 19,
   kInAny = 20,
   kInNone = 21,
-  kAndAssign = 22,
-  kOrAssign = 23,
   kLower = 24,
   kUpper = 25,
   kDay = 27,
@@ -65,8 +62,6 @@ enum Kind : int {
 
 // The partner of a kind under negation; -1 when it has none (kEmpty is its own).
 int negated(int kind);
-// Kinds that stand alone: a value, a reference, a builder's condition.
-bool isLeaf(int kind);
 
 }  // namespace query
 
