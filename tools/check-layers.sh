@@ -6,7 +6,7 @@
 #   3 node                       (and the public Node header)
 #   4 asset                      (and the public Asset, Element, Attribute, Blob, UserData)
 #   5 category                   (and the public Category header)
-#   6 query (expressions, filters and the statement builder)
+#   6 query (expressions, filters and the statement builder; the public Expression, Filter)
 #   7 handler                    (and the public Handler header)
 #   8 services (membership and dates, verification, copy)
 # A lower layer that must reach a higher one does so through the hooks that the higher layer
@@ -37,6 +37,7 @@ level_of_public() {
     Node.h) echo 3 ;;
     Asset.h | Element.h | Attribute.h | Blob.h | UserData.h) echo 4 ;;
     Category.h) echo 5 ;;
+    Expression.h | Filter.h) echo 6 ;;
     Handler.h) echo 7 ;;
     *) echo 9 ;;  # the umbrella header: never inside the library
   esac

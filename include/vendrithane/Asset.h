@@ -7,6 +7,7 @@
 #define VENDRITHANE_ASSET_H
 
 #include <map>
+#include <vector>
 
 #include "vendrithane/Element.h"
 #include "vendrithane/Export.h"
@@ -18,6 +19,8 @@ namespace Vendrithane {
 
 class AssetImpl;
 struct AssetAccess;
+class Category;
+class Expression;
 class Node;
 
 class VENDRITHANE_API Asset {
@@ -76,6 +79,16 @@ class VENDRITHANE_API Asset {
   // Deletes a stored record with its blobs and memberships; its id is -1 again: 0, 30
   // (never stored), 20, 29.
   int remove();
+
+  // Conditions for a Filter (Expression.h) over records of this asset's table. in(ids):
+  // the record's id is listed (an empty list gives an empty expression). in(category): the
+  // record is a member of the category; of a namespace root: a member of any of its stored
+  // top-level categories (none: no record). inAny: a member of any listed category, a root
+  // standing for its top-level categories; throws 14 for a null pointer. Categories are
+  // read under the catalog's lock (20 when their catalog is not open).
+  Expression in(std::vector<int> ids);
+  Expression in(Category const& category);
+  Expression inAny(std::vector<Category*> const& categories);
 
  private:
   friend struct AssetAccess;  // the library's own access to the implementation

@@ -13,6 +13,7 @@
 #define VENDRITHANE_CATEGORY_H
 
 #include <map>
+#include <vector>
 
 #include "vendrithane/Element.h"
 #include "vendrithane/Export.h"
@@ -23,6 +24,7 @@ namespace Vendrithane {
 
 class CategoryImpl;
 struct CategoryAccess;
+class Expression;
 class Handler;
 class Node;
 
@@ -103,6 +105,14 @@ class VENDRITHANE_API Category {
   // "vd_created" and "vd_modified"; throw 47 on a namespace root.
   Element& created();
   Element& modified();
+
+  // Conditions for a Filter (Expression.h) over category nodes. in(category): the node is
+  // a member of that category (of a namespace root: of any of its stored top-level
+  // categories); in(ids): the node's id is listed (an empty list gives an empty
+  // expression); descendant(): the node is this category or lies below it.
+  Expression in(Category const& category);
+  Expression in(std::vector<int> ids);
+  Expression descendant();
 
  private:
   friend struct CategoryAccess;  // the library's own access to the implementation

@@ -17,6 +17,7 @@ namespace KESTRIN {
 namespace Vendrithane {
 
 class ElementImpl;
+class Expression;
 struct AssetAccess;
 
 class VENDRITHANE_API Element {
@@ -62,6 +63,23 @@ class VENDRITHANE_API Element {
   // when the declaration cannot be removed. Throws Status 48 when the SQL index cannot be
   // dropped or the table cannot be rebuilt (nothing is changed then).
   int unindex();
+
+  // Conditions and values over this element for a Filter (Expression.h). LIKE and GLOB
+  // match the value text against a pattern of SQL's LIKE ('%', '_', case-blind for ASCII)
+  // or GLOB ('*', '?', '[...]'); lower and upper give the value's cases; year, month, day
+  // and dayOfWeek (1 Sunday to 7) are the local calendar fields of a time value, -1 for a
+  // record without the element. inDateRange holds for local dates from `from` to `to`, both
+  // included; without the year, the range recurs every year (1 December to 31 January
+  // spans the turn of the year). A record without the element is in no range.
+  Expression like(String pattern);
+  Expression glob(String pattern);
+  Expression lower();
+  Expression upper();
+  Expression year();
+  Expression month();
+  Expression day();
+  Expression dayOfWeek();
+  Expression inDateRange(Time const& from, Time const& to, bool withYear);
 
  private:
   friend struct AssetAccess;  // the library's own access to the implementation

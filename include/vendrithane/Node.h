@@ -22,6 +22,7 @@
 namespace KESTRIN {
 namespace Vendrithane {
 
+class Filter;
 class NodeImpl;
 struct NodeAccess;
 
@@ -213,6 +214,15 @@ class VENDRITHANE_API Node {
   // The namespaces' names, in the order they were declared (or loaded). Throws 20 when not
   // open.
   std::vector<String> categoryNamespaces();
+
+  // Queries (Filter.h). The number of records, or of category nodes, the filter selects
+  // (its limit and offset applied), -1 when the engine refuses the statement (recorded).
+  // The ids of the selected records in the filter's order. Each throws 20 when the catalog
+  // is not open, 45 for a filter that makes no statement, 4 for a reference to an element
+  // without a record or name; assetIdLoad throws 31 (recorded) when the engine refuses.
+  int assetCount(Filter& filter);
+  int categoryCount(Filter& filter);
+  std::vector<int> assetIdLoad(Filter& filter);
 
   // What `id` names: ObjectAsset (name: the record's type or its type's table),
   // ObjectCategory (name: the label of its namespace) or ObjectNone (name ""). Throws

@@ -46,6 +46,8 @@ enum Status : int {
   StatusNoId = 42,                // the record or category has no id (never stored, or undone)
   StatusTableCopyFailed = 43,     // a table could not be copied while it was rebuilt
   StatusWrongCatalog = 44,        // objects of two different catalogs were combined
+  StatusBadFilter = 45,           // the filter makes no statement: an offset without a limit,
+                                  //   or a member order with other terms or without a category
   StatusNotReady = 46,            // the handler is not ready (reset() it), or keeps nothing
   StatusNotAllowed = 47,          // not allowed on a namespace root, or the category is gone
   StatusIndexFailed = 48,         // an element index could not be made or removed

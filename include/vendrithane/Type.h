@@ -18,6 +18,15 @@ enum Type {
   TypeAsset = 6,  // reference to another record
 };
 
+// The order of a Filter's ordering term.
+enum SortOrder {
+  SortNone = 0,            // no term
+  SortAscending = 1,       // smallest value first
+  SortDescending = 2,      // largest value first
+  SortAscendingRank = 3,   // by collation rank, ascending; empty values last
+  SortDescendingRank = 4,  // by collation rank, descending; empty values last
+};
+
 }  // namespace Vendrithane
 }  // namespace KESTRIN
 

@@ -8,6 +8,8 @@
 #include "vendrithane/Category.h"
 #include "vendrithane/Element.h"
 #include "vendrithane/Export.h"
+#include "vendrithane/Expression.h"
+#include "vendrithane/Filter.h"
 #include "vendrithane/Handler.h"
 #include "vendrithane/Node.h"
 #include "vendrithane/Status.h"

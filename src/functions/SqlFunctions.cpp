@@ -132,14 +132,15 @@ void calendarField(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 }
 
 // inrange(t, low, high, withYear): whether t's day key lies in [low, high]; with the year
-// ignored and low > high the range wraps over the end of the year.
+// ignored and low > high the range wraps over the end of the year. A missing value (NULL)
+// lies in no range.
 void inRange(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (argc < 4) {
+  if (argc < 4 || sqlite3_value_type(argv[0]) == SQLITE_NULL) {
     sqlite3_result_int(ctx, 0);
     return;
   }
   const bool withYear = sqlite3_value_int64(argv[3]) == 1;
-  const long long key = dayKey(sqlite3_value_int64(argv[0]), withYear);  // NULL counts as 0
+  const long long key = dayKey(sqlite3_value_int64(argv[0]), withYear);
   const long long low = sqlite3_value_int64(argv[1]);
   const long long high = sqlite3_value_int64(argv[2]);
   bool in;

@@ -25,7 +25,8 @@
 //     listed after them): the pool lock, a connection's error lock, the name lock, the
 //     tables lock, the category cache's lock, the index-map lock, the table of live assets.
 //  9. process-wide leaves: the record-lock pool, the registries of mappings and raw
-//     descriptors, the object-name settings, the local-time lock, the number drawer.
+//     descriptors, the object-name settings, the local-time lock, the number drawer, and
+//     each filter's lock (nothing is released or taken under it).
 //
 // Clang's -Wthread-safety checks the node-local locks at compile time (GUARDED_BY, REQUIRES).
 // Debug and sanitizer builds also check the order at run time: each thread keeps the locks
@@ -61,6 +62,7 @@ enum class LockRank : int {
   kObjectNames = 93,
   kLocalTime = 94,
   kNumbers = 95,
+  kFilter = 96,
 };
 
 #if defined(VENDRITHANE_LOCK_ORDER_CHECK)

@@ -77,6 +77,8 @@ const char* knownText(Status status) {
       return "table copy failed";
     case StatusWrongCatalog:
       return "objects of different catalogs";
+    case StatusBadFilter:
+      return "filter makes no statement";
     case StatusNotAllowed:
       return "not allowed on this category";
     case StatusNotReady:
