@@ -23,6 +23,7 @@ namespace KESTRIN {
 namespace Vendrithane {
 
 class Filter;
+class Handler;
 class NodeImpl;
 struct NodeAccess;
 
@@ -223,6 +224,14 @@ class VENDRITHANE_API Node {
   int assetCount(Filter& filter);
   int categoryCount(Filter& filter);
   std::vector<int> assetIdLoad(Filter& filter);
+  // Loads into a ready handler (Handler.h) the records, or the category nodes, the filter
+  // selects, in its order: each is delivered as it is read, on the calling thread. 0; 20
+  // (not open), 46 (the handler is not ready), 45 or 4 (the filter makes no statement):
+  // nothing delivered, the handler as it was; 60 (stopped, after stoppedEvent()); 31 or 81
+  // (the engine failed, after errorEvent(31)). An exception thrown by an event method ends
+  // the load and reaches the caller.
+  int assetLoad(Filter& filter, Handler& handler);
+  int categoryLoad(Filter& filter, Handler& handler);
 
   // What `id` names: ObjectAsset (name: the record's type or its type's table),
   // ObjectCategory (name: the label of its namespace) or ObjectNone (name ""). Throws

@@ -180,6 +180,23 @@ AssetImpl* loadAsset(NodeImpl& node, int id, const char* rawType, bool collectio
   return entered;
 }
 
+AssetImpl* assetFromRow(NodeImpl& node, int id, const String& record, const String& type,
+                        bool collection) {
+  if (AssetImpl* live = liveAssets(node).find(id)) return live;
+  auto* asset = new AssetImpl(lowered(type.buffer()), collection);
+  asset->node = &node;
+  liveAssets(node).bind(asset);
+  {
+    Hold hold(*asset->lock);
+    asset->id = id;
+    asset->record = record;  // parsed on first use
+    asset->parsed = false;
+  }
+  AssetImpl* entered = liveAssets(node).enter(asset, id);
+  if (entered != asset) releaseAsset(asset);  // loaded meanwhile by another thread
+  return entered;
+}
+
 Status readRecordText(node::NodeConnection& c, const std::string& table, bool collection, int id,
                       String* record) {
   Row row;

@@ -49,6 +49,10 @@ AssetImpl* newAsset(NodeImpl& node, const char* name, bool inCollection);
 // type's own table when `type` is a declared own-table type and not found there, from the
 // shared table. Throws 20, 30 (no such row) or 31.
 AssetImpl* loadAsset(NodeImpl& node, int id, const char* type, bool collection);
+// The asset of a row a query read (one reference for the caller): the live one of `id`,
+// else a new one of type `type` holding the row's record text, parsed on first use.
+AssetImpl* assetFromRow(NodeImpl& node, int id, const String& record, const String& type,
+                        bool collection);
 // The record text the row `id` of `table` holds now: 0, 30 (no row) or 31 (recorded).
 Status readRecordText(node::NodeConnection& connection, const std::string& table, bool collection,
                       int id, String* record);

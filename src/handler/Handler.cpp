@@ -181,7 +181,8 @@ int Handler::exclude(int i) {
 }
 
 int Handler::callback(int first, int last) {
-  handler::Operation operation(*this, false);
+  handler::Operation operation(*this);
+  operation.begin(false);
   const bool keep = m_impl->option(Keep);
   const bool assets = m_impl->option(AssetMode);
   if (!keep) return StatusNotReady;  // nothing was kept: nothing to replay
@@ -339,27 +340,30 @@ void Handler::reset() {
 
 namespace handler {
 
-Operation::Operation(Handler& handler, bool load) NO_THREAD_SAFETY_ANALYSIS
+Operation::Operation(Handler& handler) NO_THREAD_SAFETY_ANALYSIS
     : impl_(HandlerAccess::impl(handler)) {
   impl_.deliveryLock.lock();
+}
+
+bool Operation::ready() const {
   RecursiveLock hold(impl_.optionsLock);
-  if (load && !impl_.ready) {
-    refused_ = StatusNotReady;
-    return;
-  }
+  return impl_.ready;
+}
+
+void Operation::begin(bool load) {
+  RecursiveLock hold(impl_.optionsLock);
   if (load) impl_.ready = false;
   impl_.active = true;
   impl_.operationThread = platform::threadId();
+  begun_ = true;
 }
 
 Operation::~Operation() NO_THREAD_SAFETY_ANALYSIS {
-  {
+  if (begun_) {
     RecursiveLock hold(impl_.optionsLock);
-    if (refused_ == StatusOk) {
-      impl_.active = false;
-      impl_.operationThread = 0;
-      impl_.running = nullptr;
-    }
+    impl_.active = false;
+    impl_.operationThread = 0;
+    impl_.running = nullptr;
   }
   impl_.deliveryLock.unlock();
 }

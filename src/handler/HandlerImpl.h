@@ -77,22 +77,24 @@ constexpr unsigned int kProgressRow = 0;     // one item delivered
 constexpr unsigned int kProgressFinal = 1;   // the end: count and completion
 constexpr unsigned int kProgressReplay = 4;  // one item replayed
 
-// One operation on a handler, from its start to its end: holds the delivery lock, marks the
-// handler active (and the calling thread as the one running it) and clears that on every
-// way out. `load`: a load, which needs a ready handler and leaves it not ready.
+// One operation on a handler, from its start to its end: holds the delivery lock from
+// construction; begin() marks the handler active (and the calling thread as the one
+// running it), and the destructor clears that on every way out.
 class Operation {
  public:
-  Operation(Handler& handler, bool load);
+  explicit Operation(Handler& handler);
   ~Operation();
   Operation(const Operation&) = delete;
   Operation& operator=(const Operation&) = delete;
 
-  // 0, or 46 for a load on a handler that is not ready (nothing changed then).
-  Status refused() const { return refused_; }
+  // Whether a load may start: the handler is ready.
+  bool ready() const;
+  // Starts the operation; a load leaves the handler not ready.
+  void begin(bool load);
 
  private:
   HandlerImpl& impl_;
-  Status refused_ = StatusOk;
+  bool begun_ = false;
 };
 
 // Delivers one item: keeps it under Keep, calls the item event under Deliver when its index

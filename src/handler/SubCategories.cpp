@@ -49,7 +49,8 @@ Status childrenOf(CategoryImpl* impl, std::vector<Category>* out, int* engineCod
 }  // namespace
 
 int Category::subCategories(Handler& handler) {
-  handler::Operation operation(handler, false);
+  handler::Operation operation(handler);
+  operation.begin(false);
   HandlerImpl& impl = HandlerAccess::impl(handler);
   {
     platform::RecursiveLock hold(impl.optionsLock);
