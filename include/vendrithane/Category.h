@@ -25,6 +25,7 @@ namespace Vendrithane {
 class CategoryImpl;
 struct CategoryAccess;
 class Expression;
+class Filter;
 class Handler;
 class Node;
 
@@ -94,6 +95,9 @@ class VENDRITHANE_API Category {
   // 31 (a result of the wrong shape), 47 (the category is no longer the catalog's), 60
   // (stopped: after the current item), 74 (the read failed, after errorEvent).
   int subCategories(Handler& handler);
+  // The same for the stored children the filter selects, read from the catalog (its
+  // ordering, limit and offset applied); also 45 or 4 when the filter makes no clause.
+  int subCategories(Filter& filter, Handler& handler);
 
   int nElements();   // own elements; -1 for a namespace root
   int population();  // members; 0 for a transient category and for a namespace root

@@ -1,5 +1,6 @@
 // The sub-category walk: a category's stored children delivered to a handler, from the
 // tree cache, or from the catalog when the cache holds no children of it.
+#include <string>
 #include <vector>
 
 #include "category/CategoryOps.h"
@@ -8,6 +9,9 @@
 #include "node/NodeConnection.h"
 #include "node/Statement.h"
 #include "node/StatusOf.h"
+#include "query/FilterImpl.h"
+#include "query/Render.h"
+#include "vendrithane/Filter.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -18,12 +22,15 @@ namespace {
 // any event runs, so that event methods may call category operations, and writers of
 // other processes are not held up for the whole walk). 0, 31, 47, or 74 with the engine's
 // code in *engineCode.
-Status childrenOf(CategoryImpl* impl, std::vector<Category>* out, int* engineCode) {
+// `clause`: the filter's clause-only text, null without a filter (then the children in
+// memory are delivered when there are any).
+Status childrenOf(CategoryImpl* impl, const std::string* clause, std::vector<Category>* out,
+                  int* engineCode) {
   category::Operation op(category::nodeOf(*impl));
   if (!op.cache.holds(impl)) return StatusNotAllowed;
   const int id = impl->id.load();
   std::vector<int> cached = op.cache.children(id, false);
-  if (!cached.empty()) {
+  if (clause == nullptr && !cached.empty()) {
     for (int child : op.cache.children(id, true)) {
       if (child <= 0) continue;
       CategoryImpl* object = op.cache.acquire(child);
@@ -31,7 +38,8 @@ Status childrenOf(CategoryImpl* impl, std::vector<Category>* out, int* engineCod
     }
     return StatusOk;
   }
-  node::Statement s(op.connection(), node::sqlFormat(category::kSelectChildren, id, ""));
+  node::Statement s(op.connection(), node::sqlFormat(category::kSelectChildren, id,
+                                                     clause != nullptr ? clause->c_str() : ""));
   if (s.valid() && s.columnCount() != 4) return StatusEngineFailure;
   while (s.valid() && s.step()) {
     CategoryImpl* object = category::objectForRow(op, static_cast<int>(s.columnInt64(0)),
@@ -48,7 +56,23 @@ Status childrenOf(CategoryImpl* impl, std::vector<Category>* out, int* engineCod
 
 }  // namespace
 
-int Category::subCategories(Handler& handler) {
+namespace {
+
+int walk(CategoryImpl* category, Filter* filter, Handler& handler) {
+  std::string clause;
+  if (filter != nullptr) {
+    NodeImpl* node = category->node.load();
+    if (node == nullptr) return StatusNotOpen;
+    query::BuildFlags flags;
+    flags.clauseOnly = true;
+    try {
+      clause = query::buildStatement(FilterAccess::snapshot(*filter), flags,
+                                     node::quoteIdentifier(std::string(category::kNodeTable)), node)
+                   .text;
+    } catch (Status refused) {
+      return refused;
+    }
+  }
   handler::Operation operation(handler);
   operation.begin(false);
   HandlerImpl& impl = HandlerAccess::impl(handler);
@@ -59,7 +83,9 @@ int Category::subCategories(Handler& handler) {
   handler.option(Handler::CategoryMode, true);
   std::vector<Category> children;
   int engineCode = 0;
-  const int read = node::statusOf([&] { return childrenOf(m_impl, &children, &engineCode); });
+  const int read = node::statusOf([&] {
+    return childrenOf(category, filter != nullptr ? &clause : nullptr, &children, &engineCode);
+  });
   if (read == StatusRowsDropped) {
     handler.errorEvent(engineCode);
     return read;
@@ -75,6 +101,16 @@ int Category::subCategories(Handler& handler) {
   }
   HandlerAccess::progressInc(handler, handler::kProgressFinal);
   return StatusOk;
+}
+
+}  // namespace
+
+int Category::subCategories(Handler& handler) {
+  return walk(m_impl, nullptr, handler);
+}
+
+int Category::subCategories(Filter& filter, Handler& handler) {
+  return walk(m_impl, &filter, handler);
 }
 
 }  // namespace Vendrithane

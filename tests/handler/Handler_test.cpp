@@ -134,6 +134,18 @@ TEST_F(HandlerTest, AWalkKeepsEveryStoredChildAndDeliversWithinTheBounds) {
   EXPECT_TRUE(h.ready());
   EXPECT_EQ(h.availableItems(), 0);
   EXPECT_TRUE(h.option(Handler::Keep));  // the option word stays
+
+  // With a filter the children come from the catalog, its window applied.
+  Filter window;
+  window.limit(2);
+  window.offset(1);
+  h.stopAt = -1;
+  h.log.clear();
+  EXPECT_EQ(root().subCategories(window, h), 0);
+  EXPECT_EQ(h.log, "0:b 1:c p2 n2 done");
+  Filter bad;
+  bad.offset(1);
+  EXPECT_EQ(root().subCategories(bad, h), StatusBadFilter);
 }
 
 TEST_F(HandlerTest, AStopFromAnItemEventEndsTheWalkAndAThrowLeavesTheHandlerUsable) {
