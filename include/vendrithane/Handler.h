@@ -19,6 +19,7 @@
 namespace KESTRIN {
 namespace Vendrithane {
 
+class Filter;
 class HandlerImpl;
 struct HandlerAccess;
 
@@ -101,6 +102,16 @@ class VENDRITHANE_API Handler {
   // Replays kept items first to last as item events: 0, 37 (outside the kept list), 46
   // (Keep is not set), 60 (stopped).
   int callback(int first, int last);
+
+  // Narrows the kept items of the handler's mode (the last narrowing's list when one is in
+  // place) to those the last load's filter and `filter` both select, in `filter`'s order,
+  // then keeps those within `filter`'s offset and limit; availableItems() becomes the
+  // number that matched. 0; 14 (Keep is not set), 34 (nothing kept), 45 (match prototypes
+  // of two types, or no statement), 4, 20 (the catalog is not open), 31 (the engine
+  // failed). Nothing changes on a failure.
+  int subFilter(Filter& filter);
+  // Puts back the items kept before the first narrowing: 0.
+  int subFilter();
 
   // Asks the running operation to stop: a load ends with 60 and one stoppedEvent(); a
   // replay or a walk ends after its current item.

@@ -9,11 +9,13 @@
 #ifndef VENDRITHANE_HANDLER_HANDLERIMPL_H
 #define VENDRITHANE_HANDLER_HANDLERIMPL_H
 
+#include <memory>
 #include <vector>
 
 #include "platform/Mutex.h"
 #include "vendrithane/Asset.h"
 #include "vendrithane/Category.h"
+#include "vendrithane/Filter.h"
 #include "vendrithane/Handler.h"
 
 namespace KESTRIN {
@@ -49,6 +51,7 @@ class HandlerImpl {
   std::vector<Category> keptCategories GUARDED_BY(resultsLock);
   std::vector<Asset> savedAssets GUARDED_BY(resultsLock);
   std::vector<Category> savedCategories GUARDED_BY(resultsLock);
+  std::unique_ptr<Filter> filter GUARDED_BY(resultsLock);  // the last load's (shared)
   int callbackFirst GUARDED_BY(resultsLock) = 0;
   int callbackLast GUARDED_BY(resultsLock) = -1;
   unsigned int progressCount GUARDED_BY(resultsLock) = 0;

@@ -8,6 +8,7 @@
 // of the catalog file, never the per-catalog mutex (a category load takes it at its start,
 // to apply other nodes' changes, and again only to load a node the cache lacks). Event
 // methods may therefore call any catalog or category operation.
+#include <memory>
 #include <string>
 
 #include "asset/AssetAccess.h"
@@ -101,6 +102,7 @@ int load(NodeImpl* node, Filter& filter, Handler& handler, bool categories) {
   {
     RecursiveLock results(impl.resultsLock);
     (categories ? impl.categoryCount : impl.assetCount) = 0;
+    impl.filter = std::make_unique<Filter>(filter);  // shared, for subFilter
   }
   const String ownType = unquoted(built.mainTable);
 

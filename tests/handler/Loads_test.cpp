@@ -149,6 +149,33 @@ TEST_F(LoadTest, CategoryNodesStoredElsewhereArrive) {
   EXPECT_TRUE(h.option(Handler::CategoryMode));
 }
 
+TEST_F(LoadTest, SubFilterNarrowsTheKeptRecordsWithinItsWindow) {
+  Records h;
+  h.options(Handler::Keep);
+  Filter all;
+  ASSERT_EQ(node_->assetLoad(all, h), 0);
+  ASSERT_EQ(h.availableItems(), 200);
+  ASSERT_EQ(h.exclude(0), 0);  // one record rated 0 (the first stored) is dropped
+  Filter zero;
+  zero = prototype_->element("rating") == Expression(0);
+  zero.orderBy(Expression(prototype_->element("rating")), SortAscending);
+  zero.offset(2);
+  zero.limit(3);
+  ASSERT_EQ(h.subFilter(zero), 0);
+  EXPECT_EQ(h.availableItems(), 19);  // the excluded record does not come back
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(static_cast<int>(h.asset(i).element("rating")), 0);
+  EXPECT_THROW(h.asset(3), Status);  // never past the kept list
+  Filter one;
+  one = prototype_->element("rating") == Expression(1);
+  ASSERT_EQ(h.subFilter(one), 0);  // narrows the list before the first narrowing
+  EXPECT_EQ(h.availableItems(), 20);
+  EXPECT_EQ(h.subFilter(), 0);
+  EXPECT_EQ(h.availableItems(), 199);
+  ASSERT_EQ(node_->close(), 0);
+  EXPECT_EQ(h.subFilter(one), StatusNotOpen);
+  EXPECT_EQ(h.availableItems(), 199);
+}
+
 class LoadThreads : public LoadTest {};
 
 TEST_F(LoadThreads, AStopFromAnotherThreadEndsAnOrderedLoad) {
