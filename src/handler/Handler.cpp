@@ -257,8 +257,9 @@ int Handler::callback(int first, int last) {
 void Handler::progressInc(unsigned int flags) {
   const bool final = (flags & handler::kProgressFinal) != 0;
   const bool replay = (flags & handler::kProgressReplay) != 0;
-  const bool assets = m_impl->option(AssetMode);
-  const bool categories = m_impl->option(CategoryMode);
+  const int options = m_impl->options();
+  const bool assets = (options & AssetMode) != 0;
+  const bool categories = (options & CategoryMode) != 0;
   unsigned int count;
   double fraction;
   {
@@ -370,16 +371,6 @@ Operation::~Operation() NO_THREAD_SAFETY_ANALYSIS {
 
 namespace {
 
-// Whether index n lies within the delivery bounds.
-bool withinBounds(HandlerImpl& impl, int n) {
-  RecursiveLock hold(impl.resultsLock);
-  return n >= impl.callbackFirst && (impl.callbackLast < 0 || n <= impl.callbackLast);
-}
-
-}  // namespace
-
-namespace {
-
 // The delivery step of either kind of item: `kept` and `count` are the mode's list and
 // count, `event` its item event.
 template <class Item>
@@ -387,14 +378,16 @@ void deliverItem(Handler& handler, Item& item, std::vector<Item> HandlerImpl::*k
                  int HandlerImpl::*count,
                  void (Handler::*event)(int, Item&)) NO_THREAD_SAFETY_ANALYSIS {
   HandlerImpl& impl = HandlerAccess::impl(handler);
-  const bool keep = impl.option(Handler::Keep), deliver = impl.option(Handler::Deliver);
+  const int options = impl.options();
   int n;
+  bool within;
   {
     RecursiveLock hold(impl.resultsLock);
-    if (keep) (impl.*kept).push_back(item);
+    if ((options & Handler::Keep) != 0) (impl.*kept).push_back(item);
     n = impl.*count;
+    within = n >= impl.callbackFirst && (impl.callbackLast < 0 || n <= impl.callbackLast);
   }
-  if (deliver && withinBounds(impl, n)) (handler.*event)(n, item);
+  if ((options & Handler::Deliver) != 0 && within) (handler.*event)(n, item);
   HandlerAccess::progressInc(handler, kProgressRow);
 }
 

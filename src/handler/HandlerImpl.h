@@ -58,6 +58,10 @@ class HandlerImpl {
   long long progressMax GUARDED_BY(resultsLock) = -1;  // negative: unknown
   unsigned int progressEvery GUARDED_BY(resultsLock) = 0xFFFFFFFFu;
 
+  int options() const {
+    platform::RecursiveLock hold(optionsLock);
+    return optionWord;
+  }
   bool option(int bit) const {
     platform::RecursiveLock hold(optionsLock);
     return (optionWord & bit) != 0;
