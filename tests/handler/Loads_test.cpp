@@ -40,6 +40,9 @@ class Records : public Handler {
   void completeEvent() override { log += "done"; }
   void stoppedEvent() override { log += "stopped"; }
   void errorEvent(int s) override { log += "error" + std::to_string(s); }
+  void progressEvent(unsigned int n, double f) override {
+    log += "p" + std::to_string(n) + "/" + std::to_string(static_cast<int>(f)) + " ";
+  }
 };
 
 class LoadTest : public ::testing::Test {
@@ -88,13 +91,21 @@ TEST_F(LoadTest, RecordsArriveInTheFiltersOrderAsTheLiveObjects) {
   h.options(Handler::Deliver | Handler::Keep);
   Filter f = topRated();
   ASSERT_EQ(node_->assetLoad(f, h), 0);
-  EXPECT_EQ(h.log, "9 9 9 9 9 9 9 9 9 9 n10 done");
+  EXPECT_EQ(h.log, "9 9 9 9 9 9 9 9 9 9 p10/-1 n10 done");
   EXPECT_TRUE(h.option(Handler::AssetMode));
   held.element("mark") = 1;  // the kept record is the object `held` names
   bool found = false;
   for (int i = 0; i < h.availableItems(); ++i)
     found = found || (h.asset(i).id() == held.id() && h.asset(i).elementExists("mark"));
   EXPECT_TRUE(found);
+
+  // Bounds limit the item events, every row is still counted; progress every 4 rows and at
+  // the end, with an unknown maximum (-1.0).
+  Records bounded;
+  bounded.progressEvery(4);
+  ASSERT_EQ(bounded.callbackRange(5, 7), 0);
+  ASSERT_EQ(node_->assetLoad(f, bounded), 0);
+  EXPECT_EQ(bounded.log, "p4/-1 9 9 9 p8/-1 p10/-1 n10 done");
 
   // Refusals leave the handler as it was and deliver nothing.
   h.log.clear();
@@ -129,7 +140,7 @@ TEST_F(LoadTest, AStopOrAThrowFromAnEventEndsTheLoad) {
   h.throwAt = -1;
   h.log.clear();
   EXPECT_EQ(node_->assetLoad(f, h), 0);
-  EXPECT_EQ(h.log, "9 9 9 9 9 9 9 9 9 9 n10 done");
+  EXPECT_EQ(h.log, "9 9 9 9 9 9 9 9 9 9 p10/-1 n10 done");
 }
 
 TEST_F(LoadTest, CategoryNodesStoredElsewhereArrive) {
@@ -145,7 +156,7 @@ TEST_F(LoadTest, CategoryNodesStoredElsewhereArrive) {
   Records h;
   Filter all;
   EXPECT_EQ(node_->categoryLoad(all, h), 0);
-  EXPECT_EQ(h.log, "a b n2 done");
+  EXPECT_EQ(h.log, "a b p2/-1 n2 done");
   EXPECT_TRUE(h.option(Handler::CategoryMode));
 }
 
