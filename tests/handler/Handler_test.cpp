@@ -146,6 +146,22 @@ TEST_F(HandlerTest, AWalkKeepsEveryStoredChildAndDeliversWithinTheBounds) {
   Filter bad;
   bad.offset(1);
   EXPECT_EQ(root().subCategories(bad, h), StatusBadFilter);
+
+  // Narrowing kept categories runs over category nodes; a stop with nothing running is
+  // no stop.
+  Log kept;
+  kept.options(Handler::Keep);
+  ASSERT_EQ(root().subCategories(kept), 0);
+  Filter two;
+  two.limit(2);
+  ASSERT_EQ(kept.subFilter(two), 0);
+  EXPECT_EQ(kept.availableItems(), 5);
+  EXPECT_EQ(static_cast<String>(kept.category(1).label()), "b");
+  EXPECT_THROW(kept.category(2), Status);
+  EXPECT_EQ(kept.subFilter(), 0);
+  EXPECT_EQ(static_cast<String>(kept.category(4).label()), "e");
+  kept.stop();
+  EXPECT_FALSE(kept.stopped());
 }
 
 TEST_F(HandlerTest, AStopFromAnItemEventEndsTheWalkAndAThrowLeavesTheHandlerUsable) {
