@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchObjects.h"
 #include "functions/SqlFunctions.h"
 #include "node/ConnectionPool.h"
 #include "node/NodeAccess.h"
@@ -570,29 +571,10 @@ BENCHMARK(BM_ScanElementExtractRawFile)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScanPromotedColumn)->Iterations(200)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
-// Whether object file `name` belongs to `prefix` (followed by '.' or ':', so that the prefix
-// of process 123 does not claim the objects of process 1234).
-bool ownedByPrefix(const char* name, const std::string& prefix) {
-  return strncmp(name, prefix.c_str(), prefix.size()) == 0 &&
-         (name[prefix.size()] == '.' || name[prefix.size()] == ':');
-}
-
-// Removes this program's objects from the object directory.
-void removeObjects(const std::string& prefix) {
-  const std::string dir = platform::objectDirectory();
-  if (DIR* d = opendir(dir.c_str())) {
-    while (struct dirent* e = readdir(d))
-      if (ownedByPrefix(e->d_name, prefix)) unlink((dir + e->d_name).c_str());
-    closedir(d);
-  }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Objects of its own, so that the benchmark never takes a slot of a real user.
-  const std::string prefix = "org.vendrithane.bench-" + std::to_string(getpid());
-  platform::setObjectPrefixForTesting(prefix);
+  BenchObjects objects;  // never a catalog slot of a real user
   benchmark::Initialize(&argc, argv);
   // Fewer records make a run under callgrind short enough to count instructions per pass.
   if (const char* records = getenv("VENDRITHANE_BENCH_RECORDS")) {
@@ -612,6 +594,5 @@ int main(int argc, char** argv) {
   }
   benchmark::Shutdown();
   tearDownScene();
-  removeObjects(prefix);
   return result;
 }

@@ -21,6 +21,7 @@
 #include <string>
 #include <thread>
 
+#include "BenchObjects.h"
 #include "platform/Files.h"
 #include "platform/ObjectNames.h"
 #include "vendrithane/Blob.h"
@@ -204,25 +205,13 @@ void BM_WriterHeldUpByBackup(benchmark::State& state) {
 }
 BENCHMARK(BM_WriterHeldUpByBackup)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
-// Removes this program's objects (prefix followed by '.' or ':') from the object directory.
-void removeObjects(const std::string& prefix) {
-  const std::string dir = platform::objectDirectory();
-  for (const std::string& name : platform::filesWithPrefix(dir, prefix)) {
-    char next = name.size() > prefix.size() ? name[prefix.size()] : '\0';
-    if (next == '.' || next == ':') unlink((dir + name).c_str());
-  }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Objects of its own, so that the benchmark never takes a slot of a real user.
-  const std::string prefix = "org.vendrithane.bench-" + std::to_string(getpid());
-  platform::setObjectPrefixForTesting(prefix);
+  BenchObjects objects;  // never a catalog slot of a real user
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   if (!gDir.empty()) std::filesystem::remove_all(gDir);
-  removeObjects(prefix);
   return 0;
 }

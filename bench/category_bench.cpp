@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchObjects.h"
 #include "node/CatalogVfs.h"
 #include "node/ConnectionPool.h"
 #include "node/NodeAccess.h"
@@ -382,28 +383,10 @@ BENCHMARK(BM_OpenWithFlatTree)->Iterations(10)->UseManualTime()->Unit(benchmark:
 BENCHMARK(BM_DescendantsCteDown)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DescendantsFunction)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// Whether object file `name` belongs to `prefix` (followed by '.' or ':', so that the prefix
-// of process 123 does not claim the objects of process 1234).
-bool ownedByPrefix(const char* name, const std::string& prefix) {
-  return strncmp(name, prefix.c_str(), prefix.size()) == 0 &&
-         (name[prefix.size()] == '.' || name[prefix.size()] == ':');
-}
-
-void removeObjects(const std::string& prefix) {
-  const std::string dir = platform::objectDirectory();
-  if (DIR* d = opendir(dir.c_str())) {
-    while (struct dirent* e = readdir(d))
-      if (ownedByPrefix(e->d_name, prefix)) unlink((dir + e->d_name).c_str());
-    closedir(d);
-  }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Objects of its own, so that the benchmark never takes a slot of a real user.
-  const std::string prefix = "org.vendrithane.bench-" + std::to_string(getpid());
-  platform::setObjectPrefixForTesting(prefix);
+  BenchObjects objects;  // never a catalog slot of a real user
   benchmark::Initialize(&argc, argv);
   int result = 0;
   if (setUpScene()) {
@@ -414,6 +397,5 @@ int main(int argc, char** argv) {
   }
   benchmark::Shutdown();
   tearDownScene();
-  removeObjects(prefix);
   return result;
 }

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchObjects.h"
 #include "monitor/EventQueue.h"
 #include "platform/ObjectNames.h"
 
@@ -140,25 +141,12 @@ void BM_EventWakeupAcrossProcesses(benchmark::State& state) {
 BENCHMARK(BM_PipeWakeupBaseline)->Iterations(3000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_EventWakeupAcrossProcesses)->Iterations(3000)->Unit(benchmark::kMicrosecond);
 
-// Removes this program's objects from the object directory.
-void removeObjects(const std::string& prefix) {
-  std::string dir = platform::objectDirectory();
-  if (DIR* d = opendir(dir.c_str())) {
-    while (struct dirent* e = readdir(d))
-      if (strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) unlink((dir + e->d_name).c_str());
-    closedir(d);
-  }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Objects of its own, so that the benchmark never takes a slot of a real user.
-  std::string prefix = "org.vendrithane.bench-" + std::to_string(getpid());
-  platform::setObjectPrefixForTesting(prefix);
+  BenchObjects objects;  // never a catalog slot of a real user
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  removeObjects(prefix);
   return 0;
 }

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchObjects.h"
 #include "node/ConnectionPool.h"
 #include "node/NodeAccess.h"
 #include "node/NodeConnection.h"
@@ -221,6 +222,7 @@ BENCHMARK(BM_HandlerLoadFilteredPromoted)
 }  // namespace
 
 int main(int argc, char** argv) {
+  BenchObjects objects;  // never a catalog slot of a real user
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

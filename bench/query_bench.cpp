@@ -21,6 +21,7 @@
 #include <memory>
 #include <string>
 
+#include "BenchObjects.h"
 #include "node/ConnectionPool.h"
 #include "node/NodeAccess.h"
 #include "node/NodeConnection.h"
@@ -133,28 +134,10 @@ void BM_RenderFilter(benchmark::State& state) {
 BENCHMARK(BM_PrepareRendered)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RenderFilter)->Unit(benchmark::kMicrosecond);
 
-// Whether object file `name` belongs to `prefix` (followed by '.' or ':').
-bool ownedByPrefix(const char* name, const std::string& prefix) {
-  return strncmp(name, prefix.c_str(), prefix.size()) == 0 &&
-         (name[prefix.size()] == '.' || name[prefix.size()] == ':');
-}
-
-// Removes this program's objects from the object directory.
-void removeObjects(const std::string& prefix) {
-  const std::string dir = platform::objectDirectory();
-  if (DIR* d = opendir(dir.c_str())) {
-    while (struct dirent* e = readdir(d))
-      if (ownedByPrefix(e->d_name, prefix)) unlink((dir + e->d_name).c_str());
-    closedir(d);
-  }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Objects of its own, so that the benchmark never takes a slot of a real user.
-  const std::string prefix = "org.vendrithane.bench-" + std::to_string(getpid());
-  platform::setObjectPrefixForTesting(prefix);
+  BenchObjects objects;  // never a catalog slot of a real user
   benchmark::Initialize(&argc, argv);
   int result = 0;
   if (setUpScene()) {
@@ -166,6 +149,5 @@ int main(int argc, char** argv) {
   }
   benchmark::Shutdown();
   tearDownScene();
-  removeObjects(prefix);
   return result;
 }
