@@ -12,6 +12,7 @@
 
 #include "asset/AssetCatalogFixture.h"
 #include "helpers/StatusOf.h"
+#include "helpers/ZoneScope.h"
 #include "node/ConnectionPool.h"
 #include "node/Statement.h"
 #include "vendrithane/Category.h"
@@ -63,24 +64,6 @@ class CategoryCatalog : public AssetCatalog {
   }
 };
 
-// Selects a time zone through TZ for the lifetime of the object.
-class ZoneScope {
- public:
-  explicit ZoneScope(const char* zone) {
-    const char* old = getenv("TZ");
-    hadOld_ = old != nullptr;
-    if (hadOld_) old_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ZoneScope() {
-    hadOld_ ? setenv("TZ", old_.c_str(), 1) : unsetenv("TZ");
-    tzset();
-  }
-
- private:
-  bool hadOld_;      // whether TZ was set before
-  std::string old_;  // its previous value
-};
+using vdtest::ZoneScope;
 
 #endif  // VENDRITHANE_TESTS_CATEGORYFIXTURE_H

@@ -3,6 +3,7 @@
 // calendar fields and day ranges in a fixed time zone, the node-bound functions against a
 // fake host, and the reporting of registration failures.
 #include "functions/SqlFunctions.h"
+#include "helpers/ZoneScope.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -23,25 +24,7 @@ using functions::registerCatalogFunctions;
 
 namespace {
 
-// Selects a time zone through TZ for the lifetime of the object.
-class ZoneScope {
- public:
-  explicit ZoneScope(const char* zone) {
-    const char* old = std::getenv("TZ");
-    hadOld_ = old != nullptr;
-    if (hadOld_) old_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ZoneScope() {
-    hadOld_ ? setenv("TZ", old_.c_str(), 1) : unsetenv("TZ");
-    tzset();
-  }
-
- private:
-  bool hadOld_;      // whether TZ was set before
-  std::string old_;  // its previous value
-};
+using vdtest::ZoneScope;
 
 class FakeHost : public CatalogFunctionHost {
  public:

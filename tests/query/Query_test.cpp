@@ -11,6 +11,7 @@
 
 #include "asset/AssetCatalogFixture.h"
 #include "functions/SqlFunctions.h"
+#include "helpers/ZoneScope.h"
 #include "node/ConnectionPool.h"
 #include "node/NodeConnection.h"
 #include "node/Statement.h"
@@ -42,25 +43,7 @@ BuildFlags clauseFlags() {
   return f;
 }
 
-// Selects a time zone west of UTC through TZ for the lifetime of the object.
-class ZoneScope {
- public:
-  explicit ZoneScope(const char* zone) {
-    const char* old = std::getenv("TZ");
-    hadOld_ = old != nullptr;
-    if (hadOld_) old_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ZoneScope() {
-    hadOld_ ? setenv("TZ", old_.c_str(), 1) : unsetenv("TZ");
-    tzset();
-  }
-
- private:
-  bool hadOld_;      // whether TZ was set before
-  std::string old_;  // its previous value
-};
+using vdtest::ZoneScope;
 
 class Query : public AssetCatalog {
  protected:

@@ -2,6 +2,7 @@
 // daylight-saving changes and far outside the C runtime's local-time range. Expected values
 // come from a separate civil-calendar algorithm, from localtime_r, or are worked out by hand.
 #include "vendrithane/Time.h"
+#include "helpers/ZoneScope.h"
 
 #include <gtest/gtest.h>
 
@@ -14,25 +15,7 @@ namespace {
 
 using KESTRIN::Vendrithane::Time;
 
-// Selects a time zone through TZ for the lifetime of the object.
-class ZoneScope {
- public:
-  explicit ZoneScope(const char* zone, bool callTzset = true) {
-    const char* old = std::getenv("TZ");
-    hadOld_ = old != nullptr;
-    if (hadOld_) old_ = old;
-    setenv("TZ", zone, 1);
-    if (callTzset) tzset();
-  }
-  ~ZoneScope() {
-    hadOld_ ? setenv("TZ", old_.c_str(), 1) : unsetenv("TZ");
-    tzset();
-  }
-
- private:
-  bool hadOld_;      // whether TZ was set before
-  std::string old_;  // its previous value
-};
+using vdtest::ZoneScope;
 
 // Days since 1970-01-01 of a proleptic Gregorian date, and back (era-based, exact).
 long long daysFromCivil(long long y, long long m, long long d) {
