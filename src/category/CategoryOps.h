@@ -70,6 +70,10 @@ struct MemberRows {
 };
 MemberRows memberRows(NodeImpl& node, const String& target);
 
+// "vd_cat_nde" quoted as an identifier: the table of category nodes in statements, and the
+// context table of category queries.
+const std::string& quotedNodeTable();
+
 // The flag word of the namespace of entry `id`.
 int namespaceFlags(Operation& op, int id);
 

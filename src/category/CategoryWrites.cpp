@@ -247,6 +247,11 @@ CategoryImpl* objectForRow(Operation& op, int id, const String& label, int paren
   return object;
 }
 
+const std::string& quotedNodeTable() {
+  static const std::string quoted = node::quoteIdentifier(std::string(kNodeTable));
+  return quoted;
+}
+
 MemberRows memberRows(NodeImpl& node, const String& target) {
   String lower = target;
   lower.makeLower();

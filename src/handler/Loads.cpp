@@ -80,10 +80,8 @@ int load(NodeImpl* node, Filter& filter, Handler& handler, bool categories) {
   flags.idsOnly = categories;
   query::Built built;
   try {
-    built = query::buildStatement(
-        FilterAccess::snapshot(filter), flags,
-        categories ? node::quoteIdentifier(std::string(query::kCategoryNodeTable)) : std::string(),
-        node);
+    built = query::buildStatement(FilterAccess::snapshot(filter), flags,
+                                  categories ? category::quotedNodeTable() : std::string(), node);
   } catch (Status refused) {
     return refused;
   }

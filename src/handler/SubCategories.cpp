@@ -67,7 +67,7 @@ int walk(CategoryImpl* category, Filter* filter, Handler& handler) {
     flags.clauseOnly = true;
     try {
       clause = query::buildStatement(FilterAccess::snapshot(*filter), flags,
-                                     node::quoteIdentifier(std::string(category::kNodeTable)), node)
+                                     category::quotedNodeTable(), node)
                    .text;
     } catch (Status refused) {
       return refused;

@@ -3,6 +3,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "category/CategoryOps.h"
 #include "handler/HandlerImpl.h"
 #include "node/NodeAccess.h"
 #include "node/NodeConnection.h"
@@ -88,10 +89,7 @@ int Handler::subFilter(Filter& narrowing) {
   std::string sql;
   try {
     sql = query::buildStatement(both, flags,
-                                categories
-                                    ? node::quoteIdentifier(std::string(query::kCategoryNodeTable))
-                                    : std::string(),
-                                catalog)
+                                categories ? category::quotedNodeTable() : std::string(), catalog)
               .text;
   } catch (Status refused) {
     return refused;

@@ -187,8 +187,7 @@ Expression Category::in(Category const& category) {
 }
 
 Expression Category::in(std::vector<int> ids) {
-  return query::idList(query::kCategoryIdIn, std::move(ids),
-                       node::quoteIdentifier(std::string(query::kCategoryNodeTable)));
+  return query::idList(query::kCategoryIdIn, std::move(ids), category::quotedNodeTable());
 }
 
 Expression Category::descendant() {

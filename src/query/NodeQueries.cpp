@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "category/CategoryOps.h"
 #include "node/ConnectionPool.h"
 #include "node/NodeConnection.h"
 #include "node/NodeImpl.h"
@@ -37,11 +38,6 @@ int count(NodeImpl& node, const std::string& sql) {
   return -1;
 }
 
-const std::string& categoryTable() {
-  static const std::string quoted = node::quoteIdentifier(std::string(query::kCategoryNodeTable));
-  return quoted;
-}
-
 }  // namespace
 
 int Node::assetCount(Filter& filter) {
@@ -53,7 +49,7 @@ int Node::assetCount(Filter& filter) {
 int Node::categoryCount(Filter& filter) {
   query::BuildFlags flags;
   flags.count = true;
-  return count(*m_impl, statementOf(*m_impl, filter, flags, categoryTable()));
+  return count(*m_impl, statementOf(*m_impl, filter, flags, category::quotedNodeTable()));
 }
 
 std::vector<int> Node::assetIdLoad(Filter& filter) {

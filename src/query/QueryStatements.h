@@ -8,8 +8,6 @@ namespace KESTRIN {
 namespace Vendrithane {
 namespace query {
 
-constexpr char kCategoryNodeTable[] = "vd_cat_nde";
-
 // Conditions. A reference (REF: a promoted column, or the value read from the record text)
 // is written between the two parts of a pair.
 constexpr char kLikeTail[] = " LIKE '%q' ";  // after " " REF

@@ -2,6 +2,7 @@
 // (the free operators drop an empty one), so a tree needs no repair before it is rendered
 // and rendering changes no node.
 #include "query/Render.h"
+#include "category/CategoryOps.h"
 
 #include <mutex>
 #include <string>
@@ -193,7 +194,7 @@ void renderNode(const ExpressionImpl& node, RenderContext& context, std::string*
       break;
     }
     case kDescendant: {
-      static const std::string table = node::quoteIdentifier(std::string(kCategoryNodeTable));
+      const std::string& table = category::quotedNodeTable();
       context.name(table);
       appendSql(out, kDescends, {table, idOf(node.categories.front())});
       break;
