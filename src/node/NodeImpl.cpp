@@ -164,6 +164,8 @@ bool NodeImpl::dispatching() const {
 void NodeImpl::dispatchPendingEvents() {
   if (!queue_.attached() || !categoryLayer_) return;
   queue_.assertLocked();
+  // The common case of every outermost begin: nothing posted since the last dispatch.
+  if (queue_.behind() == 0 && !rebuildPending_.load()) return;
   node::ConnectionLease lease(pool_);
   if (!lease) return;
   DispatchMark mark(this);
