@@ -210,7 +210,7 @@ namespace {
 // it out again).
 void stepDown(Category& handle, Operation& op, const String& label) {
   CategoryImpl* impl = CategoryAccess::impl(handle);
-  TreeEntry here = entryOf(op, impl);
+  entryOf(op, impl);  // 47 when the category left the tree
   const int parent = impl->id.load();
   int child = op.cache.findChild(parent, label, false);
   if (child == category::kNone) {
@@ -226,7 +226,6 @@ void stepDown(Category& handle, Operation& op, const String& label) {
         op.cache.outsideReferences(e.object) <= 0)
       e.object->resetElements(String());
   }
-  (void)here;
   moveTo(handle, op, child);
 }
 

@@ -443,9 +443,8 @@ int Node::categoryDeclare(char const* name, Asset& prototype, bool persistEmpty,
 int Node::categoryDeclare(char const* name, Category& category, bool persistEmpty,
                           bool membersModify) {
   int refused = node::statusOf([&]() -> int {
-    String target = category.target();
-    target.makeLower();
-    return target == category::kNodeTable ? StatusUnsupported : StatusOk;
+    return category.target().compareNoCase(category::kNodeTable) == 0 ? StatusUnsupported
+                                                                      : StatusOk;
   });
   if (refused != StatusOk) return refused;
   return category::declareNamespace(m_impl, name, String(category::kNodeTable), persistEmpty,

@@ -20,12 +20,6 @@ namespace {
 
 using platform::RecursiveLock;
 
-String lowered(const String& s) {
-  String lower = s;
-  lower.makeLower();
-  return lower;
-}
-
 // Keeps the items of `list` whose ids `ids` holds, in the order of `ids`, then the window
 // of `narrowing` over them; *matched receives how many matched.
 template <class Item>
@@ -75,7 +69,7 @@ int Handler::subFilter(Filter& narrowing) {
 
   const query::FilterState second = FilterAccess::snapshot(narrowing);
   if (base.prototype && second.prototype &&
-      !(lowered(base.prototype->name()) == lowered(second.prototype->name())))
+      base.prototype->name().compareNoCase(second.prototype->name().buffer()) != 0)
     return StatusBadFilter;
   query::FilterState both = base;
   both.condition = base.condition && second.condition;
