@@ -21,6 +21,7 @@ class AssetImpl;
 struct AssetAccess;
 class Category;
 class Expression;
+class Handler;
 class Node;
 
 class VENDRITHANE_API Asset {
@@ -79,6 +80,14 @@ class VENDRITHANE_API Asset {
   // Deletes a stored record with its blobs and memberships; its id is -1 again: 0, 30
   // (never stored), 20, 29.
   int remove();
+
+  // Takes the record out of every category that holds it: 0, 20, or a write's status.
+  // Categories left without members go when their namespace does not keep empty ones.
+  int categoryUnapply();
+  // Delivers to a ready handler (category mode) each category holding the record, with
+  // categoryEvent(category, 1); only those of the namespace so named unless nameSpace is
+  // null or "". 0, 20, 30 (no such namespace), 46 (handler not ready), or a read's status.
+  int categoryMembership(Handler& handler, char* nameSpace);
 
   // Conditions for a Filter (Expression.h) over records of this asset's table. in(ids):
   // the record's id is listed (an empty list gives an empty expression). in(category): the

@@ -22,6 +22,7 @@
 namespace KESTRIN {
 namespace Vendrithane {
 
+class Asset;
 class CategoryImpl;
 struct CategoryAccess;
 class Expression;
@@ -88,6 +89,49 @@ class VENDRITHANE_API Category {
   int remove();
   // Reads the category's row again: 0, 20, 30.
   int reload();
+
+  // Membership. A category holds records of its namespace's target (or, for "vd_cat_nde",
+  // category nodes); a member of a category is also a member of each of its ancestors
+  // below the namespace root. Members keep the order they were filed in, which
+  // memberOrder changes.
+  //
+  // apply files members here (storing the category and its transient ancestors first):
+  // 0, 47 (a namespace root, or no longer the catalog's), 42 (no id), 14 (a member of
+  // another type, an unstored or root category, the category itself, or no listed id
+  // exists), 44 (a category of another catalog), 83 (some ids did not exist: the vector
+  // form negates them in place), 62, 63 (an id not positive), or a write's status.
+  int apply(Asset& asset);
+  int apply(Category& category);
+  int apply(Asset** list, int count);
+  int apply(std::vector<Asset*> const& assets);
+  int apply(std::vector<int>& ids);
+  // unapply takes members out of this category and every category below it (all of them
+  // for the first form; the category's ancestors keep theirs); on a namespace root, out of
+  // each top-level category, in one transaction. Categories left without members go when
+  // their namespace does not keep empty ones. 0, 47 (not stored), 20, 4, or a write's status.
+  int unapply();
+  int unapply(Asset& asset);
+  int unapply(Category& category);
+  int unapply(Asset* array, int count);
+  int unapply(std::vector<Asset*> const& assets);
+  int unapply(std::vector<int> const& ids);
+  // Reorders members: absolute (the listed members at those positions, the others in
+  // their order around them) or relative (the listed members exchange the order keys they
+  // hold, sorted by the positions given). Without positions: 0, 1, 2, ... 0, 47 (not
+  // stored, or a namespace root), 14 (sizes differ, a non-member, an id or a position
+  // listed twice, a position outside [0, population())), or a write's status.
+  int memberOrder(std::vector<int> const& ids, std::vector<int> const& positions, bool relative);
+  int memberOrder(std::vector<Asset*> const& assets, std::vector<int> const& positions,
+                  bool relative);
+  int memberOrder(std::vector<int> const& ids, bool relative);
+  int memberOrder(std::vector<Asset*> const& assets, bool relative);
+  // Whether the record or category (by id) is a member.
+  bool contains(Asset& asset);
+  bool contains(Category& category);
+  bool contains(int id);
+  // Delivers this category, if it belongs to the namespace so named (any when nameSpace is
+  // null or ""), to a ready handler as Asset::categoryMembership does, with its population.
+  int categoryMembership(Handler& handler, char* nameSpace);
 
   // Delivers the stored children to the handler (category mode), in the order they were
   // made, as a load does: kept, item events within the bounds, progress, completion. The

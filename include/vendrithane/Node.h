@@ -215,6 +215,22 @@ class VENDRITHANE_API Node {
   // The namespaces' names, in the order they were declared (or loaded). Throws 20 when not
   // open.
   std::vector<String> categoryNamespaces();
+  // Delivers to a ready handler (category mode) each category holding any of the records,
+  // or of the categories, with categoryEvent(category, n), n the number of the listed
+  // members it holds; only those of the namespace so named unless nameSpace is null or "".
+  // 0 (also at once for an empty list), 20, 30 (no such namespace), 46, or a read's status.
+  int categoryMembership(std::vector<Asset*> const& assets, Handler& handler, char* nameSpace);
+  int categoryMembership(std::vector<Category*> const& categories, Handler& handler,
+                         char* nameSpace);
+  // Date trees: checks the years below the namespace root `category` (labels below 0 or
+  // above 3000 as numbers); with fix, removes those nodes and their subtrees. 0 (also when
+  // check is false), 47 (bad years, fix false), 27 (a removal failed: nothing changed), 20.
+  int categoryVerifyAndFix(Category category, bool check, bool fix);
+  // Gives the month and day labels of one digit in the listed namespaces their leading zero,
+  // merging a node into its sibling of the same label (children, at any depth, and
+  // members). The tree is read again in place: handles stay valid. 0, 20, 4, 74, or a
+  // statement's status.
+  int fixDateCats(std::vector<int> const& namespaceIds);
 
   // Queries (Filter.h). The number of records, or of category nodes, the filter selects
   // (its limit and offset applied), -1 when the engine refuses the statement (recorded).

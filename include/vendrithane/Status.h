@@ -34,6 +34,7 @@ enum Status : int {
   StatusUnsupported = 24,         // unsupported value or option
   StatusCorrupt = 25,             // the database file is corrupt
   StatusUpgradeFailed = 26,       // an old catalog could not be converted
+  StatusRepairFailed = 27,        // a repair failed (every repair of the run was undone)
   StatusRemoveFailed = 29,        // a record or its memberships could not be removed
   StatusNotFound = 30,            // not found
   StatusEngineFailure = 31,       // other database-engine failure
@@ -59,7 +60,9 @@ enum Status : int {
   StatusMarkedForRollback = 59,   // transactionState: open, and will be rolled back
   StatusStopped = 60,             // the operation was stopped
   StatusWriteFailed = 61,         // a record could not be written
-  StatusNotInParent = 62,         // the category is not a stored child of its parent
+  StatusNotInParent = 62,         // the category is not a stored child of its parent, or a
+                                  // membership row could not be written
+  StatusBadMemberId = 63,         // a member id is not positive
   StatusNoSuchTable = 64,         // the record type has no table (not declared, or dropped)
   StatusEmptyCategories = 67,     // it would leave empty categories that are not to be kept
   StatusCompactFailed = 68,       // the blob file could not be compacted
@@ -70,6 +73,7 @@ enum Status : int {
   StatusNoVersion = 78,           // the schema version could not be read
   StatusIdCounterFailed = 80,     // the catalog's id counter could not be read
   StatusReadOnly = 81,            // the database is read-only
+  StatusPartlyApplied = 83,       // applied, but some ids did not exist
   StatusMutexUnrecoverable = 90,  // a machine-wide mutex was left unusable by a dead owner
   StatusSharedObjectFailed = 91,  // a machine-wide shared object could not be made or mapped
 };

@@ -63,15 +63,16 @@ constexpr char kRebuildTable[] =
     "CREATE TABLE %s (%s);INSERT INTO %s SELECT %s FROM %s;DROP TABLE %s;"
     "ALTER TABLE %s RENAME TO %s;";
 
-// Memberships of one record.
-constexpr char kSelectMemberCategories[] =
-    "SELECT DISTINCT vd_cid FROM vd_cat_xref WHERE vd_aid=%d ORDER BY vd_cid DESC;";
-constexpr char kDeleteMemberships[] = "DELETE FROM vd_cat_xref WHERE vd_aid=%d;";
-
 // Destruction of a collection type, with the check for categories it would leave empty.
 constexpr char kDeleteTypeMemberships[] =
     "DELETE FROM vd_cat_xref WHERE vd_aid IN (SELECT vd_id FROM vd_assets WHERE vd_tag=%Q);";
 constexpr char kDropCheck[] = "DROP TABLE vd_cat_check;";
+// The nodes that hold members of the type and no other member, with their parents.
+constexpr char kCreateTypeCheck[] =
+    "CREATE TEMP TABLE vd_cat_check AS SELECT vd_id,vd_cpid FROM vd_cat_nde WHERE vd_id IN "
+    "(SELECT vd_cid FROM vd_cat_xref WHERE vd_aid IN (SELECT vd_id FROM vd_assets WHERE "
+    "vd_tag=%Q)) AND vd_id NOT IN (SELECT vd_cid FROM vd_cat_xref WHERE vd_aid NOT IN (SELECT "
+    "vd_id FROM vd_assets WHERE vd_tag=%Q));";
 constexpr char kCreateCheck[] =
     "CREATE TEMP TABLE vd_cat_check AS SELECT vd_id,vd_cpid FROM vd_cat_nde WHERE vd_id NOT IN "
     "(SELECT vd_cid FROM vd_cat_xref);";

@@ -10,6 +10,7 @@
 #include "asset/ElementIndex.h"
 #include "asset/IndexAndMembership.h"
 #include "monitor/EventKinds.h"
+#include "node/LayerHooks.h"
 #include "node/NodeImpl.h"
 #include "node/Statement.h"
 #include "node/Statements.h"
@@ -35,12 +36,14 @@ bool isAsciiLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// Whether some category namespace holds a category that no record belongs to, whose
-// namespace does not keep empty categories. Runs on the caller's transaction; 0 with
-// *found set, or the failing statement's status.
-Status emptyCategoriesLeft(node::NodeConnection& c, bool* found) {
+// Whether removing the records tagged `tag` would leave a category without members in a
+// namespace that does not keep empty categories: only categories that hold such a record
+// and nothing else count (one already empty blocks nothing). Runs on the caller's
+// transaction before the memberships go; 0 with *found set, or the failing statement's
+// status.
+Status emptyCategoriesLeft(node::NodeConnection& c, const String& tag, bool* found) {
   node::execute(c, kDropCheck);  // a table left behind by an earlier check; mostly absent
-  Status status = node::execute(c, kCreateCheck);
+  Status status = node::execute(c, node::sqlFormat(kCreateTypeCheck, tag.buffer(), tag.buffer()));
   if (status != StatusOk) return status;
   // Each round moves every unresolved entry one level up its tree; a tree cannot be deeper
   // than the catalog has nodes, so a parent chain that never reaches a namespace (a cycle
@@ -73,18 +76,20 @@ Status destroyCollectionType(NodeImpl& node, const String& name) {
   Status begun = StatusOk;
   node::TransactionScope scope(*lease, &begun);
   if (begun != StatusOk) return begun;
-  Status status = node::execute(*lease, node::sqlFormat(kDeleteTypeMemberships, name.buffer()));
-  if (status != StatusOk) return status;
   bool empty = false;
-  status = emptyCategoriesLeft(*lease, &empty);
+  Status status = emptyCategoriesLeft(*lease, name, &empty);
   if (status != StatusOk) return status;
   if (empty) return StatusEmptyCategories;
+  status = node::execute(*lease, node::sqlFormat(kDeleteTypeMemberships, name.buffer()));
+  if (status != StatusOk) return status;
   for (const char* step : {kDeleteTypeBlobsShared, kDeleteTypeRows}) {
     status = node::execute(*lease, node::sqlFormat(step, name.buffer()));
     if (status != StatusOk) return status;
   }
   status = node::execute(*lease, kDropCheck);
   if (status != StatusOk) return status;
+  // Other nodes read everything anew; this one, its populations.
+  node.categoryLayer().reloadPopulations(*lease);
   node::queueEvent(*lease, monitor::kEventCatalogChanged, 0);
   return scope.commit();
 }

@@ -6,11 +6,9 @@
 #include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
 #include "asset/AssetLayer.h"
-#include "asset/AssetSql.h"
-#include "asset/AssetStatements.h"
 #include "asset/ElementImpl.h"
+#include "node/LayerHooks.h"
 #include "node/NodeImpl.h"
-#include "node/Statement.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -32,20 +30,16 @@ std::vector<PromotedValue> promotedValues(NodeImpl& node, const std::string& tab
   return values;
 }
 
-Status touchMemberCategories(node::NodeConnection&, NodeImpl&, int) {
-  return StatusOk;  // no category is loaded in memory yet
+Status touchMemberCategories(node::NodeConnection&, NodeImpl& node, int id) {
+  return node.categoryLayer().touchHolders(id);
 }
 
-Status unapplyCategories(node::NodeConnection& connection, NodeImpl&, int id) {
-  EngineFailure failure;
-  if (runRecorded(connection, node::sqlFormat(kDeleteMemberships, id), StatusRemoveFailed,
-                  &failure))
-    return StatusOk;
-  return failure.writeStatus(StatusEngineFailure);
+Status unapplyCategories(node::NodeConnection&, NodeImpl& node, int id) {
+  return node.categoryLayer().removeMember(id);
 }
 
-Status destroyTypeNamespaces(node::NodeConnection&, NodeImpl&, const String&) {
-  return StatusOk;  // no category namespace is loaded in memory yet
+Status destroyTypeNamespaces(node::NodeConnection&, NodeImpl& node, const String& type) {
+  return node.categoryLayer().destroyTargetNamespaces(type);
 }
 
 }  // namespace assets

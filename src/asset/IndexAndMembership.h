@@ -1,7 +1,6 @@
 // The steps of asset persistence that belong to element indexes and category membership:
 // the promoted columns a store or update writes, and what a record's memberships need when
-// it is updated or removed. Until categories are loaded in memory, the membership steps do
-// what needs no category objects: removing a record's memberships deletes its rows.
+// it is updated or removed (the category layer does those, through the node's hooks).
 #ifndef VENDRITHANE_ASSET_INDEXANDMEMBERSHIP_H
 #define VENDRITHANE_ASSET_INDEXANDMEMBERSHIP_H
 

@@ -10,9 +10,12 @@
 #include <unordered_set>
 
 #include "asset/AssetSql.h"
+#include "category/CategoryOps.h"
 #include "category/CategoryStatements.h"
 #include "node/NodeConnection.h"
 #include "node/Statement.h"
+#include "node/StatusOf.h"
+#include "node/Transaction.h"
 #include "vendrithane/Time.h"
 
 namespace KESTRIN {
@@ -566,6 +569,54 @@ Status CategoryCache::loadTree(node::NodeConnection& c) {
   for (CategoryImpl* object : unused) releaseCategory(object);
   for (auto& each : old) releaseCategory(each.second);
   return result;
+}
+
+void CategoryCache::reloadPopulations(node::NodeConnection& c) {
+  std::map<int, int> populations;
+  node::Statement s(c, kSelectPopulations);
+  while (s.valid() && s.columnCount() == 2 && s.step())
+    populations[static_cast<int>(s.columnInt64(0))] = static_cast<int>(s.columnInt64(1));
+  if (!s.valid() || s.failed()) return;
+  std::map<int, int> previous;
+  {
+    Hold hold(lock_);
+    for (auto& entry : tree_) {
+      previous[entry.first] = entry.second.population;
+      auto found = populations.find(entry.first);
+      entry.second.population = found == populations.end() ? 0 : found->second;
+    }
+  }
+  node::journalUndo(c, [this, previous] {
+    for (const auto& each : previous) setPopulation(each.first, each.second);
+  });
+}
+
+Status CategoryCache::removeMember(int id) {
+  return static_cast<Status>(node::statusOf([&] {
+    Operation op(node_);
+    return category::removeMember(op, id);
+  }));
+}
+
+Status CategoryCache::touchHolders(int id) {
+  // Without a namespace that asks for it, an update reads nothing more.
+  bool any = false;
+  for (int root : children(kRootId, true)) {
+    TreeEntry e;
+    if (entry(root, &e) && e.object != nullptr &&
+        (static_cast<int>(e.object->elements.element(kFlags)) & kMembersModifyBit) != 0)
+      any = true;
+  }
+  if (!any) return StatusOk;
+  return static_cast<Status>(node::statusOf([&] {
+    Operation op(node_);
+    return category::touchHolders(op, id);
+  }));
+}
+
+Status CategoryCache::destroyTargetNamespaces(const String& type) {
+  return static_cast<Status>(
+      node::statusOf([&] { return category::destroyTargetNamespaces(*node_, type); }));
 }
 
 void CategoryCache::loadPopulation(node::NodeConnection& c, int id) {

@@ -118,6 +118,10 @@ class CategoryCache final : public node::CategoryHooks {
   bool descends(long long node, long long ancestor) const override;
   Status applyEvents(node::NodeConnection& connection,
                      const std::vector<std::pair<int, int>>& events, bool rebuild) override;
+  Status removeMember(int id) override;
+  Status touchHolders(int id) override;
+  Status destroyTargetNamespaces(const String& type) override;
+  void reloadPopulations(node::NodeConnection& connection) override;
 
   // The object's reference count, for the map's own reference taken into account.
   int outsideReferences(const CategoryImpl* object) const;

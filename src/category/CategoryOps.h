@@ -5,11 +5,15 @@
 #define VENDRITHANE_CATEGORY_CATEGORYOPS_H
 
 #include <optional>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "category/CategoryCache.h"
 #include "category/CategoryImpl.h"
 #include "node/ConnectionPool.h"
 #include "node/NodeImpl.h"
+#include "node/StatusOf.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -28,6 +32,9 @@ class Operation {
   node::ConnectionLease lease;
   CategoryCache& cache;
   node::NodeConnection& connection() { return *lease; }
+  // Categories whose rows this operation deletes (each once, however the members refer to
+  // one another).
+  std::set<int> deleting;
 
  private:
   std::optional<CatalogLockHold> hold_;  // taken once the connection is there
@@ -35,6 +42,14 @@ class Operation {
 
 // The node of a category object; throws 20 when it has none.
 NodeImpl* nodeOf(const CategoryImpl& category);
+
+// Runs `write` as an operation on the handle's category: 20 without a catalog, 42 when the
+// category has no id, 47 when it is no longer the catalog's.
+template <class F>
+int onCategory(CategoryImpl* impl, F&& write);
+
+// The entry of `id`; throws 4 when the cache has none.
+TreeEntry entryOrFail(Operation& op, int id);
 
 // Declares the namespace `name` whose members are `target`: 0, 41, 20, or a write's status.
 Status declareNamespace(NodeImpl* node, const char* name, const String& target, bool persistEmpty,
@@ -51,6 +66,34 @@ Status writeNamespace(Operation& op, int id);
 Status updateNode(Operation& op, CategoryImpl& category);
 // Deletes a node with its subtree.
 Status removeNode(Operation& op, CategoryImpl& category);
+// Deletes the rows of `id` and its cached subtree inside the caller's transaction, children
+// first, each node leaving the categories that hold it; the entries stay, transient.
+Status deleteSubtree(Operation& op, int id);
+
+// ---- Membership (inside the caller's transaction unless said otherwise) ----
+
+// Files the ids as members of `id` and of each of its ancestors below the namespace root,
+// storing `id` first when it is transient, in a transaction of its own: 0, 83 (some ids do
+// not exist: negated in `ids`), 14 (none exists), 47, 62, 63, or a statement's status.
+Status applyMembers(Operation& op, int id, std::vector<int>& ids);
+// The removal at one node once its subtree is done: its rows for `members` (ids joined by
+// ",", "" for all) go; a node left without members in a namespace that does not keep empty
+// ones is deleted with its subtree, otherwise it is marked modified when its namespace asks.
+Status removeAtNode(Operation& op, int id, const std::string& members);
+// The removal at `id` and at every stored node below it, deepest levels first.
+Status removeBelow(Operation& op, int id, const std::string& members);
+// Takes `member` (a record or category id) out of every category that holds it.
+Status removeMember(Operation& op, int member);
+// Marks modified (update) the categories holding `member` whose namespace asks for it.
+Status touchHolders(Operation& op, int member);
+// Reorders the members of `id`: absolute positions, or (relative) the listed members among
+// the order keys they hold. In a transaction of its own: 0, 14, 47, or a statement's status.
+Status reorderMembers(Operation& op, int id, const std::vector<int>& ids,
+                      const std::vector<int>& positions, bool relative);
+// Destroys the namespaces whose target is `type` (compared without regard to case).
+Status destroyTargetNamespaces(NodeImpl& node, const String& type);
+// The ids joined by ",".
+std::string joinIds(const std::vector<int>& ids);
 
 // The object of a category row a listing read (the sub-category walk, the membership
 // listing): the cached object of `id`, or a new one appended under `parent` with its
@@ -83,6 +126,18 @@ void journalPopulation(Operation& op, int id, int previous);
 void journalLabel(Operation& op, int id, const String& previous);
 // A new entry made in the open transaction leaves the tree on rollback, its handles at -1.
 void journalNewEntry(Operation& op, int id);
+
+template <class F>
+int onCategory(CategoryImpl* impl, F&& write) {
+  return node::statusOf([&]() -> int {
+    NodeImpl* node = impl->node.load();
+    if (node == nullptr) return StatusNotOpen;
+    if (impl->id.load() < 0) return StatusNoId;
+    Operation op(node);
+    if (!op.cache.holds(impl)) return StatusNotAllowed;
+    return write(op);
+  });
+}
 
 }  // namespace category
 }  // namespace Vendrithane

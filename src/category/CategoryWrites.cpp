@@ -10,7 +10,6 @@
 #include "asset/AssetStatements.h"
 #include "asset/BlobStore.h"
 #include "asset/CatalogAssets.h"
-#include "asset/IndexAndMembership.h"
 #include "asset/RecordLock.h"
 #include "asset/RecordWriter.h"
 #include "category/CategoryOps.h"
@@ -30,13 +29,6 @@ namespace category {
 namespace {
 
 using Hold = std::lock_guard<RecordLock>;
-
-// The entry of `id`; throws 4 when the cache has none.
-TreeEntry entryOrFail(Operation& op, int id) {
-  TreeEntry e;
-  if (!op.cache.entry(id, &e)) throw StatusCategoryFailed;
-  return e;
-}
 
 // The columns of a namespace root's row, from its elements.
 struct NamespaceColumns {
@@ -66,6 +58,12 @@ bool hasElements(CategoryImpl& category) {
 }
 
 }  // namespace
+
+TreeEntry entryOrFail(Operation& op, int id) {
+  TreeEntry e;
+  if (!op.cache.entry(id, &e)) throw StatusCategoryFailed;
+  return e;
+}
 
 // ---- Undo entries ----
 
@@ -162,13 +160,11 @@ Status declareNamespace(NodeImpl* node, const char* name, const String& target, 
   }));
 }
 
-namespace {
-
-// Deletes the rows of `id` and its cached subtree, children first, inside the caller's
-// transaction. Any failure is returned at once, and the caller rolls the whole removal
-// back: a child left behind would be a row whose parent is gone. Stored flags and
-// populations are journalled; each deleted node queues a category-deleted change.
+// Any failure is returned at once, and the caller rolls the whole removal back: a child left
+// behind would be a row whose parent is gone. Stored flags and populations are journalled;
+// each deleted node queues a category-deleted change.
 Status deleteSubtree(Operation& op, int id) {
+  if (!op.deleting.insert(id).second) return StatusOk;  // a membership cycle led back here
   TreeEntry e = entryOrFail(op, id);
   for (int child : op.cache.children(id, false)) {
     Status status = deleteSubtree(op, child);
@@ -178,7 +174,7 @@ Status deleteSubtree(Operation& op, int id) {
   const bool root = e.namespaceId == id;
   node::NodeConnection& c = op.connection();
   Status status = node::execute(c, node::sqlFormat(root ? kDeleteNamespace : kDeleteNode, id));
-  if (status == StatusOk && !root) status = assets::unapplyCategories(c, op.node, id);
+  if (status == StatusOk && !root) status = removeMember(op, id);
   if (status == StatusOk) status = node::execute(c, node::sqlFormat(kDeleteNodeMemberships, id));
   if (status == StatusOk && !root)
     status = node::execute(c, node::sqlFormat(assets::kDeleteRowBlobs, id));
@@ -190,8 +186,6 @@ Status deleteSubtree(Operation& op, int id) {
   if (!root) node::queueEvent(c, monitor::kEventCategoryDeleted, id);
   return StatusOk;
 }
-
-}  // namespace
 
 Status destroyNamespace(NodeImpl* node, const String& name) {
   if (node == nullptr || !node->isOpen()) return StatusNotOpen;
@@ -356,23 +350,7 @@ using category::CategoryCache;
 using category::Operation;
 using category::TreeEntry;
 
-namespace {
-
-// Runs `write` as an operation on the handle's category: 20 without a catalog, 42 when the
-// category has no id, 47 when it is no longer the catalog's.
-template <class F>
-int onCategory(CategoryImpl* impl, F&& write) {
-  return node::statusOf([&]() -> int {
-    NodeImpl* node = impl->node.load();
-    if (node == nullptr) return StatusNotOpen;
-    if (impl->id.load() < 0) return StatusNoId;
-    Operation op(node);
-    if (!op.cache.holds(impl)) return StatusNotAllowed;
-    return write(op);
-  });
-}
-
-}  // namespace
+using category::onCategory;
 
 int Category::label(char const* text) {
   const String label(text == nullptr ? "" : text);

@@ -372,11 +372,10 @@ Operation::~Operation() NO_THREAD_SAFETY_ANALYSIS {
 namespace {
 
 // The delivery step of either kind of item: `kept` and `count` are the mode's list and
-// count, `event` its item event.
-template <class Item>
+// count, `event(n)` calls its item event for index n.
+template <class Item, class Event>
 void deliverItem(Handler& handler, Item& item, std::vector<Item> HandlerImpl::*kept,
-                 int HandlerImpl::*count,
-                 void (Handler::*event)(int, Item&)) NO_THREAD_SAFETY_ANALYSIS {
+                 int HandlerImpl::*count, Event&& event) NO_THREAD_SAFETY_ANALYSIS {
   HandlerImpl& impl = HandlerAccess::impl(handler);
   const int options = impl.options();
   int n;
@@ -387,7 +386,7 @@ void deliverItem(Handler& handler, Item& item, std::vector<Item> HandlerImpl::*k
     n = impl.*count;
     within = n >= impl.callbackFirst && (impl.callbackLast < 0 || n <= impl.callbackLast);
   }
-  if ((options & Handler::Deliver) != 0 && within) (handler.*event)(n, item);
+  if ((options & Handler::Deliver) != 0 && within) event(n);
   HandlerAccess::progressInc(handler, kProgressRow);
 }
 
@@ -395,12 +394,17 @@ void deliverItem(Handler& handler, Item& item, std::vector<Item> HandlerImpl::*k
 
 void deliver(Handler& handler, Asset& asset) {
   deliverItem(handler, asset, &HandlerImpl::keptAssets, &HandlerImpl::assetCount,
-              &Handler::assetEvent);
+              [&](int n) { handler.assetEvent(n, asset); });
 }
 
 void deliver(Handler& handler, Category& category) {
   deliverItem(handler, category, &HandlerImpl::keptCategories, &HandlerImpl::categoryCount,
-              &Handler::categoryEvent);
+              [&](int n) { handler.categoryEvent(n, category); });
+}
+
+void deliver(Handler& handler, Category& category, int value) {
+  deliverItem(handler, category, &HandlerImpl::keptCategories, &HandlerImpl::categoryCount,
+              [&](int) { handler.categoryEvent(category, value); });
 }
 
 }  // namespace handler

@@ -109,6 +109,8 @@ class Operation {
 // the mode before this one.
 void deliver(Handler& handler, Asset& asset);
 void deliver(Handler& handler, Category& category);
+// The same with the value form of the category event, categoryEvent(category, value).
+void deliver(Handler& handler, Category& category, int value);
 
 }  // namespace handler
 }  // namespace Vendrithane

@@ -59,6 +59,19 @@ class CategoryHooks : public LayerHooks {
   // may then miss changes, and the caller asks for a rebuild next time.
   virtual Status applyEvents(NodeConnection& connection,
                              const std::vector<std::pair<int, int>>& events, bool rebuild) = 0;
+
+  // The category steps of record persistence, run inside the caller's transaction on the
+  // calling thread's connection (0, or the failing statement's status):
+  // `id` (a record) leaves every category that holds it;
+  virtual Status removeMember(int id) = 0;
+  // the categories holding `id` whose namespace counts a change of members as a change
+  // are marked modified (cheap when no namespace does);
+  virtual Status touchHolders(int id) = 0;
+  // the namespaces whose target is the own-table type `type` are destroyed;
+  virtual Status destroyTargetNamespaces(const String& type) = 0;
+  // and, after memberships were deleted behind the cache, the populations are read anew
+  // (the old ones come back with a rollback).
+  virtual void reloadPopulations(NodeConnection& connection) = 0;
 };
 
 }  // namespace node

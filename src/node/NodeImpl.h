@@ -161,6 +161,8 @@ class NodeImpl : public functions::CatalogFunctionHost {
   // follows kinds 1 to 5; records lost from the queue rebuild it), on the calling thread's
   // connection. Caller holds the per-catalog mutex. Failures leave the caches as they were.
   void dispatchPendingEvents();
+  // Makes the next dispatch read the caches anew (a rollback undid rows they were read from).
+  void requestRebuild() { rebuildPending_ = true; }
   // The label of the namespace of category `id` when it is loaded in memory.
   bool categoryNamespaceLabel(int id, String* label) const;
   Time startTime() const { return startTime_; }

@@ -53,6 +53,8 @@ const char* knownText(Status status) {
       return "database file corrupt";
     case StatusUpgradeFailed:
       return "catalog upgrade failed";
+    case StatusRepairFailed:
+      return "a repair failed";
     case StatusRemoveFailed:
       return "record could not be removed";
     case StatusNotFound:
@@ -100,9 +102,11 @@ const char* knownText(Status status) {
     case StatusStopped:
       return "stopped";
     case StatusNotInParent:
-      return "category not found in its parent";
+      return "category not found in its parent, or membership not written";
     case StatusWriteFailed:
       return "record could not be written";
+    case StatusBadMemberId:
+      return "member id not positive";
     case StatusNoSuchTable:
       return "record type has no table";
     case StatusEmptyCategories:
@@ -121,6 +125,8 @@ const char* knownText(Status status) {
       return "schema version unreadable";
     case StatusIdCounterFailed:
       return "id counter unreadable";
+    case StatusPartlyApplied:
+      return "applied, but some ids do not exist";
     case StatusReadOnly:
       return "read-only";
     case StatusMutexUnrecoverable:

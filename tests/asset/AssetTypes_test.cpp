@@ -118,8 +118,10 @@ TEST_F(AssetCatalog, DestroyCollectionTypeRefusesToLeaveCategoriesEmpty) {
 }
 
 TEST_F(AssetCatalog, DestroyEndsOnACycleOfCategoryParents) {
-  stored("photo", "x");
+  Asset member = stored("photo", "x");
   rows("INSERT INTO vd_cat_nde (vd_id,vd_cnod,vd_cpid) VALUES (401,'a',402),(402,'b',401);");
+  rows("INSERT INTO vd_cat_xref (vd_id,vd_aid,vd_cid) VALUES (403," + std::to_string(member.id()) +
+       ",401);");
   EXPECT_EQ(node_->assetDestroy("photo", true), StatusCorrupt);
   EXPECT_EQ(rows("SELECT count() FROM vd_assets;"), "1\n");
 }
