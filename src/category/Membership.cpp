@@ -135,10 +135,21 @@ Status applyMembers(Operation& op, int id, std::vector<int>& ids) {
   // The ids that exist among the namespace's members, in the order the engine gives them.
   const std::string tag = rows.byTag ? node::sqlFormat(kTagCondition, rows.tag.buffer()) : "";
   std::vector<long long> found;
-  Status status = readIds(op,
-                          node::sqlFormat(kSelectExistingMembers, rows.table.c_str(),
-                                          joinIds(ids).c_str(), tag.c_str()),
-                          &found);
+  Status status;
+  if (ids.size() == 1) {
+    // One member, as filing a record at a time goes: the statement stays compiled, its id
+    // bound.
+    const std::string sql =
+        node::sqlFormat(kSelectExistingMembers, rows.table.c_str(), "?1", tag.c_str());
+    node::Statement s(c, sql, node::Statement::kCached);
+    if (s.valid()) s.bind(1, static_cast<long long>(ids[0]));
+    status = readIds(op, s, &found);
+  } else {
+    status = readIds(op,
+                     node::sqlFormat(kSelectExistingMembers, rows.table.c_str(),
+                                     joinIds(ids).c_str(), tag.c_str()),
+                     &found);
+  }
   if (status != StatusOk) return status;
   if (found.empty()) return StatusEmptyArgument;
   // A missing id is negated in the caller's list (one negative already stays so); a repeated

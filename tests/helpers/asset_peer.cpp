@@ -140,6 +140,12 @@ bool run(const std::string& line) {
     reply(std::to_string(node().categoryLoad(std::stoi(a)).label(b.c_str())));
   } else if (cmd == "catremove") {
     reply(std::to_string(node().categoryLoad(std::stoi(a)).remove()));
+  } else if (cmd == "catapply" || cmd == "catunapply") {
+    Category category = node().category(a.c_str());
+    std::istringstream path(b);
+    for (std::string label; std::getline(path, label, '/');) category.subCategory(label.c_str());
+    std::vector<int> ids{std::stoi(c)};
+    reply(std::to_string(cmd == "catapply" ? category.apply(ids) : category.unapply(ids)));
   } else if (cmd == "catkeep") {
     reply(std::to_string(node().category(a.c_str()).persistEmpty(b == "1")));
   } else {
