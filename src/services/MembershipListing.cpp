@@ -62,9 +62,9 @@ int holdingsOf(NodeImpl* node, const std::string& members, const String& name,
 int listHoldings(NodeImpl* node, const std::vector<int>& ids, Handler& handler,
                  const char* nameSpace) {
   handler::Operation operation(handler);
+  if (ids.empty()) return StatusOk;  // nothing to list: the handler stays as it was
   if (!operation.ready()) return StatusNotReady;
   operation.begin(true);
-  if (ids.empty()) return StatusOk;
   handler.option(Handler::CategoryMode, true);
   if (node == nullptr || !node->isOpen()) return StatusNotOpen;
   const std::string members = "(" + category::joinIds(ids) + ")";
