@@ -325,6 +325,15 @@ TEST_F(Membership, DateTreeYearCheckAndLabelRepair) {
   EXPECT_EQ(held.unapply(b), 0);
   EXPECT_EQ(u.population(), 1);
   EXPECT_EQ(node_->fixDateCats(std::vector<int>{root.id()}), 0);  // nothing left to do
+
+  // Undone with an enclosing transaction, the repair's reload is undone too.
+  ASSERT_EQ(at("Plain", "2008/4").apply(c), 0);
+  ASSERT_EQ(node_->transactionBegin(), 0);
+  EXPECT_EQ(node_->fixDateCats(std::vector<int>{root.id()}), 0);
+  EXPECT_TRUE(at("Plain", "2008").isSubCategory("04"));
+  ASSERT_EQ(node_->transactionRollback(), 0);
+  EXPECT_TRUE(at("Plain", "2008").isSubCategory("4"));
+  EXPECT_FALSE(at("Plain", "2008").isSubCategory("04"));
 }
 
 TEST_F(Membership, AnotherProcessFilesAndUnapplies) {
@@ -340,6 +349,15 @@ TEST_F(Membership, AnotherProcessFilesAndUnapplies) {
   EXPECT_EQ(populations("Plain", "2008/05/18"), "1,1,2");
   EXPECT_FALSE(at("Plain", "2008/05").isSubCategory("17"));
   EXPECT_EQ(day17.population(), 0);
+
+  // The other process repairs labels under a handle held here: it follows.
+  Category held = at("Plain", "2009/5/1");
+  ASSERT_EQ(held.apply(a), 0);
+  ASSERT_EQ(peer.call("fixdates Plain"), "0");
+  EXPECT_EQ(held.fullLabel(), "//Plain/2009/05/01");
+  EXPECT_EQ(held.population(), 1);
+  EXPECT_EQ(held.unapply(a), 0);
+  EXPECT_FALSE(at("Plain", "2009/05").isSubCategory("01"));
   EXPECT_EQ(peer.finish(), 0);
 }
 

@@ -146,6 +146,8 @@ bool run(const std::string& line) {
     for (std::string label; std::getline(path, label, '/');) category.subCategory(label.c_str());
     std::vector<int> ids{std::stoi(c)};
     reply(std::to_string(cmd == "catapply" ? category.apply(ids) : category.unapply(ids)));
+  } else if (cmd == "fixdates") {
+    reply(std::to_string(node().fixDateCats({node().category(a.c_str()).id()})));
   } else if (cmd == "catkeep") {
     reply(std::to_string(node().category(a.c_str()).persistEmpty(b == "1")));
   } else {
