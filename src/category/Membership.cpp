@@ -65,6 +65,13 @@ Status readIds(Operation& op, const std::string& sql, std::vector<long long>* ou
   return readIds(op, s, out);
 }
 
+// The categories holding `member`, highest id first: 0 or the read's status (recorded).
+Status holdersOf(Operation& op, int member, std::vector<long long>* out) {
+  node::Statement s(op.connection(), holdersText(), node::Statement::kCached);
+  if (s.valid()) s.bind(1, static_cast<long long>(member));
+  return readIds(op, s, out);
+}
+
 // Runs update() on the node `id`: a new modification time and a category-updated change.
 Status touch(Operation& op, int id) {
   std::unique_ptr<CategoryImpl, void (*)(CategoryImpl*)> object(op.cache.acquire(id),
@@ -218,12 +225,8 @@ Status removeBelow(Operation& op, int id, const std::string& members) {
 Status removeMember(Operation& op, int member) {
   node::NodeConnection& c = op.connection();
   std::vector<long long> holders;
-  {
-    node::Statement s(c, holdersText(), node::Statement::kCached);
-    if (s.valid()) s.bind(1, static_cast<long long>(member));
-    Status status = readIds(op, s, &holders);
-    if (status != StatusOk) return status;
-  }
+  Status read = holdersOf(op, member, &holders);
+  if (read != StatusOk) return read;
   for (long long each : holders) {
     const int id = static_cast<int>(each);
     TreeEntry e;
@@ -250,12 +253,8 @@ Status removeMember(Operation& op, int member) {
 
 Status touchHolders(Operation& op, int member) {
   std::vector<long long> holders;
-  {
-    node::Statement s(op.connection(), holdersText(), node::Statement::kCached);
-    if (s.valid()) s.bind(1, static_cast<long long>(member));
-    Status status = readIds(op, s, &holders);
-    if (status != StatusOk) return status;
-  }
+  Status read = holdersOf(op, member, &holders);
+  if (read != StatusOk) return read;
   for (long long each : holders) {
     const int id = static_cast<int>(each);
     TreeEntry e;
@@ -450,11 +449,7 @@ bool containsId(CategoryImpl* impl, int member) {
   if (node == nullptr || impl->id.load() < 0) return false;
   try {
     Operation op(node);
-    String count;
-    return node::queryValue(op.connection(),
-                            node::sqlFormat(category::kContains, member, impl->id.load()),
-                            &count) == StatusOk &&
-           std::atoll(count.buffer()) >= 1;
+    return category::holds(op, member, impl->id.load());
   } catch (Status) {
     return false;
   }

@@ -54,14 +54,7 @@ const char* token(int kind) {
   }
 }
 
-std::string joinIds(const std::vector<int>& ids) {
-  std::string text;
-  for (int id : ids) {
-    if (!text.empty()) text += ',';
-    text += std::to_string(id);
-  }
-  return text;
-}
+using category::joinIds;
 
 // Appends the SQL of an element reference: its promoted column, or its value read from the
 // record text (as an integer for the numeric types). Names its table.
