@@ -198,6 +198,7 @@ int index(Context& context, const IndexOptions& o, bool add) {
     }
     if (status == vd::StatusExists) throw Failure{status, "\"" + o.element + "\" is not indexed"};
     check(status, "the index could not be removed");
+    std::cout << "unindexed " << o.type << "." << o.element << "\n";
     return 0;
   }
   unsigned flags = o.noSqlIndex ? 0u : (o.unique ? 1u : 0u) | (o.desc ? 4u : 2u);
@@ -208,6 +209,7 @@ int index(Context& context, const IndexOptions& o, bool add) {
                     ? "the element cannot be indexed (a name that cannot be a column, or a unique "
                       "index over repeated values)"
                     : "the index could not be made");
+  std::cout << "indexed " << o.type << "." << o.element << " (" << flagsText(flags) << ")\n";
   return 0;
 }
 

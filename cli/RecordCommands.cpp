@@ -385,6 +385,7 @@ int set(Context& context, const SetOptions& o) {
   else
     e = vd::String(o.value.c_str());
   check(a.update(), "record " + std::to_string(o.id) + " could not be written");
+  std::cout << "record " << o.id << ": " << o.element << " set\n";
   return 0;
 }
 
@@ -394,6 +395,7 @@ int unset(Context& context, const std::string& path, int id, const std::string& 
   existing(a, id, name);
   a.erase(name.c_str());
   check(a.update(), "record " + std::to_string(id) + " could not be written");
+  std::cout << "record " << id << ": " << name << " removed\n";
   return 0;
 }
 
