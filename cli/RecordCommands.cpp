@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <climits>
 #include <fstream>
 #include <iostream>
@@ -197,6 +198,8 @@ int list(Context& context, const ListOptions& o, bool find) {
   } catch (vd::Status s) {
     throw Failure{s, "the records could not be selected"};
   }
+  // Without --sort, ids come in id order (the engine's scan gives that order to a limit).
+  if (o.sort.empty()) std::sort(ids.begin(), ids.end());
   json out = json::array();
   for (int id : ids) {
     vd::Asset a = query.inCollection ? catalog.node().assetLoad(id)
@@ -409,8 +412,7 @@ int remove(Context& context, const std::string& path, const std::vector<int>& id
       check(a.remove(), "record " + std::to_string(id) + " could not be removed");
     }
   } catch (...) {
-    node.transactionRollback();
-    node.transactionCommit();
+    node.transactionRollback();  // the outermost level: nothing of the removal stays
     throw;
   }
   check(node.transactionCommit(), "the removal could not be committed; nothing was removed");

@@ -278,6 +278,9 @@ TEST_F(Tool, FailuresEndWithOneLineAndTheirExitStatus) {
     EXPECT_EQ(r.err.find("terminate"), std::string::npos);
     EXPECT_LT(std::count(r.err.begin(), r.err.end(), '\n'), 4) << r.err;
   }
+  // rm is all or none.
+  EXPECT_EQ(run({"rm", "cat.vd", photo, "9999"}).status, 1);
+  EXPECT_EQ(run({"show", "cat.vd", photo}).status, 0);
   EXPECT_EQ(run({"--help"}).status, 0);
   EXPECT_NE(run({"find", "--help"}).out.find("--count"), std::string::npos);
 }
