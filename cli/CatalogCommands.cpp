@@ -37,10 +37,10 @@ int info(Context& context, const std::string& path) {
   Catalog catalog(context, path, Catalog::kRead);
   vd::Node& node = catalog.node();
   json out;
-  for (const vd::String& file : node.systemFilenames(true)) {
+  for (const std::string& file : catalogFiles(node)) {
     std::error_code error;
-    auto size = fs::file_size(file.buffer(), error);
-    out["files"].push_back({{"path", file.buffer()}, {"size", error ? json(nullptr) : json(size)}});
+    auto size = fs::file_size(file, error);
+    out["files"].push_back({{"path", file}, {"size", error ? json(nullptr) : json(size)}});
   }
   out["version"] = node.version().buffer();
   vd::String id;

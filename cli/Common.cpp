@@ -89,6 +89,12 @@ vd::Asset Catalog::load(int id) {
   }
 }
 
+std::vector<std::string> catalogFiles(vd::Node& node) {
+  std::vector<vd::String> names = node.systemFilenames(false);
+  return {std::string(node.path(false).buffer()) + names.at(0).buffer(),
+          std::string(node.path(true).buffer()) + names.at(1).buffer()};
+}
+
 void check(int status, const std::string& meaning) {
   if (status != 0) throw Failure{status, meaning};
 }

@@ -70,6 +70,9 @@ class Catalog {
 // The node of a catalog path ("dir/photos.vd", or without the extension), not opened.
 std::unique_ptr<vd::Node> catalogNode(const Context& context, const std::string& path);
 
+// The paths of the catalog's main file and blob file.
+std::vector<std::string> catalogFiles(vd::Node& node);
+
 // Throws Failure{status, meaning} unless status is 0.
 void check(int status, const std::string& meaning);
 

@@ -201,12 +201,27 @@ int import(Context& context, const ImportOptions& o) {
     else if (fs::is_regular_file(status))
       entries.push_back({p, p.filename().string(), fs::file_size(p, error)});
   }
-  unsigned long long total = 0;
-  for (const Entry& e : entries) total += e.size;
-
   Catalog catalog(context, o.catalog, Catalog::kWrite);
   vd::Node& node = catalog.node();
   bool inCollection = !catalog.ownTable(o.type);
+  // The catalog's own files (and the engine's journals beside them) are never imported.
+  std::vector<std::string> own;
+  for (const std::string& file : catalogFiles(node)) {
+    std::error_code error;
+    own.push_back(fs::weakly_canonical(file, error).string());
+  }
+  auto isOwn = [&own](const fs::path& file) {
+    std::error_code error;
+    const std::string path = fs::weakly_canonical(file, error).string();
+    for (const std::string& o : own)
+      if (path.compare(0, o.size(), o) == 0) return true;
+    return false;
+  };
+  entries.erase(
+      std::remove_if(entries.begin(), entries.end(), [&](const Entry& e) { return isOwn(e.file); }),
+      entries.end());
+  unsigned long long total = 0;
+  for (const Entry& e : entries) total += e.size;
 
   struct sigaction action {};
   action.sa_handler = onInterrupt;

@@ -281,6 +281,9 @@ TEST_F(Tool, FailuresEndWithOneLineAndTheirExitStatus) {
   // rm is all or none.
   EXPECT_EQ(run({"rm", "cat.vd", photo, "9999"}).status, 1);
   EXPECT_EQ(run({"show", "cat.vd", photo}).status, 0);
+  // An import never takes in the catalog's own files.
+  EXPECT_EQ(run({"import", "cat.vd", "."}).status, 0);
+  EXPECT_EQ(run({"find", "cat.vd", "name glob 'cat.v*'", "--count"}).out, "0\n");
   EXPECT_EQ(run({"--help"}).status, 0);
   EXPECT_NE(run({"find", "--help"}).out.find("--count"), std::string::npos);
 }
