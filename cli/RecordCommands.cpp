@@ -432,9 +432,9 @@ void addRecordCommands(CLI::App& app, Context& context) {
                       "a condition, e.g. \"year(taken) = 2008 and camera ~ '%Acme%'\"")
           ->required();
     sub->add_option("--type", o->type, "records of this type only");
-    sub->add_option("--limit", o->limit, "at most N records")->check(CLI::NonNegativeNumber);
+    sub->add_option("--limit", o->limit, "at most N records")->check(CLI::Range(0, INT_MAX));
     if (!find)
-      sub->add_option("--offset", o->offset, "skip N records")->check(CLI::NonNegativeNumber);
+      sub->add_option("--offset", o->offset, "skip N records")->check(CLI::Range(0, INT_MAX));
     sub->add_option("--sort", o->sort, "order by ELEMENT, or ELEMENT:desc");
     if (find) sub->add_flag("--count", o->count, "print the number of matching records only");
     sub->add_flag("--json", context.json, "one JSON document");
