@@ -14,7 +14,8 @@ COMPILER=${COMPILER:-gcc}
 WERROR=${WERROR:-0}
 
 packages=(cmake g++ make pkg-config libsqlite3-dev libssl-dev libgtest-dev googletest
-          libbenchmark-dev sqlite3 clang-format)
+          libbenchmark-dev sqlite3 clang-format libmagic-dev libexiv2-dev nlohmann-json3-dev
+          libcli11-dev)
 if [ "$COMPILER" = clang ]; then packages+=(clang); fi
 missing=()
 for p in "${packages[@]}"; do

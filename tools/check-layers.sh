@@ -68,6 +68,29 @@ while IFS= read -r line; do
   fi
 done < <(grep -rHE '^#include "' src --include='*.h' --include='*.cpp' | sed 's/:#/:#/')
 
+# The command-line tool (cli/) is a program over the public API: among the project's headers
+# it includes only <vendrithane/...> ones and its own, beside its files.
+while IFS= read -r line; do
+  file=${line%%:*}
+  header=$(sed -n 's/^.*#include [<"]\([^">]*\)[">].*$/\1/p' <<<"${line#*:}")
+  case "$header" in
+    vendrithane/*) ;;
+    */*)
+      if [ -d "src/${header%%/*}" ]; then
+        echo "a private header in the tool: $file includes $header" >&2
+        bad=1
+      fi
+      ;;
+    *)
+      if [[ "${line#*:}" == *'#include "'* ]] && [ ! -f "$(dirname "$file")/$header" ]; then
+        echo "the tool includes a header from elsewhere: $file includes $header" >&2
+        bad=1
+      fi
+      ;;
+  esac
+  checked=$((checked + 1))
+done < <(grep -rHE '^#include ' cli --include='*.h' --include='*.cpp')
+
 if [ "$bad" = 0 ]; then
   echo "layers: ok ($checked includes checked)"
 fi

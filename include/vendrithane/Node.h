@@ -10,6 +10,7 @@
 #ifndef VENDRITHANE_NODE_H
 #define VENDRITHANE_NODE_H
 
+#include <utility>
 #include <vector>
 
 #include "vendrithane/Asset.h"
@@ -164,6 +165,9 @@ class VENDRITHANE_API Node {
   int scalarLoad(String tag, Time& value);
   // Removing an absent tag succeeds.
   int scalarRemove(String tag);
+  // Every tag of the registry (the catalog's own "vd_dbid" among them), in byte order.
+  // Throws 20 when not open, 31 when the engine fails.
+  std::vector<String> scalarNames();
 
   // Asset types. A collection type (inCollection) keeps its records in the shared table and
   // needs no declaration; an own-table type has a table named after it. Type names are
@@ -193,6 +197,11 @@ class VENDRITHANE_API Node {
   // The names of the catalog's tables; with ownTypesOnly those of the own-table types only.
   // A true `remote` throws 24; throws 20 when not open.
   std::vector<String> assetNames(bool remote, bool ownTypesOnly);
+  // The promoted elements of a type (Element::index) with their flags, in name order, as
+  // the catalog declared them when it was opened or last changed its schema. The elements
+  // of every collection type share one table, so a collection type lists them all; an
+  // own-table type that is not declared has none. Throws 20 when not open.
+  std::vector<std::pair<String, unsigned>> indexedElements(const char* type, bool inCollection);
 
   // Category namespaces. A namespace is a named root whose categories hold records of one
   // type (the prototype's), or, for the second form, category nodes of other namespaces

@@ -4,6 +4,7 @@
 
 #include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
+#include "asset/AssetLayer.h"
 #include "asset/AssetStatements.h"
 #include "asset/CatalogAssets.h"
 #include "node/NodeImpl.h"
@@ -50,6 +51,21 @@ int Node::assetRemove(const std::vector<int>& ids) {
 
 std::vector<String> Node::assetNames(bool remote, bool ownTypesOnly) {
   return assets::typeNames(*m_impl, remote, ownTypesOnly);
+}
+
+std::vector<std::pair<String, unsigned>> Node::indexedElements(const char* type,
+                                                               bool inCollection) {
+  if (!m_impl->isOpen()) throw StatusNotOpen;
+  String table = inCollection ? String(assets::kAssetsTable) : String(type);
+  table.makeLower();
+  const std::string tableName(table.buffer());
+  const assets::ElementIndexMap& map = assets::elementIndexes(*m_impl);
+  std::vector<std::pair<String, unsigned>> elements;
+  for (const std::string& column : map.columns(tableName)) {
+    int flags = map.flags(tableName, column);
+    if (flags >= 0) elements.emplace_back(String(column.c_str()), static_cast<unsigned>(flags));
+  }
+  return elements;
 }
 
 }  // namespace Vendrithane

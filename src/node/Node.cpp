@@ -208,6 +208,10 @@ int Node::scalarRemove(String tag) {
   return statusOf([&] { return m_impl->scalarRemove(tag); });
 }
 
+std::vector<String> Node::scalarNames() {
+  return m_impl->scalarNames();
+}
+
 ObjectType Node::characterizeID(int id, String& name) {
   return static_cast<ObjectType>(m_impl->characterizeID(id, &name));
 }

@@ -117,6 +117,8 @@ class NodeImpl : public functions::CatalogFunctionHost {
   Status scalarStore(const String& tag, const String& value);
   Status scalarLoad(const String& tag, String* value);
   Status scalarRemove(const String& tag);
+  // Every tag of the registry in byte order. Throws 20 when not open, 31 on an engine failure.
+  std::vector<String> scalarNames();
   // 0 asset (name: its type or table), 1 category (name: its namespace's label), 2 none
   // (name ""). Throws 20 when not open, or the status of a failing query.
   int characterizeID(int id, String* name);

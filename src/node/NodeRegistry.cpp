@@ -28,6 +28,16 @@ Status NodeImpl::scalarRemove(const String& tag) {
   return node::execute(*lease, node::sqlFormat(node::kRegistryRemove, tag.buffer()));
 }
 
+std::vector<String> NodeImpl::scalarNames() {
+  node::ConnectionLease lease(pool_);
+  if (!lease) throw StatusNotOpen;
+  try {
+    return node::queryColumn(*lease, node::kRegistryTags);
+  } catch (Status) {
+    throw StatusEngineFailure;  // the engine's own code stays recorded on the connection
+  }
+}
+
 bool NodeImpl::categoryNamespaceLabel(int id, String* label) const {
   return categoryLayer().namespaceLabel(id, label);
 }

@@ -24,6 +24,7 @@ constexpr char kRegistryStore[] =
 constexpr char kRegistryLoad[] = "SELECT vd_value FROM vd_registry WHERE vd_tag=%Q;";
 constexpr char kCatalogIdTag[] = "vd_dbid";
 constexpr char kRegistryRemove[] = "DELETE FROM vd_registry WHERE vd_tag=%Q;";
+constexpr char kRegistryTags[] = "SELECT vd_tag FROM vd_registry ORDER BY vd_tag;";
 
 // What an id names: a record of the common table, or of a type's own table (%s: the table
 // quoted as an identifier, quoteIdentifier).

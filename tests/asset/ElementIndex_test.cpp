@@ -353,6 +353,31 @@ TEST_F(ElementIndex, ForgettingATablesPromotionsIsUndoneByRollback) {
   EXPECT_EQ(declarations(), "");
 }
 
+TEST_F(ElementIndex, IndexedElementsListATypesPromotionsWithTheirFlags) {
+  Asset image = stored("image", "Harbour");
+  ASSERT_EQ(image.element("title").index(assets::kIndexUnique | assets::kIndexAscending), 0);
+  ASSERT_EQ(node_->assetDeclare("shot", false), 0);
+  Asset shot = node_->asset("shot", false);
+  shot.element("rating") = 4;
+  shot.element("lens") = "50mm";
+  ASSERT_EQ(shot.store(), 0);
+  ASSERT_EQ(shot.element("rating").index(assets::kIndexDescending), 0);
+  ASSERT_EQ(shot.element("lens").index(0), 0);
+
+  auto listed = [&](const char* type, bool inCollection) {
+    std::string text;
+    for (const auto& [name, flags] : node_->indexedElements(type, inCollection))
+      text += std::string(name.buffer()) + "=" + std::to_string(flags) + ";";
+    return text;
+  };
+  EXPECT_EQ(listed("IMAGE", true), "title=3;");  // every collection type shares the table
+  EXPECT_EQ(listed("other", true), "title=3;");
+  EXPECT_EQ(listed("Shot", false), "lens=0;rating=4;");
+  EXPECT_EQ(listed("missing", false), "");
+  ASSERT_EQ(node_->close(), 0);
+  EXPECT_EQ(vdtest::statusOf([&] { node_->indexedElements("shot", false); }), StatusNotOpen);
+}
+
 }  // namespace
 }  // namespace Vendrithane
 }  // namespace KESTRIN

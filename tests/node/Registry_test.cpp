@@ -76,3 +76,23 @@ TEST_F(TxnTest, CharacterizeTellsWhatAnIdNames) {
   EXPECT_EQ(node.close(), 0);
   EXPECT_EQ(vdtest::statusOf([&] { node.characterizeID(5, name); }), StatusNotOpen);
 }
+
+TEST_F(TxnTest, ScalarNamesListEveryTagInKeyOrder) {
+  Node node = opened("names");
+  EXPECT_EQ(node.scalarStore("zeta", 1), 0);
+  EXPECT_EQ(node.scalarStore("Alpha", 2), 0);
+  EXPECT_EQ(node.scalarStore("beta", 3), 0);
+  std::vector<String> names = node.scalarNames();
+  ASSERT_EQ(names.size(), 4u);
+  EXPECT_EQ(names[0], "Alpha");
+  EXPECT_EQ(names[1], "beta");
+  EXPECT_EQ(names[2], "vd_dbid");  // the catalog id is a registry key as well
+  EXPECT_EQ(names[3], "zeta");
+  {
+    node::ConnectionLease lease(impl(node)->pool());
+    ASSERT_EQ(node::execute(*lease, "DROP TABLE vd_registry;"), 0);
+  }
+  EXPECT_EQ(vdtest::statusOf([&] { node.scalarNames(); }), StatusEngineFailure);
+  EXPECT_EQ(node.close(), 0);
+  EXPECT_EQ(vdtest::statusOf([&] { node.scalarNames(); }), StatusNotOpen);
+}
