@@ -251,7 +251,8 @@ MemberRows memberRows(NodeImpl& node, const String& target) {
   lower.makeLower();
   if (lower == kNodeTable || lower == assets::kAssetsTable || assets::isOwnTableType(node, lower))
     return {node::quoteIdentifier(lower), String(), false};
-  return {node::quoteIdentifier(std::string(assets::kAssetsTable)), target, true};
+  return {node::quoteIdentifier(std::string(assets::kAssetsTable)), lower,
+          true};  // tags are stored lower-cased
 }
 
 Status persist(Operation& op, int id) {

@@ -13,6 +13,7 @@
 #include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
 #include "asset/AssetStatements.h"
+#include "asset/RecordLock.h"
 #include "category/CategoryOps.h"
 #include "category/CategoryStatements.h"
 #include "monitor/EventKinds.h"
@@ -136,10 +137,9 @@ Status applyMembers(Operation& op, int id, std::vector<int>& ids) {
   const TreeEntry root = entryOrFail(op, e.namespaceId);
   const MemberRows rows = memberRows(op.node, namespaceTarget(op, id));
   node::NodeConnection& c = op.connection();
-  Status begun;
-  node::TransactionScope scope(c, &begun);
-  if (!scope.active()) return begun;
-  // The ids that exist among the namespace's members, in the order the engine gives them.
+  // The checks read only, before the transaction level: a refusal must not doom a
+  // transaction of the host's. The ids that exist among the namespace's members, in the
+  // order the engine gives them.
   const std::string tag = rows.byTag ? node::sqlFormat(kTagCondition, rows.tag.buffer()) : "";
   std::vector<long long> found;
   Status status;
@@ -159,6 +159,12 @@ Status applyMembers(Operation& op, int id, std::vector<int>& ids) {
   }
   if (status != StatusOk) return status;
   if (found.empty()) return StatusEmptyArgument;
+  if (!root.stored || e.namespaceId < 1) return StatusNotAllowed;
+  std::vector<int> levels = op.cache.chain(id);
+  if (!levels.empty()) levels.pop_back();  // the namespace root holds no members
+  // A category is never filed in itself, nor in a category below it.
+  for (long long member : found)
+    if (std::find(levels.begin(), levels.end(), member) != levels.end()) return StatusEmptyArgument;
   // A missing id is negated in the caller's list (one negative already stays so); a repeated
   // one is no missing one.
   std::unordered_set<long long> present(found.begin(), found.end());
@@ -168,7 +174,9 @@ Status applyMembers(Operation& op, int id, std::vector<int>& ids) {
     partly = true;
     if (each > 0) each = -each;
   }
-  if (!root.stored || e.namespaceId < 1) return StatusNotAllowed;
+  Status begun;
+  node::TransactionScope scope(c, &begun);
+  if (!scope.active()) return begun;
   if (!e.stored) {
     status = persist(op, id);
     if (status == StatusOk) e = entryOrFail(op, id);
@@ -176,8 +184,6 @@ Status applyMembers(Operation& op, int id, std::vector<int>& ids) {
       return status >= StatusNotAllowed ? status : StatusNotAllowed;
   }
   const bool modify = (namespaceFlags(op, id) & kMembersModifyBit) != 0;
-  std::vector<int> levels = op.cache.chain(id);
-  if (!levels.empty()) levels.pop_back();  // the namespace root holds no members
   for (int level : levels) {
     int inserted = 0;
     status = fileAtLevel(op, level, found, &inserted);
@@ -204,12 +210,13 @@ Status removeAtNode(Operation& op, int id, const std::string& members) {
       c, members.empty() ? node::sqlFormat(kDeleteNodeMemberships, id)
                          : node::sqlFormat(kDeleteListedMemberships, id, members.c_str()));
   if (status != StatusOk) return status;
-  const int left = std::max(0, e.population - node::changedRows(c));
+  const int deleted = node::changedRows(c);
+  const int left = std::max(0, e.population - deleted);
   journalPopulation(op, id, e.population);
   op.cache.setPopulation(id, left);
   const int flags = namespaceFlags(op, id);
   if (left > 0 || (flags & kPersistEmptyBit) != 0)
-    return (flags & kMembersModifyBit) != 0 ? touch(op, id) : StatusOk;
+    return deleted > 0 && (flags & kMembersModifyBit) != 0 ? touch(op, id) : StatusOk;
   // Its last member left: the node goes, with any stored node below it (they hold none).
   return deleteSubtree(op, id);
 }
@@ -272,9 +279,8 @@ Status reorderMembers(Operation& op, int id, const std::vector<int>& ids,
   const int n = static_cast<int>(ids.size());
   const int population = entryOrFail(op, id).population;
   node::NodeConnection& c = op.connection();
-  Status begun;
-  node::TransactionScope scope(c, &begun);
-  if (!scope.active()) return begun;
+  // Every check reads only, before the transaction level (a refusal must not doom a
+  // transaction of the host's).
   const std::string listed = joinIds(ids);
   std::vector<int> order;      // the members in their new order
   std::vector<long long> key;  // the sort key of each
@@ -314,6 +320,9 @@ Status reorderMembers(Operation& op, int id, const std::vector<int>& ids,
   Status status = readIds(op, node::sqlFormat(kSelectOrderKeys, id, joinIds(order).c_str()), &keys);
   if (status != StatusOk) return status;
   if (keys.size() != order.size()) return relative ? StatusEmptyArgument : StatusCategoryFailed;
+  Status begun;
+  node::TransactionScope scope(c, &begun);
+  if (!scope.active()) return begun;
   for (long long k : keys) {
     status = node::execute(c, node::sqlFormat(kDeleteOrderKey, std::to_string(k).c_str()));
     if (status != StatusOk) return status;
@@ -365,15 +374,36 @@ bool matchesTarget(Asset& asset, const String& target) {
   return asset.inCollection() && target.compareNoCase(assets::kAssetsTable) == 0;
 }
 
+// Whether the asset is a record of another catalog than `node` (its id would name another
+// record here).
+bool otherCatalog(const Asset& asset, NodeImpl* node) {
+  AssetImpl* impl = AssetAccess::impl(asset);
+  std::lock_guard<RecordLock> hold(*impl->lock);
+  return impl->node != nullptr && impl->node != node;
+}
+
 // The ids of a list of assets for apply: 14 for a null entry or an asset of another type
-// (the namespace's members are category nodes: every asset is of another type).
+// (the namespace's members are category nodes: every asset is of another type), 44 for one
+// of another catalog.
 int assetIds(Operation& op, CategoryImpl* impl, Asset* const* list, size_t count,
              std::vector<int>* ids) {
   const String target = category::namespaceTarget(op, impl->id.load());
   const bool nodes = target.compareNoCase(category::kNodeTable) == 0;
   for (size_t i = 0; i < count; ++i) {
     if (list[i] == nullptr || nodes || !matchesTarget(*list[i], target)) return StatusEmptyArgument;
+    if (otherCatalog(*list[i], &op.node)) return StatusWrongCatalog;
     ids->push_back(list[i]->id());
+  }
+  return StatusOk;
+}
+
+// The ids of assets for unapply, memberOrder and contains (-1 for a null entry); 44 when one
+// is a record of another catalog than the category's.
+int listedIds(CategoryImpl* impl, const std::vector<Asset*>& assets, std::vector<int>* ids) {
+  NodeImpl* node = impl->node.load();
+  for (Asset* asset : assets) {
+    if (asset != nullptr && otherCatalog(*asset, node)) return StatusWrongCatalog;
+    ids->push_back(asset == nullptr ? -1 : asset->id());
   }
   return StatusOk;
 }
@@ -438,12 +468,6 @@ int unapplyMembers(CategoryImpl* impl, const std::vector<int>* ids) {
   });
 }
 
-std::vector<int> idsOf(const std::vector<Asset*>& assets) {
-  std::vector<int> ids;
-  for (Asset* asset : assets) ids.push_back(asset == nullptr ? -1 : asset->id());
-  return ids;
-}
-
 bool containsId(CategoryImpl* impl, int member) {
   NodeImpl* node = impl->node.load();
   if (node == nullptr || impl->id.load() < 0) return false;
@@ -463,6 +487,7 @@ int Category::apply(Asset& asset) {
     if (asset.id() < 0) return StatusNoId;
     if (!matchesTarget(asset, category::namespaceTarget(op, m_impl->id.load())))
       return StatusEmptyArgument;
+    if (otherCatalog(asset, &op.node)) return StatusWrongCatalog;
     std::vector<int> ids{asset.id()};
     return category::applyMembers(op, m_impl->id.load(), ids);
   });
@@ -472,7 +497,8 @@ int Category::apply(Category& member) {
   return onCategory(m_impl, [&](Operation& op) -> int {
     if (isRoot(op, m_impl)) return StatusNotAllowed;
     CategoryImpl* other = CategoryAccess::impl(member);
-    if (other->node.load() != &op.node) return StatusWrongCatalog;
+    NodeImpl* owner = other->node.load();
+    if (owner != nullptr && owner != &op.node) return StatusWrongCatalog;
     const int id = other->id.load();
     TreeEntry e;
     if (other == m_impl || !op.cache.holds(other) || !op.cache.entry(id, &e) || !e.stored ||
@@ -506,7 +532,9 @@ int Category::memberOrder(std::vector<int> const& ids, std::vector<int> const& p
 
 int Category::memberOrder(std::vector<Asset*> const& assets, std::vector<int> const& positions,
                           bool relative) {
-  return reorder(m_impl, idsOf(assets), &positions, relative);
+  std::vector<int> ids;
+  const int refused = listedIds(m_impl, assets, &ids);
+  return refused != StatusOk ? refused : reorder(m_impl, ids, &positions, relative);
 }
 
 int Category::memberOrder(std::vector<int> const& ids, bool relative) {
@@ -514,7 +542,9 @@ int Category::memberOrder(std::vector<int> const& ids, bool relative) {
 }
 
 int Category::memberOrder(std::vector<Asset*> const& assets, bool relative) {
-  return reorder(m_impl, idsOf(assets), nullptr, relative);
+  std::vector<int> ids;
+  const int refused = listedIds(m_impl, assets, &ids);
+  return refused != StatusOk ? refused : reorder(m_impl, ids, nullptr, relative);
 }
 
 int Category::unapply() {
@@ -522,8 +552,9 @@ int Category::unapply() {
 }
 
 int Category::unapply(Asset& asset) {
-  const std::vector<int> ids{asset.id()};
-  return unapplyMembers(m_impl, &ids);
+  std::vector<int> ids;
+  const int refused = listedIds(m_impl, {&asset}, &ids);
+  return refused != StatusOk ? refused : unapplyMembers(m_impl, &ids);
 }
 
 int Category::unapply(Category& member) {
@@ -540,14 +571,15 @@ int Category::unapply(Category& member) {
 }
 
 int Category::unapply(Asset* array, int count) {
-  std::vector<int> ids;
-  for (int i = 0; array != nullptr && i < count; ++i) ids.push_back(array[i].id());
-  return unapplyMembers(m_impl, &ids);
+  std::vector<Asset*> assets;
+  for (int i = 0; array != nullptr && i < count; ++i) assets.push_back(&array[i]);
+  return unapply(assets);
 }
 
 int Category::unapply(std::vector<Asset*> const& assets) {
-  const std::vector<int> ids = idsOf(assets);
-  return unapplyMembers(m_impl, &ids);
+  std::vector<int> ids;
+  const int refused = listedIds(m_impl, assets, &ids);
+  return refused != StatusOk ? refused : unapplyMembers(m_impl, &ids);
 }
 
 int Category::unapply(std::vector<int> const& ids) {
@@ -571,7 +603,8 @@ int Asset::categoryUnapply() {
 }
 
 bool Category::contains(Asset& asset) {
-  return containsId(m_impl, asset.id());
+  std::vector<int> ids;
+  return listedIds(m_impl, {&asset}, &ids) == StatusOk && containsId(m_impl, ids[0]);
 }
 
 bool Category::contains(Category& member) {

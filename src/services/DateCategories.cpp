@@ -2,6 +2,7 @@
 // days "01" to "31"): the check for impossible years, and the repair of month and day
 // labels written without their leading zero, which merges each such node with its sibling
 // of the proper label.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -51,10 +52,15 @@ std::string normalLabel(const String& label) {
   return two;
 }
 
+// A failed statement's status: never 0, so that a pass that failed is never taken for done.
+Status failedWith(const node::EngineError& error) {
+  return error.status() == StatusOk ? StatusCategoryFailed : error.status();
+}
+
 // Runs a statement of the repair; throws its status on failure.
 void run(Operation& op, const std::string& sql) {
-  const Status status = node::execute(op.connection(), sql);
-  if (status != StatusOk) throw status;
+  node::EngineError error;
+  if (node::execute(op.connection(), sql, &error) != StatusOk) throw failedWith(error);
 }
 
 // The (id, label) of each child row of `parent`.
@@ -67,75 +73,92 @@ std::vector<std::pair<int, String>> childRows(Operation& op, int parent) {
   return rows;
 }
 
-// Merges node `from` into `into`: each child of `from` moves under `into`, or merges the
-// same way into the child of `into` whose label is the same once repaired; the memberships
-// of `from` (held, and as a member) move to `into`, those `into` has already go; then `from`
-// goes. `seen` ends the descent in a damaged file whose parents form a cycle.
-void merge(Operation& op, int from, int into, std::set<int>* seen) {
-  if (from == into || !seen->insert(from).second) return;
+// The parent of row `id`; kNone when the row is gone.
+int parentOf(Operation& op, int id) {
+  node::Statement s(op.connection(), node::sqlFormat(category::kSelectNode, id));
+  if (s.valid() && s.step()) return static_cast<int>(s.columnInt64(1));
+  if (!s.valid() || s.failed()) throw StatusCategoryFailed;
+  return category::kNone;
+}
+
+// Merges two sibling nodes of one label (once repaired): `keep`, the one with the smaller
+// id, takes the children of `gone` (a child whose label `keep` has already merges the same
+// way, at any depth), its memberships (held, and as a member elsewhere; those `keep`
+// already has go) and the place under `parent` with the label `label`; `gone` and its blob
+// rows go. The survivor has the smaller id at every level, so every node keeps a larger id
+// than its parent, the order in which the tree is loaded. `seen` ends the descent in a
+// damaged file whose parents form a cycle.
+void merge(Operation& op, int keep, int gone, int parent, const std::string& label,
+           std::set<int>* seen) {
+  if (keep == gone || !seen->insert(gone).second) return;
   std::map<std::string, int> twins;
-  for (const auto& child : childRows(op, into)) twins[normalLabel(child.second)] = child.first;
-  for (const auto& child : childRows(op, from)) {
-    auto twin = twins.find(normalLabel(child.second));
-    if (twin != twins.end())
-      merge(op, child.first, twin->second, seen);
-    else
-      run(op, node::sqlFormat(category::kMoveNode, into, child.first));
+  for (const auto& child : childRows(op, keep)) twins[normalLabel(child.second)] = child.first;
+  for (const auto& child : childRows(op, gone)) {
+    const std::string wanted = normalLabel(child.second);
+    auto twin = twins.find(wanted);
+    if (twin == twins.end()) {
+      run(op, node::sqlFormat(category::kMoveNode, keep, child.first));
+      twins[wanted] = child.first;
+      continue;
+    }
+    const int low = std::min(twin->second, child.first), high = std::max(twin->second, child.first);
+    merge(op, low, high, keep, wanted, seen);
+    twin->second = low;
   }
-  run(op, node::sqlFormat(category::kMoveMemberships, into, from));
-  run(op, node::sqlFormat(category::kDeleteNodeMemberships, from));
-  run(op, node::sqlFormat(category::kMoveMembershipsAsMember, into, from));
+  run(op, node::sqlFormat(category::kMoveMemberships, keep, gone));
+  run(op, node::sqlFormat(category::kDeleteNodeMemberships, gone));
+  run(op, node::sqlFormat(category::kMoveMembershipsAsMember, keep, gone));
   {
     node::Statement s(op.connection(), category::kDeleteMemberRows);
-    if (!s.valid() || !s.bind(1, static_cast<long long>(from)) || !s.run())
-      throw s.error().status();
+    if (!s.valid() || !s.bind(1, static_cast<long long>(gone)) || !s.run())
+      throw failedWith(s.error());
   }
-  run(op, node::sqlFormat(assets::kDeleteRowBlobs, from));
-  run(op, node::sqlFormat(category::kDeleteNode, from));
+  run(op, node::sqlFormat(assets::kDeleteRowBlobs, gone));
+  run(op, node::sqlFormat(category::kDeleteNode, gone));
+  run(op, node::sqlFormat(category::kMoveNode, parent, keep));
+  run(op, node::sqlFormat(category::kRenameNode, label.c_str(), keep));
 }
 
 // One repair pass in one transaction: 0, 4 (a node outside the cache, or a statement that
 // cannot be prepared), or a statement's status. *changed tells whether rows changed.
 int repairPass(Operation& op, const std::set<int>& spaces, bool* changed) {
-  struct Found {
-    int digit, id, parent;
-  };
   Status begun;
   node::TransactionScope scope(op.connection(), &begun);
   if (!scope.active()) return begun;
-  std::vector<Found> found;
+  std::vector<std::pair<int, std::string>> found;  // (id, the label it is to have)
   {
     node::Statement s(op.connection(), category::kSelectAllNodes);
     if (!s.valid()) return StatusCategoryFailed;
     while (s.step()) {
-      const int digit = singleDigit(s.columnText(1));
-      if (digit < 0) continue;
+      const String label = s.columnText(1);
+      const std::string repaired = normalLabel(label);
+      if (repaired == label.buffer()) continue;  // not one digit, or written right already
       const int id = static_cast<int>(s.columnInt64(0));
       category::TreeEntry e;
       if (!op.cache.entry(id, &e)) return StatusCategoryFailed;
       // Years keep their labels; only months and days are repaired.
       if (spaces.count(e.namespaceId) == 0 || e.parent == e.namespaceId) continue;
-      found.push_back({digit, id, static_cast<int>(s.columnInt64(2))});
+      found.emplace_back(id, repaired);
     }
-    if (s.failed()) return s.error().status();
+    if (s.failed()) return failedWith(s.error());
   }
   std::set<int> seen;
-  for (const Found& f : found) {
-    if (seen.count(f.id) != 0) continue;  // merged away already
-    char two[12];
-    std::snprintf(two, sizeof two, "%02d", f.digit);
-    const std::string rename = node::sqlFormat(category::kRenameNode, two, f.id);
-    node::EngineError failure;
-    Status status = node::execute(op.connection(), rename, &failure);
-    if (status == StatusConstraint) {
-      // A sibling has the label already: it merges into this node, which takes the label.
-      for (const String& sibling : node::queryColumn(
-               op.connection(), node::sqlFormat(category::kSelectSiblingsLabelled, f.parent, two)))
-        merge(op, static_cast<int>(std::strtol(sibling.buffer(), nullptr, 10)), f.id, &seen);
-      status = node::execute(op.connection(), rename);
+  for (const auto& f : found) {
+    const int id = f.first;
+    const std::string& label = f.second;
+    // Where the node is now: an earlier merge of this pass may have moved or deleted it.
+    const int parent = seen.count(id) != 0 ? category::kNone : parentOf(op, id);
+    if (parent == category::kNone) continue;
+    const std::vector<String> siblings = node::queryColumn(
+        op.connection(), node::sqlFormat(category::kSelectSiblingsLabelled, parent, label.c_str()));
+    if (siblings.empty()) {
+      run(op, node::sqlFormat(category::kRenameNode, label.c_str(), id));
+    } else {
+      // A sibling has the label already: the two merge, the one with the smaller id stays.
+      const int other = static_cast<int>(std::strtol(siblings[0].buffer(), nullptr, 10));
+      merge(op, std::min(id, other), std::max(id, other), parent, label, &seen);
     }
-    if (status != StatusOk) return status;
-    *changed = *changed || node::changedRows(op.connection()) > 0;
+    *changed = true;
   }
   if (*changed) node::queueEvent(op.connection(), monitor::kEventCatalogChanged, -1);
   return scope.commit();
@@ -149,14 +172,15 @@ int Node::categoryVerifyAndFix(Category category, bool check, bool fix) {
     Operation op(m_impl);
     CategoryImpl* root = CategoryAccess::impl(category);
     if (root->node.load() != m_impl) return StatusWrongCatalog;
+    if (!check) return StatusOk;
+    // Read before the transaction level: a refusal must not doom a transaction of the host's.
+    const std::vector<String> years = node::queryColumn(
+        op.connection(), node::sqlFormat(category::kSelectBadYears, root->id.load()));
+    if (years.empty()) return StatusOk;
+    if (!fix) return StatusNotAllowed;
     Status begun;
     node::TransactionScope scope(op.connection(), &begun);
     if (!scope.active()) return begun;
-    if (!check) return scope.commit();
-    const std::vector<String> years = node::queryColumn(
-        op.connection(), node::sqlFormat(category::kSelectBadYears, root->id.load()));
-    if (years.empty()) return scope.commit();
-    if (!fix) return StatusNotAllowed;
     for (const String& text : years) {
       const int id = static_cast<int>(std::strtol(text.buffer(), nullptr, 10));
       std::unique_ptr<CategoryImpl, void (*)(CategoryImpl*)> year(op.cache.acquire(id),
@@ -173,17 +197,18 @@ int Node::fixDateCats(std::vector<int> const& namespaceIds) {
   return node::statusOf([&]() -> int {
     Operation op(m_impl);
     const std::set<int> spaces(namespaceIds.begin(), namespaceIds.end());
-    bool changed = false;
+    bool first = false, second = false;
     // A second pass repairs what the first one's merges brought to light.
-    node::statusOf([&] { return repairPass(op, spaces, &changed); });
-    const int status = node::statusOf([&] { return repairPass(op, spaces, &changed); });
-    if (status != StatusOk) return status;
-    if (!changed) return StatusOk;
-    // The tree is read again in place; a rollback of an enclosing transaction puts the rows
-    // back, and the next dispatch reads them again.
+    node::statusOf([&] { return repairPass(op, spaces, &first); });
+    const int status = node::statusOf([&] { return repairPass(op, spaces, &second); });
+    if (!first && !second) return status;
+    // The tree is read again in place (also when the second pass failed: the first one's
+    // changes stand); a rollback of an enclosing transaction puts the rows back, and the next
+    // dispatch reads them again.
     NodeImpl* node = m_impl;
     node::journalUndo(op.connection(), [node] { node->requestRebuild(); });
-    return op.cache.loadTree(op.connection());
+    const Status loaded = op.cache.loadTree(op.connection());
+    return status != StatusOk ? status : loaded;
   });
 }
 

@@ -74,7 +74,13 @@ TEST_F(Membership, ApplyFilesUpTheTreeAndRemovalGoesDown) {
   EXPECT_EQ(day.apply(film), StatusEmptyArgument);
   std::vector<Asset*> mixed{&a, &film};
   EXPECT_EQ(day.apply(mixed), StatusEmptyArgument);
-  EXPECT_EQ(day.apply(day), StatusEmptyArgument);
+  created("other");
+  Node otherCatalog("other", dir_.c_str());
+  ASSERT_EQ(otherCatalog.open(), 0);
+  Asset foreign = otherCatalog.asset("photo", true);
+  ASSERT_EQ(foreign.store(), 0);
+  EXPECT_EQ(day.apply(foreign), StatusWrongCatalog);  // its id names another record here
+  EXPECT_EQ(day.unapply(foreign), StatusWrongCatalog);
   EXPECT_EQ(rows("SELECT count() FROM vd_cat_xref;"), "6\n");
 
   // Down the tree only: the month and the year keep their rows.
@@ -124,6 +130,17 @@ TEST_F(Membership, RollbackRestoresRowsPopulationsAndStoredFlags) {
   EXPECT_TRUE(at("Plain", "2008/05").isSubCategory("17"));
   EXPECT_FALSE(node_->category("Plain").isSubCategory("2010"));
   EXPECT_EQ(other.id(), -1);  // its id went back with the rollback
+
+  // A refusal inside the host's transaction changes nothing and leaves it to commit.
+  ASSERT_EQ(node_->transactionBegin(), 0);
+  Category again = at("Plain", "2011");
+  EXPECT_EQ(again.apply(a), 0);
+  EXPECT_EQ(day.memberOrder(std::vector<int>{a.id(), a.id()}, std::vector<int>{0, 1}, true),
+            StatusEmptyArgument);
+  std::vector<int> missing{999};
+  EXPECT_EQ(day.apply(missing), StatusEmptyArgument);
+  ASSERT_EQ(node_->transactionCommit(), 0);
+  EXPECT_TRUE(again.contains(a));
 }
 
 TEST_F(Membership, MemberOrder) {
@@ -195,14 +212,22 @@ TEST_F(Membership, CyclesAndDamagedRowsEnd) {
   lx = at("Links", "lx");
   ly = at("Links", "ly");
   z = at("Links", "z");
+  x = at("Plain", "x");
   EXPECT_EQ(z.population(), 2);
 
-  EXPECT_EQ(ly.unapply(lx), 0);  // ly goes, taking lx's last member, so lx goes too
-  EXPECT_EQ(z.unapply(), 0);
+  // A category is not filed in itself, nor in one below it.
+  EXPECT_EQ(z.apply(z), StatusEmptyArgument);
+  Category inner = at("Links", "z/inner");
+  ASSERT_EQ(inner.apply(x), 0);
+  EXPECT_EQ(inner.apply(z), StatusEmptyArgument);
+  ASSERT_EQ(inner.unapply(), 0);
+
+  EXPECT_EQ(lx.remove(), 0);  // ly loses its last member and goes, and would take lx again
+  EXPECT_EQ(z.remove(), 0);   // its own member
   EXPECT_EQ(nodeRows(), shell(mainFile(),
                               "SELECT vd_id,vd_cnod,vd_cpid FROM vd_cat_nde WHERE "
                               "vd_cnod='x';"));
-  EXPECT_EQ(lx.population(), 0);
+  EXPECT_EQ(ly.population(), 0);
   EXPECT_EQ(danglingRows(), "");
   EXPECT_EQ(rows("SELECT count() FROM vd_cat_xref WHERE vd_aid<>" + std::to_string(a.id()) + ";"),
             "0\n");
@@ -325,6 +350,24 @@ TEST_F(Membership, DateTreeYearCheckAndLabelRepair) {
   EXPECT_EQ(held.unapply(b), 0);
   EXPECT_EQ(u.population(), 1);
   EXPECT_EQ(node_->fixDateCats(std::vector<int>{root.id()}), 0);  // nothing left to do
+
+  // The survivor of a merge is the node with the smaller id, at every level, so that the
+  // tree still loads whole: here the node with the one-digit label is the younger one. And a
+  // day moved by a merge still meets its twin ("8" and "08" under the merged month).
+  ASSERT_EQ(at("Plain", "2020/06/17/v").apply(a), 0);
+  ASSERT_EQ(at("Plain", "2020/06/8").apply(a), 0);
+  ASSERT_EQ(at("Plain", "2020/06/08").apply(b), 0);
+  ASSERT_EQ(at("Plain", "2020/6/1").apply(c), 0);
+  EXPECT_EQ(node_->fixDateCats(std::vector<int>{root.id()}), 0);
+  ASSERT_EQ(node_->close(), 0);
+  ASSERT_EQ(node_->open(), 0);
+  root = node_->category("Plain");
+  EXPECT_EQ(danglingRows(), "");
+  EXPECT_TRUE(at("Plain", "2020/06/17").isSubCategory("v"));
+  EXPECT_EQ(populations("Plain", "2020/06/08"), "2,3,3");
+  EXPECT_EQ(populations("Plain", "2020/06/01"), "1,3,3");
+  EXPECT_EQ(at("Plain", "2020").numChildren(), 1);
+  EXPECT_EQ(at("Plain", "2020/06").numChildren(), 3);
 
   // Undone with an enclosing transaction, the repair's reload is undone too.
   ASSERT_EQ(at("Plain", "2008/4").apply(c), 0);
