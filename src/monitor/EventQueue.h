@@ -49,6 +49,10 @@ class EventQueue {
   // by live processes, StatusNotFound when the path cannot be resolved, or the status of a
   // failing machine-wide object; a failed attach leaves everything as it was.
   void attach(const std::string& mainFile);
+  // Counts a monitor of the node, which must be attached already: false, with nothing
+  // counted, when it is not (the node is closed or closing). The monitor leaves through
+  // detach(true).
+  bool attachMonitor();
 
   // Leaves the slot (monitor: a monitor ending). A closing node with a running monitor stops
   // it through stopMonitoringHandler, posts a wake-up and waits up to 5000 ms for it to end,
