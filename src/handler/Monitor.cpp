@@ -76,8 +76,9 @@ void runMonitor(Handler& handler, NodeImpl& node) {
       tell(handler, event);
     }
     // Events another thread of the node queued meanwhile (or a handler method's own calls
-    // did) are told without waiting.
-    if (!node.monitorEventsWaiting()) node.queue().wait(seen, kMonitorWaitMs);
+    // did) are told without waiting; a handler method that closed the node ends it.
+    if (!ending(handler, node) && !node.monitorEventsWaiting())
+      node.queue().wait(seen, kMonitorWaitMs);
   }
 }
 

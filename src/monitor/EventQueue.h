@@ -111,7 +111,8 @@ class EventQueue {
   const std::string& key() const { return key_; }                // K, "" until attached
   platform::NamedMutex& systemMutex() { return systemMutex_; }
 
-  // Set by the node: marks the monitoring handler stopped; returns whether one was registered.
+  // Set by the node: asks its running monitor to end; false when none runs (or the caller is
+  // the monitor's own thread, which must not wait for itself).
   std::function<bool()> stopMonitoringHandler;
   // Set by the transactions layer: gives back the unused ids of the current block when the
   // last user of the catalog leaves, returning a status (run under the per-catalog mutex).

@@ -7,7 +7,8 @@
 //
 // Locks: the name lock guards the name, the directories and the handle count; the
 // thread-set lock the threads with a transaction open and the closing mark; the tables lock
-// its set. Their place in the one lock order, with the machine-wide mutexes, is written in
+// its set; the monitor events lock the change events waiting for the node's monitor. Their
+// place in the one lock order, with the machine-wide mutexes, is written in
 // platform/LockOrder.h. One lifecycle call (open, create, close, remove) runs on a node at a
 // time; another one meanwhile answers 20 at once.
 #ifndef VENDRITHANE_NODE_NODEIMPL_H

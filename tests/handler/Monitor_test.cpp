@@ -193,6 +193,17 @@ TEST_F(MonitorThreads, CloseStopAndRefusals) {
   third.stop();
   EXPECT_EQ(end(), StatusStopped);
   EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(1000));
+
+  // A close from inside an event method ends the monitor after it, without a wait.
+  Recorder fourth;
+  int closedInside = -1;
+  fourth.then = [&](const std::string&) { closedInside = node_->close(); };
+  watch(fourth);
+  const auto closing = std::chrono::steady_clock::now();
+  peer("catstore Kept d");
+  EXPECT_EQ(end(), StatusStopped);
+  EXPECT_EQ(closedInside, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::milliseconds(1000));
 }
 
 TEST_F(MonitorThreads, WriteOfAnotherThreadDuringAHandlerMethodReachesOthers) {
