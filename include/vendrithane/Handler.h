@@ -114,7 +114,8 @@ class VENDRITHANE_API Handler {
   int subFilter();
 
   // Asks the running operation to stop: a load ends with 60 and one stoppedEvent(); a
-  // replay or a walk ends after its current item.
+  // replay or a walk ends after its current item; a monitor (Node::monitor) is woken and
+  // ends after the event it is telling, with 60.
   void stop();
   // Back to ready: stops a running operation (and, from another thread, waits for its
   // end), forgets the kept items, counts, bounds and progress. The option word, the

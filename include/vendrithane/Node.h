@@ -257,6 +257,13 @@ class VENDRITHANE_API Node {
   // the load and reaches the caller.
   int assetLoad(Filter& filter, Handler& handler);
   int categoryLoad(Filter& filter, Handler& handler);
+  // Blocks the calling thread and tells `handler` what other nodes of the catalog change
+  // (reloadEvent and the six change events of Handler.h), on this thread, in the order the
+  // changes were committed, until the handler is stopped or the node closed; the handler is
+  // in MonitorMode from then on. Returns 60 then; 20 at once when the node is not open, 77
+  // when a monitor runs on it already. An exception thrown by an event method ends the
+  // monitor and reaches the caller.
+  int monitor(Handler& handler);
 
   // What `id` names: ObjectAsset (name: the record's type or its type's table),
   // ObjectCategory (name: the label of its namespace) or ObjectNone (name ""). Throws

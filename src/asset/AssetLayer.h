@@ -21,6 +21,7 @@ class AssetLayer final : public node::LayerHooks {
   Status load(node::NodeConnection&) override { return StatusOk; }
   Status loadSchema(node::NodeConnection& connection) override { return indexes.load(connection); }
   void clear() override { indexes.clear(); }
+  bool forgetRecord(int id) override { return live.forget(id); }
 
   ElementIndexMap indexes;  // promoted element columns; has its own lock
   LiveAssets live;          // last member: unbinds the assets that outlive the node first

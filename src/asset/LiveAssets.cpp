@@ -63,6 +63,18 @@ void LiveAssets::leave(AssetImpl* asset, int id) {
   if (own != ids_.end() && own->second == id) own->second = 0;
 }
 
+bool LiveAssets::forget(int id) {
+  AssetImpl* live = find(id);
+  if (live == nullptr) return false;
+  {
+    std::lock_guard<RecordLock> hold(*live->lock);
+    if (live->id == id) live->id = -1;
+  }
+  leave(live, id);
+  release(live);
+  return true;
+}
+
 void LiveAssets::release(AssetImpl* asset) {
   {
     platform::MutexLock hold(lock_);

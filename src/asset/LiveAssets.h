@@ -40,6 +40,9 @@ class LiveAssets {
   AssetImpl* enter(AssetImpl* asset, int id);
   // Takes `asset` out of the entry of `id` when it holds it.
   void leave(AssetImpl* asset, int id);
+  // The live asset of `id`, if any, leaves the table and no longer stands for a stored
+  // record (its id becomes -1): the record was deleted elsewhere. Whether one was live.
+  bool forget(int id);
   // Drops one reference of a bound asset; the last one takes it out of the table and
   // destroys it.
   void release(AssetImpl* asset);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "handler/HandlerImpl.h"
+#include "node/NodeAccess.h"
 #include "node/NodeConnection.h"
 #include "platform/SystemInfo.h"
 
@@ -297,24 +298,38 @@ void Handler::progressInc(unsigned int flags) {
 // ---- Stop and reset ----
 
 void Handler::stop() {
-  RecursiveLock hold(m_impl->optionsLock);
-  if (!m_impl->active && !m_impl->replaying && (m_impl->optionWord & MonitorMode) == 0) return;
-  m_impl->stopped = true;
-  // Only a statement of this handler's own load is interrupted.
-  if (m_impl->running != nullptr) m_impl->running->interrupt();
+  NodeImpl* monitored = nullptr;
+  {
+    RecursiveLock hold(m_impl->optionsLock);
+    if (!m_impl->active && !m_impl->replaying && (m_impl->optionWord & MonitorMode) == 0) return;
+    m_impl->stopped = true;
+    // Only a statement of this handler's own load is interrupted.
+    if (m_impl->running != nullptr) m_impl->running->interrupt();
+    // A handle keeps the monitored node while its wake-up is posted, which happens with no
+    // lock of the handler held.
+    if (m_impl->monitorNode != nullptr && m_impl->monitorNode->shareHandle())
+      monitored = m_impl->monitorNode;
+  }
+  if (monitored == nullptr) return;
+  Node handle = NodeAccess::adopt(monitored);
+  monitored->wakeMonitor();
 }
 
 void Handler::reset() {
   bool wait = false;
+  bool active;
+  long thread;
   {
     RecursiveLock hold(m_impl->optionsLock);
-    if (m_impl->active) {
-      stop();
-      // From the operation's own thread (an event method) stopping is all: the operation
-      // ends when the event returns.
-      if (m_impl->operationThread == platform::threadId()) return;
-      wait = true;
-    }
+    active = m_impl->active;
+    thread = m_impl->operationThread;
+  }
+  if (active) {
+    stop();
+    // From the operation's own thread (an event method) stopping is all: the operation
+    // ends when the event returns.
+    if (thread == platform::threadId()) return;
+    wait = true;
   }
   std::unique_ptr<RecursiveLock> delivery;
   if (wait) delivery = std::make_unique<RecursiveLock>(m_impl->deliveryLock);  // its end

@@ -21,6 +21,7 @@
 namespace KESTRIN {
 namespace Vendrithane {
 
+class NodeImpl;
 namespace node {
 class NodeConnection;
 }
@@ -44,6 +45,8 @@ class HandlerImpl {
   node::NodeConnection* running GUARDED_BY(optionsLock) = nullptr;
   // The thread that runs the operation, while one runs (reset() from another thread waits).
   long operationThread GUARDED_BY(optionsLock) = 0;
+  // The node whose monitor runs this handler (stop() wakes it), null otherwise.
+  NodeImpl* monitorNode GUARDED_BY(optionsLock) = nullptr;
 
   int assetCount GUARDED_BY(resultsLock) = 0;
   int categoryCount GUARDED_BY(resultsLock) = 0;

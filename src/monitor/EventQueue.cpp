@@ -149,6 +149,13 @@ void EventQueue::attach(const std::string& mainFile) {
   }
 }
 
+bool EventQueue::attachMonitor() {
+  platform::NamedMutexHold system(systemMutex_);
+  if (localCount_.load() <= 0 || slot_ == nullptr) return false;
+  ++localCount_;
+  return true;
+}
+
 void EventQueue::closeCatalogObjects() {
   event_.close();
   catalogMutex_.close();

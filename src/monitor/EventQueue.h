@@ -49,6 +49,10 @@ class EventQueue {
   // by live processes, StatusNotFound when the path cannot be resolved, or the status of a
   // failing machine-wide object; a failed attach leaves everything as it was.
   void attach(const std::string& mainFile);
+  // Counts a monitor of the node, which must be attached already: false, with nothing
+  // counted, when it is not (the node is closed or closing). The monitor leaves through
+  // detach(true).
+  bool attachMonitor();
 
   // Leaves the slot (monitor: a monitor ending). A closing node with a running monitor stops
   // it through stopMonitoringHandler, posts a wake-up and waits up to 5000 ms for it to end,
@@ -107,7 +111,8 @@ class EventQueue {
   const std::string& key() const { return key_; }                // K, "" until attached
   platform::NamedMutex& systemMutex() { return systemMutex_; }
 
-  // Set by the node: marks the monitoring handler stopped; returns whether one was registered.
+  // Set by the node: asks its running monitor to end; false when none runs (or the caller is
+  // the monitor's own thread, which must not wait for itself).
   std::function<bool()> stopMonitoringHandler;
   // Set by the transactions layer: gives back the unused ids of the current block when the
   // last user of the catalog leaves, returning a status (run under the per-catalog mutex).

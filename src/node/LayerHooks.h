@@ -39,6 +39,13 @@ class LayerHooks {
   // Close, or an open that failed: forgets what load read. Called with no lock of the node
   // held; the layer takes its own.
   virtual void clear() = 0;
+  // Another node deleted record `id`: its live object here, if any, no longer stands for a
+  // stored record (its id becomes -1). Returns whether one was live. Caller holds the
+  // per-catalog mutex.
+  virtual bool forgetRecord(int id) {
+    (void)id;
+    return false;
+  }
 };
 
 // The category layer's tree cache as the node sees it.

@@ -2,10 +2,14 @@
 #include "node/NodeImpl.h"
 
 #include <algorithm>
+#include <chrono>
+#include <memory>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "monitor/EventKinds.h"
+#include "platform/SystemInfo.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -22,6 +26,12 @@ NodeImpl::NodeImpl(const char* name, const char* mainDir, const char* blobDir) {
   path(mainDir, blobDir);
   this->name(String(name));
   queue_.giveBackIds = [this] { return giveBackUnusedIds(); };
+  // A close with a monitor running past stopMonitor: it ends after its current step.
+  queue_.stopMonitoringHandler = [this] {
+    if (!monitorRunning_.load() || monitorThread_.load() == platform::threadId()) return false;
+    monitorStop_ = true;
+    return true;
+  };
 }
 
 NodeImpl::~NodeImpl() {
@@ -166,31 +176,173 @@ void NodeImpl::dispatchPendingEvents() {
   queue_.assertLocked();
   // The common case of every outermost begin: nothing posted since the last dispatch.
   if (queue_.behind() == 0 && !rebuildPending_.load()) return;
-  node::ConnectionLease lease(pool_);
-  if (!lease) return;
   DispatchMark mark(this);
-  std::vector<std::pair<int, int>> events;
   bool rebuild = queue_.lost() || rebuildPending_.load();
   if (queue_.lost()) queue_.catchUp();
+  std::vector<std::pair<int, int>> records;  // other nodes' records, in ring order
   for (;;) {
     int id = -1;
     const int kind = queue_.readNext(&id);
     if (kind == monitor::kEventNone) break;
-    if (kind == monitor::kEventCatalogChanged) rebuild = true;
-    if (kind >= monitor::kEventCategoryAdded && kind <= monitor::kEventMembershipChanged &&
-        !rebuild)
-      events.emplace_back(kind, id);
+    if (kind != monitor::kEventWakeUp) records.emplace_back(kind, id);
   }
-  if (rebuild) events.clear();
-  if (!rebuild && events.empty()) return;
-  Status applied;
+  // A connection only for reads: records of other nodes' record changes need none.
+  std::unique_ptr<node::ConnectionLease> lease;
+  auto connection = [&]() -> node::NodeConnection* {
+    try {
+      if (!lease) lease = std::make_unique<node::ConnectionLease>(pool_);
+    } catch (...) {
+      return nullptr;  // a connection that failed its refresh: as closed
+    }
+    return lease->get();
+  };
+  // What the monitor hears, in ring order; (1, 0) and (1, 1) stand for the reload pair.
+  std::vector<std::pair<int, int>> heard;
+  if (rebuild) heard.emplace_back(monitor::kEventCatalogChanged, 0);
+  for (const auto& record : records) {
+    const int kind = record.first;
+    if (kind == monitor::kEventCatalogChanged) {
+      if (!rebuild) heard.emplace_back(monitor::kEventCatalogChanged, 0);
+      rebuild = true;
+    } else if (kind == monitor::kEventRecordUpdated || kind == monitor::kEventRecordDeleted) {
+      applyEvent(nullptr, kind, record.second, &heard);
+    } else if (!rebuild) {
+      // The category records of a batch that rebuilds are read with the whole tree.
+      node::NodeConnection* c = connection();
+      if (c == nullptr) {
+        rebuildPending_ = true;  // closing, or failing: the tree is read anew next time
+        return;
+      }
+      applyEvent(c, kind, record.second, &heard);
+    }
+  }
+  if (rebuild) {
+    Status status = StatusNotOpen;
+    try {
+      if (node::NodeConnection* c = connection()) {
+        status = categoryLayer_->applyEvents(*c, {}, true);
+        // The index map and the table list: a kind 1 may have dropped or declared a type.
+        if (status == StatusOk) status = reloadSchemaView(*c);
+      }
+    } catch (...) {
+      status = StatusEngineFailure;  // no memory, or the like: nothing may stop the caller
+    }
+    rebuildPending_ = status != StatusOk;
+    heard.emplace_back(monitor::kEventCatalogChanged, 1);
+  }
+  if (heard.empty()) return;
+  platform::MutexLock hold(monitorEventsLock_);
+  if (collecting_) monitorEvents_.insert(monitorEvents_.end(), heard.begin(), heard.end());
+}
+
+void NodeImpl::applyEvent(node::NodeConnection* connection, int kind, int id,
+                          std::vector<std::pair<int, int>>* heard) {
+  String label;
+  bool heardOf = true;
   try {
-    applied = categoryLayer_->applyEvents(*lease, events, rebuild);
+    switch (kind) {
+      case monitor::kEventCategoryAdded:
+      case monitor::kEventCategoryUpdated:
+      case monitor::kEventCategoryDeleted:
+      case monitor::kEventMembershipChanged: {
+        // A deletion is heard of when the category was in memory; an addition or an update
+        // when its row could be read (a row gone since is dropped by the deletion after it).
+        if (kind == monitor::kEventCategoryDeleted)
+          heardOf = categoryLayer_->namespaceLabel(id, &label);
+        if (categoryLayer_->applyEvents(*connection, {{kind, id}}, false) != StatusOk)
+          rebuildPending_ = true;  // read with the whole tree next time
+        if (kind == monitor::kEventCategoryAdded || kind == monitor::kEventCategoryUpdated)
+          heardOf = categoryLayer_->namespaceLabel(id, &label);
+        break;
+      }
+      case monitor::kEventRecordUpdated:
+        // A live record is not rewritten behind its holder's back: its update() merges.
+        break;
+      case monitor::kEventRecordDeleted:
+        heardOf = assetLayer_->forgetRecord(id);
+        break;
+      default:  // a wake-up, or a record of this node
+        heardOf = false;
+        break;
+    }
   } catch (...) {
-    applied = StatusEngineFailure;  // no memory, or the like: nothing may stop the caller
+    rebuildPending_ = true;  // no memory, or the like: nothing may stop the caller
+    heardOf = false;
   }
-  // Changes the cache could not read are read with the whole tree next time.
-  rebuildPending_ = applied != StatusOk;
+  if (heardOf) heard->emplace_back(kind, id);
+}
+
+Status NodeImpl::beginMonitor() {
+  bool idle = false;
+  if (!monitorRunning_.compare_exchange_strong(idle, true)) return StatusBusy;
+  monitorStop_ = false;
+  monitorThread_ = platform::threadId();
+  {
+    platform::MutexLock hold(monitorEventsLock_);
+    collecting_ = true;
+  }
+  // After the registration: a close that no longer sees it has left the queue already.
+  if (queue_.attachMonitor()) return StatusOk;
+  {
+    platform::MutexLock hold(monitorEventsLock_);
+    collecting_ = false;
+  }
+  monitorThread_ = 0;
+  monitorRunning_ = false;
+  return StatusNotOpen;
+}
+
+void NodeImpl::endMonitor() {
+  {
+    platform::MutexLock hold(monitorEventsLock_);
+    collecting_ = false;
+    monitorEvents_.clear();
+  }
+  monitorThread_ = 0;
+  monitorRunning_ = false;
+  // A wake-up that saw the monitor running posts while this node is still counted.
+  while (wakesInFlight_.load() > 0) std::this_thread::yield();
+  try {
+    queue_.detach(true);
+  } catch (Status) {
+    // the queue leaves the slot regardless
+  }
+}
+
+void NodeImpl::wakeMonitor() {
+  ++wakesInFlight_;
+  if (monitorRunning_.load()) {
+    try {
+      queue_.post(monitor::kEventWakeUp, -1);
+    } catch (Status) {
+      // the node left the queue: the monitor's wait ends on its own
+    }
+  }
+  --wakesInFlight_;
+}
+
+void NodeImpl::stopMonitor() {
+  if (!monitorRunning_.load() || monitorThread_.load() == platform::threadId()) return;
+  // The request and the wake-up are made again now and then: a monitor that was only
+  // beginning may have cleared the request.
+  for (int waited = 0; monitorRunning_.load() && waited < monitor::EventQueue::kDetachWaitMs;
+       waited += kMonitorPollMs) {
+    monitorStop_ = true;
+    if (waited % monitor::EventQueue::kDetachStepMs == 0) wakeMonitor();
+    std::this_thread::sleep_for(std::chrono::milliseconds(kMonitorPollMs));
+  }
+}
+
+std::vector<std::pair<int, int>> NodeImpl::takeMonitorEvents() {
+  std::vector<std::pair<int, int>> events;
+  platform::MutexLock hold(monitorEventsLock_);
+  events.swap(monitorEvents_);
+  return events;
+}
+
+bool NodeImpl::monitorEventsWaiting() const {
+  platform::MutexLock hold(monitorEventsLock_);
+  return !monitorEvents_.empty();
 }
 
 bool NodeImpl::functionCategoryDescends(long long node, long long ancestor) {

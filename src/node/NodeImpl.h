@@ -7,7 +7,8 @@
 //
 // Locks: the name lock guards the name, the directories and the handle count; the
 // thread-set lock the threads with a transaction open and the closing mark; the tables lock
-// its set. Their place in the one lock order, with the machine-wide mutexes, is written in
+// its set; the monitor events lock the change events waiting for the node's monitor. Their
+// place in the one lock order, with the machine-wide mutexes, is written in
 // platform/LockOrder.h. One lifecycle call (open, create, close, remove) runs on a node at a
 // time; another one meanwhile answers 20 at once.
 #ifndef VENDRITHANE_NODE_NODEIMPL_H
@@ -159,12 +160,31 @@ class NodeImpl : public functions::CatalogFunctionHost {
   node::LayerHooks& assetLayer() const { return *assetLayer_; }
   node::CategoryHooks& categoryLayer() const { return *categoryLayer_; }
 
-  // Applies the change events other nodes posted since the last call (the category cache
-  // follows kinds 1 to 5; records lost from the queue rebuild it), on the calling thread's
-  // connection. Caller holds the per-catalog mutex. Failures leave the caches as they were.
+  // Applies the change events other nodes posted since the last call, on the calling
+  // thread's connection: the category cache follows kinds 2 to 5, a deleted record's live
+  // object loses its id (kind 7); a kind 1, records lost from the queue or a cache that
+  // failed to follow rebuild the category tree and the schema view instead. While a monitor
+  // runs, what its handler is to hear is queued for it (takeMonitorEvents). Never calls
+  // the public transaction methods. Caller holds the per-catalog mutex. Never fails: a read
+  // that fails asks for a rebuild at the next dispatch.
   void dispatchPendingEvents();
   // Makes the next dispatch read the caches anew (a rollback undid rows they were read from).
   void requestRebuild() { rebuildPending_ = true; }
+
+  // The node's monitor (Node::monitor), at most one at a time. beginMonitor registers it
+  // and counts it on the queue: 0, 77 (one runs), 20 (not open). endMonitor (from the
+  // monitor's thread) ends it: waits for wake-ups in flight, empties its event list and
+  // leaves the queue.
+  Status beginMonitor();
+  void endMonitor();
+  // Whether close asked the running monitor to end.
+  bool monitorStopRequested() const { return monitorStop_.load(); }
+  // Posts the wake-up record (kind 0) while a monitor runs, so that its wait ends.
+  void wakeMonitor();
+  // Change events for the monitor's handler, in the order they were posted: (kind, id) of
+  // kinds 2 to 7, and (1, Handler::Ops) for the reload pair of a rebuild. Takes them all.
+  std::vector<std::pair<int, int>> takeMonitorEvents();
+  bool monitorEventsWaiting() const;
   // The label of the namespace of category `id` when it is loaded in memory.
   bool categoryNamespaceLabel(int id, String* label) const;
   Time startTime() const { return startTime_; }
@@ -191,6 +211,15 @@ class NodeImpl : public functions::CatalogFunctionHost {
   void clearLayers();         // forgets what the layers loaded at open
   int readPragmaNumber(node::NodeConnection& connection, const char* sql);
   Status giveBackUnusedIds();  // the queue's hook at the catalog's last detach
+  // Close: stops a running monitor and waits up to 5000 ms for its end (not from its own
+  // thread, where a handler method closes the node).
+  void stopMonitor();
+  static constexpr int kMonitorPollMs = 5;  // how often stopMonitor looks for the end
+  // One other node's record of the batch: its cache work (category records read through
+  // `connection`, which record changes do without); what the monitor hears is appended to
+  // `heard`.
+  void applyEvent(node::NodeConnection* connection, int kind, int id,
+                  std::vector<std::pair<int, int>>* heard);
   void dropThreadEntry(long thread, bool all) REQUIRES(threadSetLock_);
   // Commit or rollback of one level through `end`; the thread leaves the set at the last.
   Status endTransactionLevel(Status (*end)(node::NodeConnection&));
@@ -230,6 +259,17 @@ class NodeImpl : public functions::CatalogFunctionHost {
   std::atomic<long long> schemaCookie_{kNoSchemaCookie};
 
   std::atomic<bool> rebuildPending_{false};  // other nodes' changes failed to apply: rebuild
+
+  // The monitor. Its flags are atomics: a wake-up counts itself in flight before it reads
+  // monitorRunning_, and the monitor's end clears that before it waits for the count to drop.
+  std::atomic<bool> monitorRunning_{false};  // Node::monitor runs on this node
+  std::atomic<bool> monitorStop_{false};     // close asked it to end
+  std::atomic<long> monitorThread_{0};       // the thread it runs on
+  std::atomic<int> wakesInFlight_{0};        // wakeMonitor calls posting now
+  mutable platform::Mutex monitorEventsLock_{platform::LockRank::kMonitorEvents,
+                                             "monitor events lock"};
+  bool collecting_ GUARDED_BY(monitorEventsLock_) = false;  // a monitor hears events
+  std::vector<std::pair<int, int>> monitorEvents_ GUARDED_BY(monitorEventsLock_);  // unheard
   std::unique_ptr<node::CategoryHooks> categoryLayer_;  // the category tree cache
   // Last member: the asset layer's live records unbind the assets that outlive the node
   // before anything else of it goes.

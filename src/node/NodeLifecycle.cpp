@@ -295,8 +295,10 @@ Status NodeImpl::closeNode(bool force) {
       node.closing_ = false;
     }
   } mark{*this};
-  // No new calls get a connection from here on; calls still running end first. The detach
-  // then holds no lock of this node, and only tries the per-catalog mutex.
+  // A running monitor ends first (its handler methods may be calls still running); then no
+  // new calls get a connection, and calls still running end first. The detach then holds no
+  // lock of this node, and only tries the per-catalog mutex.
+  stopMonitor();
   if (!force) pool_.beginClose(me);
   try {
     queue_.detach(false);

@@ -23,7 +23,8 @@
 //     detaches without it.
 //  8. node-local leaves, never held while taking another lock of the library (beyond those
 //     listed after them): the pool lock, a connection's error lock, the name lock, the
-//     tables lock, the category cache's lock, the index-map lock, the table of live assets.
+//     tables lock, the category cache's lock, the index-map lock, the table of live assets,
+//     the list of change events waiting for the node's monitor.
 //  9. process-wide leaves: the record-lock pool, the registries of mappings and raw
 //     descriptors, the object-name settings, the local-time lock, the number drawer, and
 //     each filter's lock (nothing is released or taken under it).
@@ -56,6 +57,7 @@ enum class LockRank : int {
   kCategoryCache = 84,
   kIndexMap = 85,
   kLiveAssets = 86,
+  kMonitorEvents = 87,
   kRecordPool = 90,
   kRegistry = 91,
   kRawFiles = 92,

@@ -16,11 +16,18 @@
 // catalog; replies the first failing status or "done") | restore NAME DIR (backupRestore of
 // a closed node) | crashat KIND STEP (the test-only crash point: KIND 1 backup, 2 restore) |
 // rawwrite NAME DIR (a registry row written through an engine connection of its own,
-// which waits for file locks only, not for the per-catalog mutex) | exit
+// which waits for file locks only, not for the per-catalog mutex) | watch (runs a monitor of
+// the node on a thread of its own, replies 0 once it runs) | heard N (waits up to 10 s for
+// N events and replies those heard, as "name:id" words) | unwatch (stops it, replies its
+// status) | exit
+#include <chrono>
+#include <condition_variable>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "PeerLoop.h"
 #include "node/FaultInjection.h"
@@ -28,6 +35,7 @@
 #include "node/Statement.h"
 #include "node/Statements.h"
 #include "vendrithane/Blob.h"
+#include "vendrithane/Handler.h"
 #include "vendrithane/Node.h"
 
 using namespace KESTRIN::Vendrithane;
@@ -37,6 +45,45 @@ namespace {
 std::unique_ptr<Node> gNode;  // the catalog of this peer
 
 using vdpeer::reply;
+
+// The handler of `watch`: keeps what it hears.
+class Recorder : public Handler {
+ public:
+  void reloadEvent(Handler::Ops op) override { note("reload", op); }
+  void categoryAddEvent(int id) override { note("add", id); }
+  void categoryUpdateEvent(int id) override { note("update", id); }
+  void categoryDeleteEvent(int id) override { note("delete", id); }
+  void categoryMembershipEvent(int id) override { note("member", id); }
+  void assetUpdateEvent(int id) override { note("asset", id); }
+  void assetDeleteEvent(int id) override { note("gone", id); }
+  std::string heard(int n) {
+    std::unique_lock<std::mutex> hold(lock_);
+    changed_.wait_for(hold, std::chrono::seconds(10), [&] { return count_ >= n; });
+    return text_;
+  }
+
+ private:
+  void note(const char* name, int id) {
+    std::lock_guard<std::mutex> hold(lock_);
+    text_ += (text_.empty() ? "" : " ") + std::string(name) + ":" + std::to_string(id);
+    ++count_;
+    changed_.notify_all();
+  }
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::string text_;
+  int count_ = 0;
+};
+
+std::unique_ptr<Recorder> gRecorder;
+std::thread gWatcher;
+int gWatched = 0;  // the monitor's status
+
+void unwatch() {
+  if (!gWatcher.joinable()) return;
+  gRecorder->stop();
+  gWatcher.join();
+}
 
 Node& node() {
   if (!gNode) throw StatusNotOpen;
@@ -150,6 +197,18 @@ bool run(const std::string& line) {
     reply(std::to_string(node().fixDateCats({node().category(a.c_str()).id()})));
   } else if (cmd == "catkeep") {
     reply(std::to_string(node().category(a.c_str()).persistEmpty(b == "1")));
+  } else if (cmd == "watch") {
+    gRecorder = std::make_unique<Recorder>();
+    Node& watched = node();
+    gWatcher = std::thread([&watched] { gWatched = watched.monitor(*gRecorder); });
+    while (!gRecorder->option(Handler::MonitorMode))
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    reply("0");
+  } else if (cmd == "heard") {
+    reply(gRecorder->heard(std::stoi(a)));
+  } else if (cmd == "unwatch") {
+    unwatch();
+    reply(std::to_string(gWatched));
   } else {
     reply("unknown " + cmd);
   }
@@ -159,5 +218,8 @@ bool run(const std::string& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  return vdpeer::commandMain(argc, argv, run, [] { gNode.reset(); });
+  return vdpeer::commandMain(argc, argv, run, [] {
+    unwatch();
+    gNode.reset();
+  });
 }
