@@ -63,6 +63,32 @@ constexpr char kRebuildTable[] =
     "CREATE TABLE %s (%s);INSERT INTO %s SELECT %s FROM %s;DROP TABLE %s;"
     "ALTER TABLE %s RENAME TO %s;";
 
+// The conversion of a catalog of the earlier storage generation (LegacyConversion.cpp): the
+// new catalog's own identity is moved aside while the old registry is copied, and wins only
+// when the old catalog brought none. Values are bound; %s is a quoted table name.
+constexpr char kLegacyKeepNewId[] =
+    "UPDATE vd_registry SET vd_tag='vd_dbid_v6' WHERE vd_tag='vd_dbid';";
+constexpr char kLegacyDropNewId[] =
+    "DELETE FROM vd_registry WHERE vd_tag='vd_dbid_v6' AND EXISTS "
+    "(SELECT 1 FROM vd_registry WHERE vd_tag='vd_dbid');";
+constexpr char kLegacyRestoreNewId[] =
+    "UPDATE vd_registry SET vd_tag='vd_dbid' WHERE vd_tag='vd_dbid_v6';";
+constexpr char kLegacySetCounter[] = "DELETE FROM vd_id;INSERT INTO vd_id VALUES (%lld);";
+constexpr char kLegacyInsertCategory[] =
+    "INSERT OR IGNORE INTO vd_cat (vd_id,vd_cdscr,vd_cper,vd_croot,vd_ctyp,vd_tgt) "
+    "VALUES (?,?,?,?,?,?);";
+constexpr char kLegacyInsertNode[] =
+    "INSERT OR IGNORE INTO vd_cat_nde (vd_id,vd_cnod,vd_cpid,vd_xml) VALUES (?,?,?,?);";
+constexpr char kLegacyInsertMember[] =
+    "INSERT OR IGNORE INTO vd_cat_xref (vd_id,vd_aid,vd_cid) VALUES (?,?,?);";
+constexpr char kLegacyInsertRegistry[] =
+    "INSERT OR IGNORE INTO vd_registry (vd_tag,vd_value) VALUES (?,?);";
+constexpr char kLegacyInsertAsset[] =
+    "INSERT OR IGNORE INTO vd_assets (vd_id,vd_tag,vd_xml) VALUES (?,?,?);";
+constexpr char kLegacyInsertTypeRow[] = "INSERT OR IGNORE INTO %s (vd_id,vd_xml) VALUES (?,?);";
+constexpr char kLegacyInsertBlob[] =
+    "INSERT OR IGNORE INTO blobs.vd_blobs (vd_aid,vd_tag,vd_blob) VALUES (?,?,?);";
+
 // Memberships of one record.
 constexpr char kSelectMemberCategories[] =
     "SELECT DISTINCT vd_cid FROM vd_cat_xref WHERE vd_aid=%d ORDER BY vd_cid DESC;";
