@@ -207,4 +207,111 @@ TEST_F(Upgrade, StoredCatalogsConvertAsTheirListingsOrFailUnchanged) {
   }
 }
 
+// A small old catalog `name` of version `version` in the scratch directory, with the edge
+// cases of the conversion; `extra` adds a table (name, CREATE TABLE text).
+void writeOldCatalog(const std::string& dir, const std::string& name, const std::string& version,
+                     const std::pair<std::string, std::string>& extra = {}) {
+  using vdtest::LegacyRow;
+  vdtest::LegacyWriter main, blobs;
+  main.addTable("vd_id", "CREATE TABLE vd_id (vd_id INTEGER)", {{1, {"5"}}});  // stale
+  main.addTable("vd_version", "CREATE TABLE vd_version (vd_id INTEGER, vd_version TEXT)",
+                {{1, {"1", version}}});
+  main.addTable("vd_cat_xref",
+                "CREATE TABLE vd_cat_xref (vd_id INTEGER, vd_aid INTEGER, vd_cid INTEGER)",
+                {{1, {"10", "abc", "3"}}, {2, {"11", "7", "3"}}});
+  main.addTable("vd_registry", "CREATE TABLE vd_registry (vd_tag TEXT, vd_value TEXT)",
+                {{1, {"caf\xE9", "\x81\x8D\x8F\x90\x9D"}}, {2, {"O'Brien", std::nullopt}}});
+  main.addTable("vd_assets", "CREATE TABLE vd_assets (vd_id INTEGER, vd_tag TEXT, vd_xml TEXT)",
+                {{1, {"20", "note", "<t>\x80</t>"}}});
+  main.addTable("book", "CREATE TABLE book (vd_id INTEGER, title TEXT, year INTEGER)",
+                {{1, {"30", std::nullopt, std::nullopt}},
+                 {2, {"31", "A&B", "1999"}},
+                 {3, {"30", "dup", "1"}}});
+  main.addTable("clip", "CREATE TABLE clip (vd_id INTEGER PRIMARY KEY, vd_xml)",
+                {{40, {std::nullopt, "<x/>"}}});
+  if (!extra.first.empty()) main.addTable(extra.first, extra.second, {});
+  blobs.addTable(
+      "vd_blobs", "CREATE TABLE vd_blobs (vd_aid INTEGER, vd_tag TEXT, vd_blob BLOB)",
+      {{1, {"20", "it's", "aDb"}}, {2, {"20", "empty", ""}}, {3, {"20", "null", std::nullopt}}});
+  std::ofstream(dir + name + ".vd", std::ios::binary) << main.bytes(2000);
+  std::ofstream(dir + name + ".vm", std::ios::binary) << blobs.bytes(2000);
+}
+
+TEST_F(Upgrade, ConversionKeepsEveryValueAndRefusesWhatItCannotTakeWhole) {
+  writeOldCatalog(dir_, "gen", "3.2");
+  // A taken backup name is left alone: the backups take a numbered one.
+  std::string taken = dir_ + "gen.vm.vtmp-" + std::to_string(getpid()) + "-Pre-v6-Upgrade-Backup";
+  writeFile(taken, "someone's");
+  Node node("gen", dir_.c_str());
+  ASSERT_EQ(node.open(false, false, temp_.c_str()), 0);
+  node.close();
+  EXPECT_EQ(readFile(taken), "someone's");
+  unlink(taken.c_str());
+  EXPECT_EQ(entries(dir_), (std::set<std::string>{"gen.vd", "gen.vm", "tmp"}));
+  // Code-page text converted everywhere, undefined bytes to the C1 characters.
+  EXPECT_EQ(value("gen",
+                  "SELECT vd_tag||'='||quote(vd_value) FROM vd_registry WHERE "
+                  "vd_tag!='vd_dbid' ORDER BY vd_tag;"),
+            "O'Brien=NULL\ncaf\xC3\xA9='\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D'\n");
+  EXPECT_EQ(value("gen", "SELECT vd_xml FROM vd_assets;"), "<t>\xE2\x82\xAC</t>\n");
+  // Bound values: numbers in INTEGER columns become integers, other text stays text.
+  EXPECT_EQ(value("gen", "SELECT vd_id||typeof(vd_aid)||vd_aid FROM vd_cat_xref ORDER BY vd_id;"),
+            "10textabc\n11integer7\n");
+  // Elements only for non-NULL columns, '' for none; the first of two rows of one id wins.
+  EXPECT_EQ(value("gen", "SELECT vd_id||':'||vd_xml FROM book ORDER BY vd_id;"),
+            "30:\n31:<title>A&amp;B</title><year>1999</year>\n");
+  EXPECT_EQ(value("gen", "SELECT vd_id||':'||vd_xml FROM clip;"), "40:<x/>\n");
+  EXPECT_EQ(value("gen", "SELECT sql FROM sqlite_master WHERE name='book';"),
+            "CREATE TABLE \"book\" (vd_id INTEGER PRIMARY KEY, vd_xml)\n");
+  // The counter passes the highest converted id.
+  EXPECT_EQ(value("gen", "SELECT vd_id FROM vd_id;"), "41\n");
+  // Blobs: a tag with an apostrophe, an empty blob, a NULL.
+  EXPECT_EQ(raw(dir_ + "gen.vm",
+                "SELECT vd_tag||':'||typeof(vd_blob)||':'||quote(vd_blob) FROM "
+                "vd_blobs ORDER BY vd_tag;"),
+            "empty:blob:X''\nit's:blob:X'610062'\nnull:null:NULL\n");
+  ASSERT_EQ(node.open(), 0);
+  node.close();
+
+  // Names that are not plain identifiers, an interrupted old write, damage in a table and
+  // in the blobs: a status, and every file as it was.
+  writeOldCatalog(dir_, "badname", "5.1",
+                  {"bad-name", "CREATE TABLE \"bad-name\" (vd_id INTEGER, vd_xml)"});
+  expectRefused("badname", StatusUpgradeFailed);
+  writeOldCatalog(dir_, "badcolumn", "5.1",
+                  {"odd", "CREATE TABLE odd (vd_id INTEGER, \"a b\" TEXT)"});
+  expectRefused("badcolumn", StatusUpgradeFailed);
+  writeOldCatalog(dir_, "journal", "5.1");
+  writeFile(dir_ + "journal.vm-journal", "interrupted");
+  expectRefused("journal", StatusCorrupt);
+  bring("v51_full");
+  std::string damaged = readFile(dir_ + "v51_full.vd");
+  damaged[8 * 1024 + 4] = '\xFD';  // vd_assets' root page: a cell offset out of the page
+  damaged[8 * 1024 + 5] = '\x03';
+  writeFile(dir_ + "v51_full.vd", damaged);
+  expectRefused("v51_full", StatusUpgradeFailed);
+  bring("v51_full");
+  damaged = readFile(dir_ + "v51_full.vm");
+  damaged[2 * 1024 + 4] = '\xFD';  // the blob table's root page
+  damaged[2 * 1024 + 5] = '\x03';
+  writeFile(dir_ + "v51_full.vm", damaged);
+  expectRefused("v51_full", StatusUpgradeFailed);
+}
+
+TEST_F(Upgrade, ReadOnlyCopyOfAnOldCatalogIsUpgradedInTheTemporaryDirectory) {
+  writeOldCatalog(dir_, "ro", "5.1");
+  std::string before = readFile(dir_ + "ro.vd");
+  ASSERT_EQ(chmod((dir_ + "ro.vd").c_str(), 0400), 0);
+  Node node("ro", dir_.c_str());
+  EXPECT_EQ(node.open(false, false, temp_.c_str()), StatusReadOnly);
+  ASSERT_EQ(node.open(false, true, temp_.c_str()), 0);
+  EXPECT_EQ(static_cast<const char*>(node.version()), std::string("6.0"));
+  EXPECT_EQ(entries(temp_), (std::set<std::string>{"ro-readonly-copy.vd", "ro-readonly-copy.vm"}));
+  node.close();
+  EXPECT_TRUE(entries(temp_).empty());
+  EXPECT_EQ(readFile(dir_ + "ro.vd"), before);
+  EXPECT_EQ(entries(dir_), (std::set<std::string>{"ro.vd", "ro.vm", "tmp"}));
+  chmod((dir_ + "ro.vd").c_str(), 0600);
+}
+
 }  // namespace
