@@ -5,11 +5,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
+#include <random>
 #include <set>
+#include <thread>
 
 #include "NodeFixture.h"
 #include "helpers/LegacyWriter.h"
+#include "node/FaultInjection.h"
 #include "vendrithane/Status.h"
 
 using namespace KESTRIN::Vendrithane;
@@ -312,6 +316,113 @@ TEST_F(Upgrade, ReadOnlyCopyOfAnOldCatalogIsUpgradedInTheTemporaryDirectory) {
   EXPECT_EQ(readFile(dir_ + "ro.vd"), before);
   EXPECT_EQ(entries(dir_), (std::set<std::string>{"ro.vd", "ro.vm", "tmp"}));
   chmod((dir_ + "ro.vd").c_str(), 0600);
+}
+
+bool longRun() {
+  const char* value = getenv("VENDRITHANE_LONG");
+  return value != nullptr && std::string(value) == "1";
+}
+
+// An old catalog of `records` records (shared table and a per-type table), memberships and
+// blobs of 1-3 KiB.
+void writeLargeOldCatalog(const std::string& dir, const std::string& name, int records) {
+  using vdtest::LegacyRow;
+  std::vector<LegacyRow> assets, photos, members, blobRows;
+  for (int i = 0; i < records; ++i) {
+    int id = 10 + i;
+    std::string xml =
+        "<title>record " + std::to_string(id) + "</title>" + std::string(300 + i % 700, 'x');
+    (i % 2 ? assets : photos)
+        .push_back(i % 2 ? LegacyRow{id, {std::to_string(id), "note", xml}}
+                         : LegacyRow{id, {std::nullopt, xml}});
+    members.push_back({i + 1, {std::to_string(records + 100 + i), std::to_string(id), "2"}});
+    if (i % 4 == 0)
+      blobRows.push_back({i + 1, {std::to_string(id), "thumb", std::string(1024 + i % 2048, 'b')}});
+  }
+  vdtest::LegacyWriter main, blobs;
+  main.addTable("vd_id", "CREATE TABLE vd_id (vd_id INTEGER)",
+                {{1, {std::to_string(2 * records + 200)}}});
+  main.addTable("vd_version", "CREATE TABLE vd_version (vd_id INTEGER, vd_version TEXT)",
+                {{1, {"1", "5.1"}}});
+  main.addTable("vd_assets", "CREATE TABLE vd_assets (vd_id INTEGER, vd_tag TEXT, vd_xml TEXT)",
+                assets);
+  main.addTable("photo", "CREATE TABLE photo (vd_id INTEGER PRIMARY KEY, vd_xml)", photos);
+  main.addTable("vd_cat_xref",
+                "CREATE TABLE vd_cat_xref (vd_id INTEGER, vd_aid INTEGER, vd_cid INTEGER)",
+                members);
+  blobs.addTable("vd_blobs", "CREATE TABLE vd_blobs (vd_aid INTEGER, vd_tag TEXT, vd_blob BLOB)",
+                 blobRows);
+  std::ofstream(dir + name + ".vd", std::ios::binary) << main.bytes(2000);
+  std::ofstream(dir + name + ".vm", std::ios::binary) << blobs.bytes(2000);
+}
+
+// A process upgrading an old catalog is killed at fixed points of the swap and at random
+// moments: every next open succeeds with the whole catalog, and nothing else is left in its
+// directory. VENDRITHANE_LONG=1 runs 24 random rounds on a catalog of 20,000 records.
+TEST_F(Upgrade, KilledUpgradesLeaveTheOldCatalogOrTheNewOne) {
+  const int records = longRun() ? 20000 : 1500, rounds = longRun() ? 24 : 4;
+  writeLargeOldCatalog(dir_, "big", records);
+  std::string oldMain = readFile(dir_ + "big.vd"), oldBlob = readFile(dir_ + "big.vm");
+  auto restoreOld = [&] {
+    writeFile(dir_ + "big.vd", oldMain);
+    writeFile(dir_ + "big.vm", oldBlob);
+  };
+  auto start = std::chrono::steady_clock::now();
+  {
+    vdtest::PeerProcess peer("asset_peer", {prefix_});
+    ASSERT_EQ(peer.call("open big " + dir_, 120000), "0");
+  }
+  long long upgradeTime = std::chrono::duration_cast<std::chrono::microseconds>(
+                              std::chrono::steady_clock::now() - start)
+                              .count();
+  const std::string reference = listing(dir_ + "big.vd", dir_ + "big.vm");
+  auto expectWhole = [&] {
+    Node node("big", dir_.c_str());
+    ASSERT_EQ(node.open(), 0);
+    ASSERT_EQ(node.close(), 0);
+    EXPECT_EQ(firstDifference(listing(dir_ + "big.vd", dir_ + "big.vm"), reference), "");
+    EXPECT_EQ(entries(dir_), (std::set<std::string>{"big.vd", "big.vm", "tmp"}));
+  };
+  // Fixed points: conversion done, backups made, and each step of the rename set.
+  std::vector<std::pair<node::CrashPoint, long>> points{{node::CrashPoint::UpgradeBackups, 0},
+                                                        {node::CrashPoint::UpgradeBackups, 1}};
+  for (long step = 0; step < 4; ++step) points.push_back({node::CrashPoint::UpgradeRenames, step});
+  for (const auto& point : points) {
+    SCOPED_TRACE(static_cast<int>(point.first) * 100 + point.second);
+    restoreOld();
+    {
+      vdtest::PeerProcess peer("asset_peer", {prefix_});
+      ASSERT_EQ(peer.call("crashat " + std::to_string(static_cast<int>(point.first)) + " " +
+                          std::to_string(point.second)),
+                "0");
+      EXPECT_EQ(peer.call("open big " + dir_, 120000), "<eof>");
+      EXPECT_EQ(peer.waitExit(), node::kCrashExitCode);
+    }
+    expectWhole();
+  }
+  std::mt19937 random(2024);
+  for (int round = 0; round < rounds; ++round) {
+    SCOPED_TRACE(round);
+    restoreOld();
+    {
+      vdtest::PeerProcess peer("asset_peer", {prefix_});
+      peer.send("open big " + dir_);
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % (upgradeTime * 5 / 4 + 1)));
+      peer.killNow();
+    }
+    expectWhole();
+  }
+  // Two processes opening one old catalog at once: one upgrades, the other waits and opens
+  // the new files.
+  restoreOld();
+  vdtest::PeerProcess first("asset_peer", {prefix_}), second("asset_peer", {prefix_});
+  first.send("open big " + dir_);
+  second.send("open big " + dir_);
+  EXPECT_EQ(first.readLine(120000), "0");
+  EXPECT_EQ(second.readLine(120000), "0");
+  first.finish();
+  second.finish();
+  expectWhole();
 }
 
 }  // namespace
