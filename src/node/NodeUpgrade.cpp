@@ -93,6 +93,13 @@ Status NodeImpl::upgradeOldCatalog(const std::string& main, const std::string& b
   }
   std::string dropped;
   status = assetLayer().convertLegacy(main, blob, newMain, newBlob, &dropped);
+  // A journal the engine could not delete would not follow its file: one that still holds
+  // pages leaves the new file's state in doubt, an emptied one is only a leftover.
+  for (const std::string& file : {newMain, newBlob}) {
+    if (status == StatusOk && platform::fileStartsNonZero(node::journalOf(file)))
+      status = StatusUpgradeFailed;
+    platform::deleteFile(node::journalOf(file));
+  }
   if (status != StatusOk) {
     discard();
     return status;

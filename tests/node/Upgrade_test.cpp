@@ -425,4 +425,52 @@ TEST_F(Upgrade, KilledUpgradesLeaveTheOldCatalogOrTheNewOne) {
   expectWhole();
 }
 
+// Every file operation of an upgrade made to fail in turn (a sample of each kind unless
+// VENDRITHANE_LONG=1): the open ends with a clear status and the old files as they were, or
+// succeeds with the whole catalog.
+TEST_F(Upgrade, FailedFileOperationsLeaveTheOldFilesOrTheWholeNewCatalog) {
+  writeOldCatalog(dir_, "sweep", "5.1");
+  const std::string oldMain = readFile(dir_ + "sweep.vd"), oldBlob = readFile(dir_ + "sweep.vm");
+  auto restoreOld = [&] {
+    for (const std::string& e : entries(dir_))
+      if (e != "tmp") unlink((dir_ + e).c_str());
+    writeFile(dir_ + "sweep.vd", oldMain);
+    writeFile(dir_ + "sweep.vm", oldBlob);
+  };
+  Node node("sweep", dir_.c_str());
+  node::countFaultCallsForTesting();
+  ASSERT_EQ(node.open(false, false, temp_.c_str()), 0);
+  node::clearFaultForTesting();
+  long calls[node::kFaultKinds];
+  for (int k = 0; k < node::kFaultKinds; ++k)
+    calls[k] = node::faultCallsForTesting(static_cast<node::FaultKind>(k));
+  node.close();
+  const std::string reference = listing(dir_ + "sweep.vd", dir_ + "sweep.vm");
+  int failures = 0;
+  for (int k = 0; k < node::kFaultKinds; ++k) {
+    long stride = longRun() ? 1 : std::max(1L, calls[k] / 12);
+    for (long nth = 1; nth <= calls[k]; nth += stride) {
+      SCOPED_TRACE(std::string(node::faultKindName(static_cast<node::FaultKind>(k))) + " " +
+                   std::to_string(nth));
+      restoreOld();
+      node::setFaultForTesting({static_cast<node::FaultKind>(k), nth, SQLITE_IOERR, false});
+      int status = node.open(false, false, temp_.c_str());
+      node::clearFaultForTesting();
+      node.close();
+      if (status == 0) {
+        EXPECT_EQ(firstDifference(listing(dir_ + "sweep.vd", dir_ + "sweep.vm"), reference), "");
+        EXPECT_EQ(entries(dir_), (std::set<std::string>{"sweep.vd", "sweep.vm", "tmp"}));
+        continue;
+      }
+      ++failures;
+      EXPECT_NE(status, StatusUpgradeNeeded);
+      EXPECT_EQ(readFile(dir_ + "sweep.vd"), oldMain) << status;
+      EXPECT_EQ(readFile(dir_ + "sweep.vm"), oldBlob) << status;
+      EXPECT_EQ(entries(dir_), (std::set<std::string>{"sweep.vd", "sweep.vm", "tmp"})) << status;
+    }
+  }
+  EXPECT_GT(failures, 0);
+  EXPECT_TRUE(entries(temp_).empty());
+}
+
 }  // namespace
