@@ -318,6 +318,11 @@ TEST_F(Upgrade, ReadOnlyCopyOfAnOldCatalogIsUpgradedInTheTemporaryDirectory) {
   EXPECT_TRUE(entries(temp_).empty());
   EXPECT_EQ(readFile(dir_ + "ro.vd"), before);
   EXPECT_EQ(entries(dir_), (std::set<std::string>{"ro.vd", "ro.vm", "tmp"}));
+  // An interrupted old write beside the original: nothing is copied.
+  writeFile(dir_ + "ro.vd-journal", "interrupted");
+  EXPECT_EQ(node.open(false, true, temp_.c_str()), StatusCorrupt);
+  EXPECT_TRUE(entries(temp_).empty());
+  EXPECT_EQ(readFile(dir_ + "ro.vd-journal"), "interrupted");
   chmod((dir_ + "ro.vd").c_str(), 0600);
 }
 
