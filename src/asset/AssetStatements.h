@@ -42,27 +42,6 @@ constexpr char kSelectBlob[] = "SELECT vd_blob FROM vd_blobs WHERE vd_aid=%d AND
 constexpr char kDeleteOtherBlobs[] = "DELETE FROM vd_blobs WHERE vd_aid=%d %s;";
 constexpr char kKeepListStart[] = "AND vd_tag NOT IN (";
 
-// Element indexes. Table, column and index names are plain identifiers checked beforehand,
-// quoted; every name inside SQL text goes through %Q.
-constexpr char kAddColumn[] = "ALTER TABLE %s ADD COLUMN %s %s;";
-constexpr char kCreateIndex[] = "CREATE %s INDEX %s ON %s (%s %s);";
-constexpr char kDropIndex[] = "DROP INDEX %s;";
-constexpr char kFillColumn[] = "UPDATE %s SET %s=element_extract(%Q, vd_xml);";
-constexpr char kInsertDeclaration[] =
-    "INSERT INTO vd_idx (vd_id,vd_kmap,vd_ktgt,vd_ktyp) VALUES (%d, %Q, %Q, %d);";
-constexpr char kDeleteDeclaration[] = "DELETE FROM vd_idx WHERE vd_kmap=%Q AND vd_ktgt=%Q;";
-constexpr char kDeleteTableDeclarations[] = "DELETE FROM vd_idx WHERE vd_ktgt=%Q;";
-constexpr char kSelectDeclarations[] = "SELECT vd_kmap,vd_ktgt,vd_ktyp FROM vd_idx ORDER BY rowid;";
-constexpr char kTableInfo[] = "PRAGMA table_info(%Q);";
-constexpr char kSelectTableIndexes[] =
-    "SELECT sql FROM sqlite_master WHERE type='index' AND tbl_name=%Q AND sql IS NOT NULL;";
-// The %s parts: scratch, definitions, scratch, column names, table, table, scratch, table
-// (the scratch table is named kRebuildPrefix and the table's name; both come quoted).
-constexpr char kRebuildPrefix[] = "vd_tmp_";
-constexpr char kRebuildTable[] =
-    "CREATE TABLE %s (%s);INSERT INTO %s SELECT %s FROM %s;DROP TABLE %s;"
-    "ALTER TABLE %s RENAME TO %s;";
-
 // The conversion of a catalog of the earlier storage generation (LegacyConversion.cpp): the
 // new catalog's own identity is moved aside while the old registry is copied, and wins only
 // when the old catalog brought none. Values are bound; %s is a quoted table name.
@@ -88,6 +67,27 @@ constexpr char kLegacyInsertAsset[] =
 constexpr char kLegacyInsertTypeRow[] = "INSERT OR IGNORE INTO %s (vd_id,vd_xml) VALUES (?,?);";
 constexpr char kLegacyInsertBlob[] =
     "INSERT OR IGNORE INTO blobs.vd_blobs (vd_aid,vd_tag,vd_blob) VALUES (?,?,?);";
+
+// Element indexes. Table, column and index names are plain identifiers checked beforehand,
+// quoted; every name inside SQL text goes through %Q.
+constexpr char kAddColumn[] = "ALTER TABLE %s ADD COLUMN %s %s;";
+constexpr char kCreateIndex[] = "CREATE %s INDEX %s ON %s (%s %s);";
+constexpr char kDropIndex[] = "DROP INDEX %s;";
+constexpr char kFillColumn[] = "UPDATE %s SET %s=element_extract(%Q, vd_xml);";
+constexpr char kInsertDeclaration[] =
+    "INSERT INTO vd_idx (vd_id,vd_kmap,vd_ktgt,vd_ktyp) VALUES (%d, %Q, %Q, %d);";
+constexpr char kDeleteDeclaration[] = "DELETE FROM vd_idx WHERE vd_kmap=%Q AND vd_ktgt=%Q;";
+constexpr char kDeleteTableDeclarations[] = "DELETE FROM vd_idx WHERE vd_ktgt=%Q;";
+constexpr char kSelectDeclarations[] = "SELECT vd_kmap,vd_ktgt,vd_ktyp FROM vd_idx ORDER BY rowid;";
+constexpr char kTableInfo[] = "PRAGMA table_info(%Q);";
+constexpr char kSelectTableIndexes[] =
+    "SELECT sql FROM sqlite_master WHERE type='index' AND tbl_name=%Q AND sql IS NOT NULL;";
+// The %s parts: scratch, definitions, scratch, column names, table, table, scratch, table
+// (the scratch table is named kRebuildPrefix and the table's name; both come quoted).
+constexpr char kRebuildPrefix[] = "vd_tmp_";
+constexpr char kRebuildTable[] =
+    "CREATE TABLE %s (%s);INSERT INTO %s SELECT %s FROM %s;DROP TABLE %s;"
+    "ALTER TABLE %s RENAME TO %s;";
 
 // Memberships of one record.
 constexpr char kSelectMemberCategories[] =
