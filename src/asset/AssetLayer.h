@@ -5,6 +5,7 @@
 #define VENDRITHANE_ASSET_ASSETLAYER_H
 
 #include "asset/ElementIndexMap.h"
+#include "asset/LegacyConversion.h"
 #include "asset/LiveAssets.h"
 #include "node/LayerHooks.h"
 #include "node/NodeImpl.h"
@@ -22,6 +23,11 @@ class AssetLayer final : public node::LayerHooks {
   Status loadSchema(node::NodeConnection& connection) override { return indexes.load(connection); }
   void clear() override { indexes.clear(); }
   bool forgetRecord(int id) override { return live.forget(id); }
+  Status convertLegacy(const std::string& oldMain, const std::string& oldBlob,
+                       const std::string& newMain, const std::string& newBlob,
+                       std::string* dropped) override {
+    return convertLegacyCatalog({oldMain, oldBlob, newMain, newBlob}, dropped);
+  }
 
   ElementIndexMap indexes;  // promoted element columns; has its own lock
   LiveAssets live;          // last member: unbinds the assets that outlive the node first

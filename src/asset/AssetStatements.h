@@ -42,6 +42,32 @@ constexpr char kSelectBlob[] = "SELECT vd_blob FROM vd_blobs WHERE vd_aid=%d AND
 constexpr char kDeleteOtherBlobs[] = "DELETE FROM vd_blobs WHERE vd_aid=%d %s;";
 constexpr char kKeepListStart[] = "AND vd_tag NOT IN (";
 
+// The conversion of a catalog of the earlier storage generation (LegacyConversion.cpp): the
+// new catalog's own identity is moved aside while the old registry is copied, and wins only
+// when the old catalog brought none. Values are bound; %s is a quoted table name.
+constexpr char kLegacyKeepNewId[] =
+    "UPDATE vd_registry SET vd_tag='vd_dbid_v6' WHERE vd_tag='vd_dbid';";
+constexpr char kLegacyDropNewId[] =
+    "DELETE FROM vd_registry WHERE vd_tag='vd_dbid_v6' AND EXISTS "
+    "(SELECT 1 FROM vd_registry WHERE vd_tag='vd_dbid');";
+constexpr char kLegacyRestoreNewId[] =
+    "UPDATE vd_registry SET vd_tag='vd_dbid' WHERE vd_tag='vd_dbid_v6';";
+constexpr char kLegacySetCounter[] = "DELETE FROM vd_id;INSERT INTO vd_id VALUES (%lld);";
+constexpr char kLegacyInsertCategory[] =
+    "INSERT OR IGNORE INTO vd_cat (vd_id,vd_cdscr,vd_cper,vd_croot,vd_ctyp,vd_tgt) "
+    "VALUES (?,?,?,?,?,?);";
+constexpr char kLegacyInsertNode[] =
+    "INSERT OR IGNORE INTO vd_cat_nde (vd_id,vd_cnod,vd_cpid,vd_xml) VALUES (?,?,?,?);";
+constexpr char kLegacyInsertMember[] =
+    "INSERT OR IGNORE INTO vd_cat_xref (vd_id,vd_aid,vd_cid) VALUES (?,?,?);";
+constexpr char kLegacyInsertRegistry[] =
+    "INSERT OR IGNORE INTO vd_registry (vd_tag,vd_value) VALUES (?,?);";
+constexpr char kLegacyInsertAsset[] =
+    "INSERT OR IGNORE INTO vd_assets (vd_id,vd_tag,vd_xml) VALUES (?,?,?);";
+constexpr char kLegacyInsertTypeRow[] = "INSERT OR IGNORE INTO %s (vd_id,vd_xml) VALUES (?,?);";
+constexpr char kLegacyInsertBlob[] =
+    "INSERT OR IGNORE INTO blobs.vd_blobs (vd_aid,vd_tag,vd_blob) VALUES (?,?,?);";
+
 // Element indexes. Table, column and index names are plain identifiers checked beforehand,
 // quoted; every name inside SQL text goes through %Q.
 constexpr char kAddColumn[] = "ALTER TABLE %s ADD COLUMN %s %s;";

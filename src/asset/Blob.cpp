@@ -25,9 +25,6 @@ using Hold = std::lock_guard<RecordLock>;
 // Status 12 also reports memory that could not be had.
 constexpr Status kStatusNoMemory = StatusNoFreeSlot;
 
-constexpr unsigned char kDecodeZero = 0x44;    // "D" stands for a zero byte
-constexpr unsigned char kDecodeEscape = 0x86;  // introduces a two-byte escape
-
 // A malloc'ed copy of n bytes followed by two zero bytes; bad_alloc when there is no room.
 unsigned char* copyBytes(const unsigned char* p, unsigned long long n) {
   unsigned char* block = newBlobBlock(n);
@@ -272,6 +269,39 @@ int Blob::release() {
   return 0;
 }
 
+size_t decodeBlobText(const unsigned char* text, size_t n, unsigned char* out) {
+  constexpr unsigned char kDecodeZero = 0x44;    // "D" stands for a zero byte
+  constexpr unsigned char kDecodeEscape = 0x86;  // introduces a two-byte escape
+  size_t written = 0;
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char c = text[i];
+    if (c == kDecodeZero) {
+      c = 0;
+    } else if (c == kDecodeEscape && i + 1 < n) {
+      // An escape selects one of three bytes; a lone 0x86 (at the end of the text, or
+      // before any other byte) stands for itself and the next byte is read as usual.
+      switch (text[i + 1]) {
+        case 0x01:
+          c = kDecodeZero;
+          ++i;
+          break;
+        case 0x02:
+          c = kDecodeEscape;
+          ++i;
+          break;
+        case 0x03:
+          c = '\'';
+          ++i;
+          break;
+        default:
+          break;
+      }
+    }
+    out[written++] = c;
+  }
+  return written;
+}
+
 int Blob::decode(const unsigned char* text) {
   Hold hold(m_impl->lock);
   BlobImpl& b = *m_impl;
@@ -280,33 +310,8 @@ int Blob::decode(const unsigned char* text) {
   } else {
     unsigned char* block = newBlobBlock(std::strlen(reinterpret_cast<const char*>(text)));
     if (block == nullptr) throw kStatusNoMemory;
-    unsigned long long n = 0;
-    for (const unsigned char* p = text; *p != 0; ++p) {
-      unsigned char c = *p;
-      if (c == kDecodeZero) {
-        c = 0;
-      } else if (c == kDecodeEscape) {
-        // An escape selects one of three bytes; a lone 0x86 (at the end of the text, or
-        // before any other byte) stands for itself and the next byte is read as usual.
-        switch (p[1]) {
-          case 0x01:
-            c = kDecodeZero;
-            ++p;
-            break;
-          case 0x02:
-            c = kDecodeEscape;
-            ++p;
-            break;
-          case 0x03:
-            c = '\'';
-            ++p;
-            break;
-          default:
-            break;
-        }
-      }
-      block[n++] = c;
-    }
+    unsigned long long n =
+        decodeBlobText(text, std::strlen(reinterpret_cast<const char*>(text)), block);
     block[n] = 0;
     block[n + 1] = 0;
     b.adoptBytes(block, n);

@@ -8,6 +8,7 @@
 #define VENDRITHANE_ASSET_BLOBIMPL_H
 
 #include <atomic>
+#include <cstddef>
 
 #include "asset/RecordLock.h"
 #include "vendrithane/Blob.h"
@@ -75,6 +76,11 @@ unsigned char* newBlobBlock(unsigned long long n);
 // locations that cannot be loaded. A failure leaves the blob unloaded, so that a later
 // call tries again and a store never takes the missing bytes for the value.
 Status loadBlob(BlobImpl& blob);
+
+// Decodes the `n` bytes of the old text encoding of a blob at `text` into `out` (room for
+// `n` bytes): "D" is a zero byte, 0x86 followed by 1, 2 or 3 is "D", 0x86 or the apostrophe.
+// Returns the number of bytes written.
+size_t decodeBlobText(const unsigned char* text, size_t n, unsigned char* out);
 
 }  // namespace Vendrithane
 }  // namespace KESTRIN

@@ -62,6 +62,9 @@ std::string posterCounterName() {
 std::string catalogMutexName(const std::string& k) {
   return globalName(":" + k + ".mutex");
 }
+std::string catalogUpgradeName(const std::string& k) {
+  return globalName(":" + k + ".upgrade");
+}
 std::string catalogEventName(const std::string& k) {
   return globalName(":" + k + ".event");
 }

@@ -28,6 +28,7 @@ std::string systemMutexName();                          // the system mutex
 std::string posterCounterName();                        // the machine-wide node identity counter
 std::string catalogMutexName(const std::string& k);     // the per-catalog mutex
 std::string catalogEventName(const std::string& k);     // the per-catalog event
+std::string catalogUpgradeName(const std::string& k);   // the per-catalog upgrade lock
 std::string catalogLivenessName(const std::string& k);  // the per-catalog liveness file
 
 }  // namespace monitor

@@ -64,13 +64,15 @@ inline int injectedFault(FaultKind kind) {
   return detail::injectedFaultSlow(kind);
 }
 
-// Test-only crash points of the backup and the restore: the process ends at once, as if
-// killed, right after step `step` (from 0) of the files' rename set; the removals of the set
+// Test-only crash points of the backup, the restore and the upgrade: the process ends at once, as
+// if killed, right after step `step` (from 0) of the files' rename set; the removals of the set
 // come first, then the blob file's rename, then the main file's.
 enum class CrashPoint : int {
   None = 0,
   BackupRenames = 1,   // the rename set of a backup
   RestoreRenames = 2,  // the rename set of a restore
+  UpgradeRenames = 3,  // the rename set that puts an upgraded catalog in place
+  UpgradeBackups = 4,  // step 0: the conversion is done; 1: the old files' backups are made
 };
 constexpr int kCrashExitCode = 86;  // the exit status of a crash point
 void setCrashPointForTesting(CrashPoint point, long step);

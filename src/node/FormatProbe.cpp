@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "node/LockedCopy.h"
 #include "node/NodeConnection.h"
 #include "node/Schema.h"
 #include "node/Statement.h"
@@ -46,6 +47,11 @@ int probeFormat(const std::string& mainFile) {
   if (!little && bigEndian(word) != kOldEngineMagic) return -1;
   if (file.readAt(kFormatOffset, word, 4) != 4) return -1;
   return static_cast<int>(little ? littleEndian(word) : bigEndian(word));
+}
+
+bool oldJournalPresent(const std::string& mainFile, const std::string& blobFile) {
+  if (probeFormat(mainFile) <= kLastOldFormat) return false;
+  return platform::fileSize(journalOf(mainFile)) > 0 || platform::fileSize(journalOf(blobFile)) > 0;
 }
 
 FormatCheck checkFormat(const std::string& mainFile, const std::string& blobFile, NodeImpl* node) {

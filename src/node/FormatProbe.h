@@ -18,11 +18,16 @@ namespace node {
 
 constexpr int kCurrentFormat = 3;                 // the probe's number for the current header
 constexpr uint32_t kOldEngineMagic = 0xDAE37528;  // b-tree magic of old-engine files
+constexpr int kLastOldFormat = 1998;              // format numbers above it: the old engine
 
 // The format number of a main file: 3 for the current header, the stored format number of
 // an old-engine catalog, -1 for a file that cannot be read or is not a catalog. Reads
 // through the process's shared descriptor of the file, so the engine's locks survive.
 int probeFormat(const std::string& mainFile);
+
+// Whether `mainFile` is a catalog of the old engine with a non-empty rollback journal beside
+// it or beside `blobFile`: an interrupted write that nothing here can roll back.
+bool oldJournalPresent(const std::string& mainFile, const std::string& blobFile);
 
 // Outcome of the format check.
 struct FormatCheck {

@@ -36,6 +36,16 @@ class LayerHooks {
     (void)connection;
     return StatusOk;
   }
+  // Open's upgrade of a catalog of the earlier storage generation: converts the old files
+  // (oldMain, oldBlob; read only) into the new, empty catalog (newMain, newBlob). 0, 25, 78 or
+  // 26; rows dropped as duplicates are listed in *dropped. Only the asset layer, which
+  // knows the tables of declared types, converts; any other layer declines with 26.
+  virtual Status convertLegacy(const std::string& oldMain, const std::string& oldBlob,
+                               const std::string& newMain, const std::string& newBlob,
+                               std::string* dropped) {
+    (void)oldMain, (void)oldBlob, (void)newMain, (void)newBlob, (void)dropped;
+    return StatusUpgradeFailed;
+  }
   // Close, or an open that failed: forgets what load read. Called with no lock of the node
   // held; the layer takes its own.
   virtual void clear() = 0;

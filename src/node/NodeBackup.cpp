@@ -12,6 +12,7 @@
 #include <map>
 
 #include "monitor/EventQueue.h"
+#include "node/CatalogRenames.h"
 #include "node/FaultInjection.h"
 #include "node/LockedCopy.h"
 #include "node/NodeImpl.h"
@@ -37,12 +38,6 @@ constexpr int kOwnerReadWrite = 0600;
 
 std::atomic<unsigned> gTempSerial{0};
 
-// A temporary name beside `target`, unique to this process and call.
-std::string tempBeside(const std::string& target) {
-  return target + platform::kRenameTempInfix + std::to_string(platform::processId()) + "-" +
-         std::to_string(gTempSerial++);
-}
-
 // Removes the copies that killed processes left beside `target` (their names carry the
 // process id; copies of live processes, this one included, stay). Caller holds the system
 // mutex.
@@ -54,10 +49,6 @@ void removeOrphanCopies(const std::string& target) {
     if (pid != platform::processId() && !platform::processExists(pid))
       platform::deleteFile(dir + name);
   }
-}
-
-std::string markerOf(const std::string& mainTarget) {
-  return mainTarget + kRenameMarker;
 }
 
 // Whether every target's volume has room for its whole new file, written beside the old.
@@ -76,8 +67,19 @@ bool roomFor(const std::vector<node::CopyPair>& files) {
   return true;
 }
 
-// The removals of every journal of a catalog file (`file`'s rollback journal and, for a
-// main file, its super-journals): left beside, one would be played back into the new file.
+}  // namespace
+
+namespace node {
+
+std::string tempBeside(const std::string& target) {
+  return target + platform::kRenameTempInfix + std::to_string(platform::processId()) + "-" +
+         std::to_string(gTempSerial++);
+}
+
+std::string markerOf(const std::string& mainTarget) {
+  return mainTarget + kRenameMarker;
+}
+
 void removeJournals(platform::RenameSet* set, const std::string& file, bool main) {
   set->remove(node::journalOf(file));
   if (!main) return;
@@ -86,7 +88,11 @@ void removeJournals(platform::RenameSet* set, const std::string& file, bool main
   for (const std::string& name : platform::filesWithPrefix(dir, base)) set->remove(dir + name);
 }
 
-}  // namespace
+}  // namespace node
+
+using node::markerOf;
+using node::removeJournals;
+using node::tempBeside;
 
 // Plays back a hot journal of the catalog's files through connections of their own (each
 // file read once as a main database, which rolls its journal back).

@@ -204,6 +204,12 @@ class NodeImpl : public functions::CatalogFunctionHost {
   Status openSteps(bool checkOnly, bool readOnlyCopy, const std::string& tempDir,
                    OpenProgress* progress);
   Status makeReadOnlyCopy(const std::string& tempDir, OpenProgress* progress);
+  // The files of a new, empty catalog with its id (create's work, for any two paths).
+  Status makeCatalogFiles(const std::string& main, const std::string& blob);
+  // Open's upgrade of a catalog of the earlier storage generation (NodeUpgrade.cpp).
+  Status upgradeOldCatalog(const std::string& main, const std::string& blob,
+                           OpenProgress* progress);
+  void keepOrRestoreUpgrade(const OpenProgress& progress, bool keep);
   Status loadCatalogState(node::NodeConnection& connection);
   void abandonOpen(const OpenProgress& progress);
   Status closeNode(bool force);

@@ -15,6 +15,7 @@
 #include "node/FormatProbe.h"
 #include "node/LockedCopy.h"
 #include "node/NodeImpl.h"
+#include "node/OpenProgress.h"
 #include "node/Statement.h"
 #include "node/Statements.h"
 #include "node/Transaction.h"
@@ -27,7 +28,6 @@ namespace Vendrithane {
 
 namespace {
 
-constexpr int kLastOldFormat = 1998;      // format numbers above it are old-engine catalogs
 constexpr int kCategoryLoadWarning = 74;  // the category trees loaded with a warning
 
 // A pseudo-random non-negative number for names of copies in the temporary directory.
@@ -58,13 +58,6 @@ class LifecycleCall {
 
 }  // namespace
 
-// What a failing open has made so far and must undo.
-struct NodeImpl::OpenProgress {
-  bool copied = false;    // a read-only copy was made and the node points at it
-  bool attached = false;  // the node joined the change-event queue
-  bool opened = false;    // every step succeeded: nothing to undo
-};
-
 Status NodeImpl::create(bool replace) {
   LifecycleCall call(lifecycleBusy_);
   if (!call.entered()) return StatusNotOpen;
@@ -80,7 +73,10 @@ Status NodeImpl::create(bool replace) {
   platform::deleteFile(blob);
   platform::deleteFile(main + kJournalSuffix);
   platform::deleteFile(blob + kJournalSuffix);
+  return makeCatalogFiles(main, blob);
+}
 
+Status NodeImpl::makeCatalogFiles(const std::string& main, const std::string& blob) {
   // A catalog without its id could never be opened: a create that fails leaves nothing
   // behind, whether the id could not be written or the connection could not be made.
   auto discard = [&] {
@@ -136,6 +132,7 @@ Status NodeImpl::open(bool checkOnly, bool readOnlyCopy, const char* tempDir) {
     throw;
   }
   if (!progress.opened) abandonOpen(progress);
+  if (progress.opened && progress.upgraded) keepOrRestoreUpgrade(progress, true);
   return status;
 }
 
@@ -143,6 +140,9 @@ Status NodeImpl::openSteps(bool checkOnly, bool readOnlyCopy, const std::string&
                            OpenProgress* progress) {
   std::string main = mainFile();
   if (!readOnlyCopy && platform::fileIsReadOnly(main)) return StatusReadOnly;
+  // An interrupted write of the old engine (its journal beside the catalog's own files,
+  // also those of a read-only copy) cannot be rolled back: nothing is copied or moved.
+  if (node::oldJournalPresent(main, blobFile())) return StatusCorrupt;
   if (readOnlyCopy) {
     Status copied = makeReadOnlyCopy(tempDir, progress);
     if (copied != StatusOk) return copied;
@@ -154,10 +154,10 @@ Status NodeImpl::openSteps(bool checkOnly, bool readOnlyCopy, const std::string&
   node::FormatCheck check = node::checkFormat(main, blob, this);
   if (check.status != StatusOk && check.status != StatusUpgradeNeeded) return check.status;
   if (checkOnly) return check.status;
-  // Temporary: catalogs of the old engine are declined, their files untouched, until the
-  // conversion of old catalogs is in place.
-  if (check.status == StatusUpgradeNeeded && check.format > kLastOldFormat)
-    return StatusUpgradeFailed;
+  if (check.status == StatusUpgradeNeeded && check.format > node::kLastOldFormat) {
+    Status upgraded = upgradeOldCatalog(main, blob, progress);
+    if (upgraded != StatusOk) return upgraded;
+  }
 
   // The queue first: once the pool is filled the node counts as open, and other threads'
   // transactions need the per-catalog mutex.
@@ -174,6 +174,9 @@ Status NodeImpl::openSteps(bool checkOnly, bool readOnlyCopy, const std::string&
   node::ConnectionLease lease(pool_);
   if (!lease) return StatusNotOpen;
   pool_.generation(lease->stamp());
+  if (!progress->dropped.empty())
+    lease->recordError(StatusConstraint, 0, "upgrade dropped duplicate rows:\n" + progress->dropped,
+                       "upgrade");
   Status loaded = loadCatalogState(*lease);
   if (loaded != StatusOk && loaded != kCategoryLoadWarning) return loaded;
   progress->opened = true;
@@ -244,6 +247,7 @@ void NodeImpl::abandonOpen(const OpenProgress& progress) {
     platform::WriterLock hold(nameLock_);
     catalogId_.clear();
   }
+  if (progress.upgraded) keepOrRestoreUpgrade(progress, false);
   if (progress.copied) removeReadOnlyCopy();
 }
 

@@ -112,6 +112,13 @@ Status moveFile(const std::string& from, const std::string& to) {
   return StatusOk;
 }
 
+Status linkFile(const std::string& from, const std::string& to) {
+  if (link(from.c_str(), to.c_str()) == 0) return StatusOk;
+  if (errno != EPERM && errno != EXDEV && errno != ENOTSUP && errno != EMLINK)
+    return StatusCopyFailed;
+  return copyFile(from, to, true);
+}
+
 Status deleteFile(const std::string& path) {
   return unlink(path.c_str()) == 0 ? StatusOk : StatusDeleteFailed;
 }

@@ -27,6 +27,10 @@ Status copyFile(const std::string& from, const std::string& to, bool failIfExist
 // Renames `from` to `to`, replacing the target; across devices copies then deletes.
 // 0 or StatusCopyFailed.
 Status moveFile(const std::string& from, const std::string& to);
+// A second name `to` for the file `from` (a hard link; a copy where the file system has no
+// links), so that `from` can be replaced while its content stays under `to`. An existing
+// `to` is never replaced. 0 or StatusCopyFailed.
+Status linkFile(const std::string& from, const std::string& to);
 // 0 or StatusDeleteFailed (a missing file counts as a failure).
 Status deleteFile(const std::string& path);
 // Writes `data` as the whole file at `path` (made with owner access, or emptied first).

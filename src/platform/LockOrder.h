@@ -7,6 +7,11 @@
 //     lock (both recursive), each held briefly.
 //  2. a node's lifecycle lock (open, create, close, remove of one Node): only ever tried,
 //     never waited for; a call that finds it taken answers 20.
+//  2a. a catalog's upgrade lock (machine-wide, keyed by the catalog): taken by the open that
+//     converts a catalog of the earlier storage generation, with no per-catalog mutex and
+//     not the system mutex held, and kept to the end of that open, so that a second open of
+//     the catalog waits and then finds the new files. Under it: the catalog's own per-catalog
+//     mutex and the system mutex.
 //  3. the per-catalog mutex (machine-wide, recursive): from the outermost transaction begin
 //     to its end, and briefly for ids, posts, reads of the event queue and the detach. Two
 //     of them (the catalog copy holds both) are taken in the order of their catalog keys,
@@ -45,6 +50,7 @@ enum class LockRank : int {
   kHandlerState = 11,
   kHandlerResults = 12,
   kNodeLifecycle = 20,
+  kUpgrade = 25,
   kCatalog = 30,
   kParser = 40,
   kObject = 50,
