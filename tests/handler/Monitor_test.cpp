@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "category/CategoryFixture.h"
+#include "helpers/EventRecorder.h"
 #include "helpers/PeerProcess.h"
 #include "vendrithane/Handler.h"
 
@@ -18,42 +19,7 @@ using namespace KESTRIN::Vendrithane;
 
 namespace {
 
-// Keeps what it hears as "name:id" words; `then` runs inside each event method.
-class Recorder : public Handler {
- public:
-  std::function<void(const std::string&)> then;
-  void reloadEvent(Handler::Ops op) override { note("reload", op); }
-  void categoryAddEvent(int id) override { note("add", id); }
-  void categoryUpdateEvent(int id) override { note("update", id); }
-  void categoryDeleteEvent(int id) override { note("delete", id); }
-  void categoryMembershipEvent(int id) override { note("member", id); }
-  void assetUpdateEvent(int id) override { note("asset", id); }
-  void assetDeleteEvent(int id) override { note("gone", id); }
-  // Waits up to 10 s for `n` events in all, then takes what was heard.
-  std::string take(int n) {
-    std::unique_lock<std::mutex> hold(lock_);
-    changed_.wait_for(hold, std::chrono::seconds(10), [&] { return count_ >= n; });
-    std::string out;
-    out.swap(text_);
-    return out;
-  }
-
- private:
-  void note(const char* name, int id) {
-    const std::string word = std::string(name) + ":" + std::to_string(id);
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      text_ += (text_.empty() ? "" : " ") + word;
-      ++count_;
-      changed_.notify_all();
-    }
-    if (then) then(word);
-  }
-  std::mutex lock_;
-  std::condition_variable changed_;
-  std::string text_;
-  int count_ = 0;
-};
+using Recorder = vdtest::EventRecorder;
 
 // Holds an event method until opened.
 class Gate {

@@ -9,6 +9,8 @@
 // catdeclare NAME KEEP (a namespace of photo records; KEEP 1 keeps empty categories) |
 // catstore NAME PATH (stores the node at PATH, "a/b", under namespace NAME; replies its id) |
 // catrename ID LABEL | catremove ID | catkeep NAME 0|1 (the namespace's persistEmpty) |
+// catapply NAME PATH ID | catunapply NAME PATH ID (files the record at, or takes it out of,
+// the node at PATH and below) | fixdates NAME (fixDateCats of that namespace) |
 // counter ID N (N transactions each setting the record's element "n" and its blob element
 // "b" to the same counter, 1..N; replies "done" or the first failing status) | spill N BYTES
 // (begins a transaction and stores N records with blobs of BYTES bytes, replies "spilled"
@@ -29,6 +31,7 @@
 #include <string>
 #include <thread>
 
+#include "EventRecorder.h"
 #include "PeerLoop.h"
 #include "node/FaultInjection.h"
 #include "node/NodeConnection.h"
@@ -46,34 +49,7 @@ std::unique_ptr<Node> gNode;  // the catalog of this peer
 
 using vdpeer::reply;
 
-// The handler of `watch`: keeps what it hears.
-class Recorder : public Handler {
- public:
-  void reloadEvent(Handler::Ops op) override { note("reload", op); }
-  void categoryAddEvent(int id) override { note("add", id); }
-  void categoryUpdateEvent(int id) override { note("update", id); }
-  void categoryDeleteEvent(int id) override { note("delete", id); }
-  void categoryMembershipEvent(int id) override { note("member", id); }
-  void assetUpdateEvent(int id) override { note("asset", id); }
-  void assetDeleteEvent(int id) override { note("gone", id); }
-  std::string heard(int n) {
-    std::unique_lock<std::mutex> hold(lock_);
-    changed_.wait_for(hold, std::chrono::seconds(10), [&] { return count_ >= n; });
-    return text_;
-  }
-
- private:
-  void note(const char* name, int id) {
-    std::lock_guard<std::mutex> hold(lock_);
-    text_ += (text_.empty() ? "" : " ") + std::string(name) + ":" + std::to_string(id);
-    ++count_;
-    changed_.notify_all();
-  }
-  std::mutex lock_;
-  std::condition_variable changed_;
-  std::string text_;
-  int count_ = 0;
-};
+using Recorder = vdtest::EventRecorder;  // the handler of `watch`
 
 std::unique_ptr<Recorder> gRecorder;
 std::thread gWatcher;
