@@ -17,18 +17,16 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "BenchObjects.h"
+#include "BenchPasses.h"
 #include "node/CatalogVfs.h"
 #include "node/ConnectionPool.h"
 #include "node/NodeAccess.h"
@@ -37,6 +35,9 @@
 #include "vendrithane/Node.h"
 
 using namespace KESTRIN::Vendrithane;
+using vdbench::Clock;
+using vdbench::runPasses;
+using vdbench::secondsSince;
 
 namespace {
 
@@ -44,12 +45,6 @@ constexpr int kTreeNodes = 10000;     // category nodes of the date tree
 constexpr int kMemberships = 100000;  // membership rows
 constexpr int kNamespaceId = 10;      // the namespace's id; the nodes follow it
 constexpr int kMeasuredYear = 2000;   // the year whose descendants are counted (a leap year)
-
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 struct Scene {
   std::string dir;              // the temporary directory
@@ -173,15 +168,8 @@ bool setUpScene() {
   if (!writeTree(gScene.dir + "tree.vd", false) || !writeTree(gScene.dir + "flat.vd", true))
     return false;
   // The raw copy: the same bytes under the engine's own header, for the default VFS.
-  std::ifstream in(gScene.dir + "tree.vd", std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  std::string file = bytes.str();
-  if (file.size() < 16) return false;
-  file.replace(0, 16, std::string("SQLite format 3\0", 16));
   gScene.rawFile = gScene.dir + "raw.db";
-  std::ofstream(gScene.rawFile, std::ios::binary | std::ios::trunc) << file;
-  return true;
+  return vdbench::engineHeaderCopy(gScene.dir + "tree.vd", gScene.rawFile);
 }
 
 void tearDownScene() {
@@ -273,21 +261,6 @@ double openPass(Node& node) {
     return -1;
   }
   return node.close() == 0 ? seconds : -1;
-}
-
-template <class Pass>
-double runPasses(benchmark::State& state, const char* failure, Pass pass) {
-  double total = 0;
-  for (auto _ : state) {
-    const double seconds = pass();
-    if (seconds < 0) {
-      state.SkipWithError(failure);
-      return -1;
-    }
-    state.SetIterationTime(seconds);
-    total += seconds;
-  }
-  return total / static_cast<double>(state.iterations());
 }
 
 void BM_RawTreeSelects(benchmark::State& state) {

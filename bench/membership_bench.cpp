@@ -14,34 +14,29 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "BenchObjects.h"
+#include "BenchPasses.h"
 #include "node/CatalogVfs.h"
 #include "vendrithane/Asset.h"
 #include "vendrithane/Category.h"
 #include "vendrithane/Node.h"
 
 using namespace KESTRIN::Vendrithane;
+using vdbench::Clock;
+using vdbench::runPasses;
+using vdbench::secondsSince;
 
 namespace {
 
 constexpr int kRecords = 100000;  // records of the catalog, all applied at once
 constexpr int kFiled = 10000;     // records filed and removed one by one
 constexpr int kFirstId = 100;     // the records' ids follow it
-
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 struct Scene {
   std::string dir;
@@ -94,15 +89,10 @@ bool setUpScene() {
   gScene.dir = templ + "/";
   gScene.node = std::make_unique<Node>("m", gScene.dir.c_str());
   if (gScene.node->create() != 0 || !writeRecords(gScene.dir + "m.vd")) return false;
-  std::ifstream in(gScene.dir + "m.vd", std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  std::string file = bytes.str();
-  if (file.size() < 16) return false;
-  file.replace(0, 16, std::string("SQLite format 3\0", 16));
   const std::string rawFile = gScene.dir + "raw.db";
-  std::ofstream(rawFile, std::ios::binary | std::ios::trunc) << file;
-  if (sqlite3_open(rawFile.c_str(), &gScene.raw) != SQLITE_OK) return false;
+  if (!vdbench::engineHeaderCopy(gScene.dir + "m.vd", rawFile) ||
+      sqlite3_open(rawFile.c_str(), &gScene.raw) != SQLITE_OK)
+    return false;
   gScene.levels = {3, 2, 1};
   if (gScene.node->open() != 0) return false;
   Asset prototype = gScene.node->asset("photo", true);
@@ -144,21 +134,6 @@ double rawInsertPass(int first, int count) {
   const double seconds = secondsSince(start);
   sqlite3_finalize(insert);
   return exec(gScene.raw, "DELETE FROM vd_cat_xref;") && ok ? seconds : -1;
-}
-
-template <class Pass>
-double runPasses(benchmark::State& state, const char* failure, Pass pass) {
-  double total = 0;
-  for (auto _ : state) {
-    const double seconds = pass();
-    if (seconds < 0) {
-      state.SkipWithError(failure);
-      return -1;
-    }
-    state.SetIterationTime(seconds);
-    total += seconds;
-  }
-  return total / static_cast<double>(state.iterations());
 }
 
 void report(benchmark::State& state, double mean, double baseline, int rows) {
