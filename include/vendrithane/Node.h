@@ -240,6 +240,18 @@ class VENDRITHANE_API Node {
   // members). The tree is read again in place: handles stay valid. 0, 20, 4, 74, or a
   // statement's status.
   int fixDateCats(std::vector<int> const& namespaceIds);
+  // Checks the catalog: the engine's integrity check (25, nothing else examined; its first
+  // lines become the last error), then ids (80), index declarations (48), namespace names
+  // and sibling labels (47), nodes that cannot reach a namespace or that are left without
+  // members where their namespace does not keep empty ones (67), memberships of missing
+  // categories (62), of missing members (63) and missing from a category's parent (79),
+  // namespaces whose members have no table (65), the schema's indexes (48) and the blob
+  // table (33). Without fix it reports the first problem and writes nothing. With fix it
+  // repairs in one transaction until a pass finds nothing, then reads its caches again in
+  // place (other nodes reload): 0, 27 or 81 (a repair failed: nothing kept), 77 when the
+  // calling thread has a transaction open on the catalog. Also 4 (a count unreadable),
+  // 20. The second argument has no effect.
+  int verifyAndFix(bool fix, bool unused);
 
   // Queries (Filter.h). The number of records, or of category nodes, the filter selects
   // (its limit and offset applied), -1 when the engine refuses the statement (recorded).

@@ -64,6 +64,7 @@ enum Status : int {
                                   // membership row could not be written
   StatusBadMemberId = 63,         // a member id is not positive
   StatusNoSuchTable = 64,         // the record type has no table (not declared, or dropped)
+  StatusNoTargetTable = 65,       // a category namespace's members have no table
   StatusEmptyCategories = 67,     // it would leave empty categories that are not to be kept
   StatusCompactFailed = 68,       // the blob file could not be compacted
   StatusNotRead = 70,             // the record was not read since its load: nothing to write
@@ -71,7 +72,9 @@ enum Status : int {
   StatusRowsDropped = 74,         // rows were left out while loading, or a query failed
   StatusBusy = 77,                // another thread has a transaction open
   StatusNoVersion = 78,           // the schema version could not be read
-  StatusIdCounterFailed = 80,     // the catalog's id counter could not be read
+  StatusMissingAncestor = 79,     // a category's member is missing from the category above it
+  StatusIdCounterFailed = 80,     // the catalog's id counter could not be read, or ids lie
+                                  // outside the range it handed out
   StatusReadOnly = 81,            // the database is read-only
   StatusPartlyApplied = 83,       // applied, but some ids did not exist
   StatusMutexUnrecoverable = 90,  // a machine-wide mutex was left unusable by a dead owner

@@ -36,48 +36,17 @@ bool isAsciiLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// Whether removing the records tagged `tag` would leave a category without members in a
-// namespace that does not keep empty categories: only categories that hold such a record
-// and nothing else count (one already empty blocks nothing). Runs on the caller's
-// transaction before the memberships go; 0 with *found set, or the failing statement's
-// status.
-Status emptyCategoriesLeft(node::NodeConnection& c, const String& tag, bool* found) {
-  node::execute(c, kDropCheck);  // a table left behind by an earlier check; mostly absent
-  Status status = node::execute(c, node::sqlFormat(kCreateTypeCheck, tag.buffer(), tag.buffer()));
-  if (status != StatusOk) return status;
-  // Each round moves every unresolved entry one level up its tree; a tree cannot be deeper
-  // than the catalog has nodes, so a parent chain that never reaches a namespace (a cycle
-  // in a damaged file) ends the climb instead of looping for ever.
-  String nodes;
-  status = node::queryValue(c, kCountNodesForCheck, &nodes);
-  if (status != StatusOk) return status;
-  long long rounds = std::strtoll(nodes.buffer(), nullptr, 10) + 1;
-  for (;;) {
-    String unclimbed;
-    status = node::queryValue(c, kCountUnclimbed, &unclimbed);
-    if (status != StatusOk) return status;
-    if (unclimbed == "0") break;
-    if (rounds-- <= 0) return StatusCorrupt;
-    status = node::execute(c, kClimbCheck);
-    if (status != StatusOk) return status;
-  }
-  String count;
-  status = node::queryValue(c, kCountEmptyNotKept, &count);
-  if (status != StatusOk) return status;
-  status = node::execute(c, kMarkEmptyNotKept);
-  if (status != StatusOk) return status;
-  *found = !(count == "0");
-  return StatusOk;
-}
-
 Status destroyCollectionType(NodeImpl& node, const String& name) {
   node::ConnectionLease lease(node.pool());
   if (!lease) return StatusNotOpen;
   Status begun = StatusOk;
   node::TransactionScope scope(*lease, &begun);
   if (begun != StatusOk) return begun;
+  // Only categories that hold a record of the type and nothing else count: one already
+  // empty blocks nothing. The check runs before the memberships go.
   bool empty = false;
-  Status status = emptyCategoriesLeft(*lease, name, &empty);
+  Status status = emptyCategoriesLeft(
+      *lease, node::sqlFormat(kCreateTypeCheck, name.buffer(), name.buffer()), &empty);
   if (status != StatusOk) return status;
   if (empty) return StatusEmptyCategories;
   status = node::execute(*lease, node::sqlFormat(kDeleteTypeMemberships, name.buffer()));

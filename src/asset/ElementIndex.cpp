@@ -150,15 +150,20 @@ Status promoteSteps(node::NodeConnection& c, const Target& t, int current, unsig
         run(c, node::sqlFormat(kFillColumn, table, column, t.column.c_str()), StatusIndexFailed);
     if (status != StatusOk) return status;
   }
-  const int id = node::nextId(c);
-  if (id < 0) return StatusIdCounterFailed;
-  return run(c,
-             node::sqlFormat(kInsertDeclaration, id, t.column.c_str(), t.table.c_str(),
-                             static_cast<int>(flags)),
-             StatusIndexFailed);
+  return declareColumn(c, t.table, t.column, flags);
 }
 
 }  // namespace
+
+Status declareColumn(node::NodeConnection& c, const std::string& table, const std::string& column,
+                     unsigned flags) {
+  const int id = node::nextId(c);
+  if (id < 0) return StatusIdCounterFailed;
+  return run(c,
+             node::sqlFormat(kInsertDeclaration, id, column.c_str(), table.c_str(),
+                             static_cast<int>(flags)),
+             StatusIndexFailed);
+}
 
 Status promoteElement(ElementImpl& element, unsigned flags) {
   if (!validFlags(flags)) return StatusEmptyArgument;

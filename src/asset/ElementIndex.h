@@ -38,9 +38,15 @@ struct TableColumn {
 Status tableColumns(node::NodeConnection& connection, const std::string& table,
                     std::vector<TableColumn>* columns);
 
-// The SQL index of a promoted column, quoted as an identifier: table, "_", the column with
-// every comma turned into "_", then "_idx".
+// The name of the SQL index of a promoted column: table, "_", the column with every comma
+// turned into "_", then "_idx"; indexName is that name quoted as an identifier.
+std::string indexStem(const std::string& table, const std::string& column);
 std::string indexName(const std::string& table, const std::string& column);
+
+// Writes the declaration of the promoted `column` of `table` with `flags` (a new vd_idx row,
+// its id from the counter) inside the caller's transaction. 0, 80, or 48 (recorded).
+Status declareColumn(node::NodeConnection& connection, const std::string& table,
+                     const std::string& column, unsigned flags);
 
 // Rebuilds `table` without `column` inside the caller's transaction: every other column
 // keeps its declaration (type, primary key, NOT NULL, default), the rows are copied and the

@@ -41,10 +41,14 @@ std::string definition(const TableColumn& column, bool inlineKey) {
 
 }  // namespace
 
-std::string indexName(const std::string& table, const std::string& column) {
+std::string indexStem(const std::string& table, const std::string& column) {
   std::string name = table + "_" + column;
   std::replace(name.begin() + static_cast<long>(table.size()) + 1, name.end(), ',', '_');
-  return node::quoteIdentifier(name + "_idx");
+  return name + "_idx";
+}
+
+std::string indexName(const std::string& table, const std::string& column) {
+  return node::quoteIdentifier(indexStem(table, column));
 }
 
 Status tableColumns(node::NodeConnection& c, const std::string& table,

@@ -3,12 +3,16 @@
 // and NULL into the columns of elements the asset lacks.
 #include "asset/IndexAndMembership.h"
 
+#include <cstdlib>
+
 #include "asset/AssetAccess.h"
 #include "asset/AssetImpl.h"
 #include "asset/AssetLayer.h"
+#include "asset/AssetStatements.h"
 #include "asset/ElementImpl.h"
 #include "node/LayerHooks.h"
 #include "node/NodeImpl.h"
+#include "node/Statement.h"
 
 namespace KESTRIN {
 namespace Vendrithane {
@@ -40,6 +44,35 @@ Status unapplyCategories(node::NodeConnection&, NodeImpl& node, int id) {
 
 Status destroyTypeNamespaces(node::NodeConnection&, NodeImpl& node, const String& type) {
   return node.categoryLayer().destroyTargetNamespaces(type);
+}
+
+Status emptyCategoriesLeft(node::NodeConnection& c, const std::string& createCheck, bool* found) {
+  node::execute(c, kDropCheck);  // a table left behind by an earlier check; mostly absent
+  Status status = node::execute(c, createCheck);
+  if (status != StatusOk) return status;
+  // Each round moves every unresolved entry one level up its tree; a tree cannot be deeper
+  // than the catalog has nodes, so a parent chain that never reaches a namespace (a cycle
+  // in a damaged file) ends the climb instead of looping for ever.
+  String nodes;
+  status = node::queryValue(c, kCountNodesForCheck, &nodes);
+  if (status != StatusOk) return status;
+  long long rounds = std::strtoll(nodes.buffer(), nullptr, 10) + 1;
+  for (;;) {
+    String unclimbed;
+    status = node::queryValue(c, kCountUnclimbed, &unclimbed);
+    if (status != StatusOk) return status;
+    if (unclimbed == "0") break;
+    if (rounds-- <= 0) return StatusCorrupt;
+    status = node::execute(c, kClimbCheck);
+    if (status != StatusOk) return status;
+  }
+  String count;
+  status = node::queryValue(c, kCountEmptyNotKept, &count);
+  if (status != StatusOk) return status;
+  status = node::execute(c, kMarkEmptyNotKept);
+  if (status != StatusOk) return status;
+  *found = !(count == "0");
+  return StatusOk;
 }
 
 }  // namespace assets

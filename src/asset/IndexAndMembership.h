@@ -43,6 +43,16 @@ Status unapplyCategories(node::NodeConnection& connection, NodeImpl& node, int i
 // Destroys the category namespaces whose target is the own-table type `type`.
 Status destroyTypeNamespaces(node::NodeConnection& connection, NodeImpl& node, const String& type);
 
+// The empty-category check on the caller's transaction: fills the temporary table
+// vd_cat_check through `createCheck` (the candidate nodes with their parents), pairs each
+// candidate with its own namespace by climbing its parents (bounded by the number of nodes:
+// 25 for a parent chain that never reaches a namespace), then marks with id -1 the
+// candidates of namespaces that keep empty categories. *found tells whether a candidate of
+// another namespace is left. 0, or the failing statement's status; the caller drops the
+// table (kDropCheck).
+Status emptyCategoriesLeft(node::NodeConnection& connection, const std::string& createCheck,
+                           bool* found);
+
 }  // namespace assets
 }  // namespace Vendrithane
 }  // namespace KESTRIN

@@ -13,6 +13,7 @@
 #include "category/CategoryImpl.h"
 #include "node/ConnectionPool.h"
 #include "node/NodeImpl.h"
+#include "node/Statement.h"
 #include "node/StatusOf.h"
 
 namespace KESTRIN {
@@ -94,6 +95,24 @@ Status reorderMembers(Operation& op, int id, const std::vector<int>& ids,
 Status destroyTargetNamespaces(NodeImpl& node, const String& type);
 // The ids joined by ",".
 std::string joinIds(const std::vector<int>& ids);
+
+// ---- Repairs of a catalog's trees (inside the caller's transaction) ----
+
+// A failed statement's status: never 0, so that a repair that failed is never taken for done.
+Status failedWith(const node::EngineError& error);
+// Runs a statement of a repair; throws its status on failure.
+void runRepair(Operation& op, const std::string& sql);
+// The label by which the children of two merging nodes are matched.
+using LabelKey = std::string (*)(const String& label);
+// Merges two sibling nodes: `keep`, the one with the smaller id, takes the children of
+// `gone` (a child whose key `keep` has already merges the same way, at any depth), its
+// memberships (held, and as a member elsewhere; those `keep` already has go) and the place
+// under `parent` with the label `label`; `gone` and its blob rows go. The survivor has the
+// smaller id at every level, so every node keeps a larger id than its parent, the order in
+// which the tree is loaded. `seen` ends the descent in a damaged file whose parents form a
+// cycle. Throws a failing statement's status.
+void mergeNodes(Operation& op, int keep, int gone, int parent, const std::string& label,
+                LabelKey key, std::set<int>* seen);
 
 // The object of a category row a listing read (the sub-category walk, the membership
 // listing): the cached object of `id`, or a new one appended under `parent` with its

@@ -126,6 +126,25 @@ Status giveBackIds(NodeConnection& connection) {
   return committed;
 }
 
+Status raiseIdCounter(NodeConnection& connection, long long highest) {
+  monitor::EventQueue& queue = connection.node()->queue();
+  queue.assertLocked();
+  if (highest >= INT_MAX) {
+    connection.recordError(StatusIdCounterFailed, 0, "id counter exhausted", kUpdateIdCounter);
+    return StatusIdCounterFailed;
+  }
+  EngineError failure;
+  std::string sql;
+  Status written = writeCounter(connection, static_cast<int>(highest + 1), &failure, &sql);
+  if (written != StatusOk) {
+    connection.recordError(written, failure.code, failure.message, sql);
+    return written;
+  }
+  queue.nextId(-1);
+  queue.maxId(-1);
+  return StatusOk;
+}
+
 }  // namespace node
 }  // namespace Vendrithane
 }  // namespace KESTRIN

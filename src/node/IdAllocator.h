@@ -30,6 +30,12 @@ int nextId(NodeConnection& connection);
 // Returns 0, 80 when the counter cannot be read, or a commit's failure.
 Status giveBackIds(NodeConnection& connection);
 
+// Raises the counter stored in vd_id to `highest` + 1, inside the caller's transaction, and
+// forgets the shared block, so that the next id drawn comes after every id in use. Caller
+// holds the per-catalog mutex (a rollback puts the block of the outermost begin back).
+// 0, 80 (no id follows `highest`), or the write's status (recorded).
+Status raiseIdCounter(NodeConnection& connection, long long highest);
+
 }  // namespace node
 }  // namespace Vendrithane
 }  // namespace KESTRIN

@@ -232,7 +232,8 @@ Status NodeImpl::backup(bool keepExisting, bool verifyFirst, bool asCatalog) {
   if (status != StatusOk) return status;
   if (verifyFirst) {
     int major = -1;
-    status = node::verifyFirstCheck(copies[0].to, hasBlob ? copies[1].to : std::string(), &major);
+    status = node::verifyFirstCheck(copies[0].to, hasBlob ? copies[1].to : std::string(),
+                                    fileCheck_, &major);
     if (status == StatusOk && !hasBlob && major >= 3) status = StatusExists;
     if (status != StatusOk) {
       discardCopies(copies);
@@ -296,7 +297,8 @@ Status NodeImpl::backupRestore(bool keepExisting, bool verifyFirst) {
   rollBackJournals(main, blob);  // a failure leaves the journal, which the set removes
   if (verifyFirst) {
     int major = -1;
-    status = node::verifyFirstCheck(copies[0].to, hasBlob ? copies[1].to : std::string(), &major);
+    status = node::verifyFirstCheck(copies[0].to, hasBlob ? copies[1].to : std::string(),
+                                    fileCheck_, &major);
     if (status != StatusOk) {
       discardCopies(copies);
       return status;

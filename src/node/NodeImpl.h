@@ -24,6 +24,7 @@
 #include "monitor/EventQueue.h"
 #include "node/ConnectionPool.h"
 #include "node/LayerHooks.h"
+#include "node/VerifyFirst.h"
 #include "platform/Mutex.h"
 #include "platform/RawFile.h"
 #include "vendrithane/Status.h"
@@ -157,6 +158,8 @@ class NodeImpl : public functions::CatalogFunctionHost {
   // (before any other call); each layer reaches its own through these.
   void registerLayers(std::unique_ptr<node::LayerHooks> assets,
                       std::unique_ptr<node::CategoryHooks> categories);
+  // The check of backup's and restore's verifyFirst, registered by the layer that makes it.
+  void registerFileCheck(node::CatalogFileCheck check) { fileCheck_ = check; }
   node::LayerHooks& assetLayer() const { return *assetLayer_; }
   node::CategoryHooks& categoryLayer() const { return *categoryLayer_; }
 
@@ -277,6 +280,7 @@ class NodeImpl : public functions::CatalogFunctionHost {
   bool collecting_ GUARDED_BY(monitorEventsLock_) = false;  // a monitor hears events
   std::vector<std::pair<int, int>> monitorEvents_ GUARDED_BY(monitorEventsLock_);  // unheard
   std::unique_ptr<node::CategoryHooks> categoryLayer_;  // the category tree cache
+  node::CatalogFileCheck fileCheck_ = nullptr;          // verifyFirst's check, when registered
   // Last member: the asset layer's live records unbind the assets that outlive the node
   // before anything else of it goes.
   std::unique_ptr<node::LayerHooks> assetLayer_;

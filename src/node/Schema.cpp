@@ -41,6 +41,49 @@ const char kBlobSchemaScript[] =
 
 const char kLibraryVersion[] = "6.0";
 
+namespace {
+
+// The word at `at` (up to a blank or "("), and the position after it and its blanks.
+std::string wordAt(const std::string& text, size_t* at) {
+  size_t end = *at;
+  while (end < text.size() && text[end] != ' ' && text[end] != '(') ++end;
+  std::string word = text.substr(*at, end - *at);
+  while (end < text.size() && text[end] == ' ') ++end;
+  *at = end;
+  return word;
+}
+
+}  // namespace
+
+std::vector<SchemaObject> schemaObjects(const char* script, const char* schema) {
+  std::vector<SchemaObject> objects;
+  const std::string all(script);
+  for (size_t start = 0; start < all.size();) {
+    size_t end = all.find(';', start);
+    if (end == std::string::npos) end = all.size();
+    const std::string statement = all.substr(start, end - start + 1);
+    start = end + 1;
+    size_t at = 0;
+    if (wordAt(statement, &at) != "CREATE") continue;
+    std::string word = wordAt(statement, &at);
+    if (word == "UNIQUE") word = wordAt(statement, &at);
+    SchemaObject object;
+    object.index = word == "INDEX";
+    const size_t nameAt = at;
+    object.name = wordAt(statement, &at);
+    if (object.index) {
+      wordAt(statement, &at);  // ON
+      object.table = wordAt(statement, &at);
+    } else {
+      object.table = object.name;
+    }
+    object.sql = statement;
+    if (*schema != '\0') object.sql.insert(nameAt, std::string(schema) + ".");
+    objects.push_back(object);
+  }
+  return objects;
+}
+
 SchemaVersion parseSchemaVersion(const char* text) {
   SchemaVersion v{0, 0};
   if (!text) return v;

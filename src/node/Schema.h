@@ -3,6 +3,9 @@
 #ifndef VENDRITHANE_NODE_SCHEMA_H
 #define VENDRITHANE_NODE_SCHEMA_H
 
+#include <string>
+#include <vector>
+
 namespace KESTRIN {
 namespace Vendrithane {
 namespace node {
@@ -12,6 +15,17 @@ namespace node {
 extern const char kMainSchemaScript[];
 // Run the same way on a fresh blob file: the blob table and its index.
 extern const char kBlobSchemaScript[];
+
+// One CREATE statement of a schema script: a table, or an index on `table`.
+struct SchemaObject {
+  bool index;         // CREATE [UNIQUE] INDEX; else CREATE TABLE
+  std::string name;   // the table's or the index's name
+  std::string table;  // the table (for an index, the one it is on)
+  std::string sql;    // the statement, its name prefixed with "<schema>." when one was given
+};
+// The CREATE statements of `script` in script order, for the database `schema` ("" for the
+// connection's main one), so that a check can make a missing object again.
+std::vector<SchemaObject> schemaObjects(const char* script, const char* schema);
 
 // The schema version this library writes and reads ("6.0").
 extern const char kLibraryVersion[];

@@ -1,6 +1,6 @@
-// The verifyFirst check until the catalog verification arrives: PRAGMA integrity_check on
-// each file through a connection of its own that skips every schema step (no attach, no
-// upgrade), so that nothing is written.
+// The verifyFirst check: the version read and either the registered check or PRAGMA
+// integrity_check on each file, through connections of their own that skip every schema
+// step (no attach, no upgrade), so that nothing is written.
 #include "node/VerifyFirst.h"
 
 #include <cstdlib>
@@ -23,16 +23,18 @@ bool fileIsSound(const std::string& file) {
 
 }  // namespace
 
-Status verifyFirstCheck(const std::string& mainFile, const std::string& blobFile, int* major) {
+Status verifyFirstCheck(const std::string& mainFile, const std::string& blobFile,
+                        CatalogFileCheck check, int* major) {
   *major = -1;
   try {
-    if (!fileIsSound(mainFile)) return StatusCorrupt;
+    if (!check && !fileIsSound(mainFile)) return StatusCorrupt;
     {
       NodeConnection connection(mainFile, std::string(), nullptr, true);
       String version;
       if (queryValue(connection, kSelectVersionFirst, &version) == StatusOk && !version.isEmpty())
         *major = std::atoi(version.buffer());
     }
+    if (check) return check(mainFile, blobFile);
     if (!blobFile.empty() && !fileIsSound(blobFile)) return StatusCorrupt;
   } catch (Status) {
     return StatusCorrupt;  // a file the engine cannot open

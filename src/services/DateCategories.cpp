@@ -52,71 +52,12 @@ std::string normalLabel(const String& label) {
   return two;
 }
 
-// A failed statement's status: never 0, so that a pass that failed is never taken for done.
-Status failedWith(const node::EngineError& error) {
-  return error.status() == StatusOk ? StatusCategoryFailed : error.status();
-}
-
-// Runs a statement of the repair; throws its status on failure.
-void run(Operation& op, const std::string& sql) {
-  node::EngineError error;
-  if (node::execute(op.connection(), sql, &error) != StatusOk) throw failedWith(error);
-}
-
-// The (id, label) of each child row of `parent`.
-std::vector<std::pair<int, String>> childRows(Operation& op, int parent) {
-  std::vector<std::pair<int, String>> rows;
-  node::Statement s(op.connection(), node::sqlFormat(category::kSelectChildren, parent, ""));
-  while (s.valid() && s.step())
-    rows.emplace_back(static_cast<int>(s.columnInt64(0)), s.columnText(1));
-  if (!s.valid() || s.failed()) throw StatusCategoryFailed;
-  return rows;
-}
-
 // The parent of row `id`; kNone when the row is gone.
 int parentOf(Operation& op, int id) {
   node::Statement s(op.connection(), node::sqlFormat(category::kSelectNode, id));
   if (s.valid() && s.step()) return static_cast<int>(s.columnInt64(1));
   if (!s.valid() || s.failed()) throw StatusCategoryFailed;
   return category::kNone;
-}
-
-// Merges two sibling nodes of one label (once repaired): `keep`, the one with the smaller
-// id, takes the children of `gone` (a child whose label `keep` has already merges the same
-// way, at any depth), its memberships (held, and as a member elsewhere; those `keep`
-// already has go) and the place under `parent` with the label `label`; `gone` and its blob
-// rows go. The survivor has the smaller id at every level, so every node keeps a larger id
-// than its parent, the order in which the tree is loaded. `seen` ends the descent in a
-// damaged file whose parents form a cycle.
-void merge(Operation& op, int keep, int gone, int parent, const std::string& label,
-           std::set<int>* seen) {
-  if (keep == gone || !seen->insert(gone).second) return;
-  std::map<std::string, int> twins;
-  for (const auto& child : childRows(op, keep)) twins[normalLabel(child.second)] = child.first;
-  for (const auto& child : childRows(op, gone)) {
-    const std::string wanted = normalLabel(child.second);
-    auto twin = twins.find(wanted);
-    if (twin == twins.end()) {
-      run(op, node::sqlFormat(category::kMoveNode, keep, child.first));
-      twins[wanted] = child.first;
-      continue;
-    }
-    const int low = std::min(twin->second, child.first), high = std::max(twin->second, child.first);
-    merge(op, low, high, keep, wanted, seen);
-    twin->second = low;
-  }
-  run(op, node::sqlFormat(category::kMoveMemberships, keep, gone));
-  run(op, node::sqlFormat(category::kDeleteNodeMemberships, gone));
-  run(op, node::sqlFormat(category::kMoveMembershipsAsMember, keep, gone));
-  {
-    node::Statement s(op.connection(), category::kDeleteMemberRows);
-    if (!s.valid() || !s.bind(1, static_cast<long long>(gone)) || !s.run())
-      throw failedWith(s.error());
-  }
-  run(op, node::sqlFormat(assets::kDeleteRowBlobs, gone));
-  run(op, node::sqlFormat(category::kDeleteNode, gone));
-  run(op, node::sqlFormat(category::kMoveNode, parent, keep));
-  run(op, node::sqlFormat(category::kRenameNode, label.c_str(), keep));
 }
 
 // One repair pass in one transaction: 0, 4 (a node outside the cache, or a statement that
@@ -140,7 +81,7 @@ int repairPass(Operation& op, const std::set<int>& spaces, bool* changed) {
       if (spaces.count(e.namespaceId) == 0 || e.parent == e.namespaceId) continue;
       found.emplace_back(id, repaired);
     }
-    if (s.failed()) return failedWith(s.error());
+    if (s.failed()) return category::failedWith(s.error());
   }
   std::set<int> seen;
   for (const auto& f : found) {
@@ -152,11 +93,12 @@ int repairPass(Operation& op, const std::set<int>& spaces, bool* changed) {
     const std::vector<String> siblings = node::queryColumn(
         op.connection(), node::sqlFormat(category::kSelectSiblingsLabelled, parent, label.c_str()));
     if (siblings.empty()) {
-      run(op, node::sqlFormat(category::kRenameNode, label.c_str(), id));
+      category::runRepair(op, node::sqlFormat(category::kRenameNode, label.c_str(), id));
     } else {
       // A sibling has the label already: the two merge, the one with the smaller id stays.
       const int other = static_cast<int>(std::strtol(siblings[0].buffer(), nullptr, 10));
-      merge(op, std::min(id, other), std::max(id, other), parent, label, &seen);
+      category::mergeNodes(op, std::min(id, other), std::max(id, other), parent, label, normalLabel,
+                           &seen);
     }
     *changed = true;
   }

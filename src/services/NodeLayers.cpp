@@ -6,6 +6,7 @@
 #include "asset/AssetLayer.h"
 #include "category/CategoryCache.h"
 #include "node/NodeImpl.h"
+#include "services/Verification.h"
 #include "vendrithane/Node.h"
 
 namespace KESTRIN {
@@ -15,6 +16,7 @@ Node::Node(const char* name, const char* mainDir, const char* blobDir) {
   auto node = std::make_unique<NodeImpl>(name, mainDir, blobDir);
   node->registerLayers(std::make_unique<assets::AssetLayer>(),
                        std::make_unique<category::CategoryCache>(node.get()));
+  node->registerFileCheck(&services::checkCatalogFiles);
   m_impl = node.release();
 }
 

@@ -109,6 +109,8 @@ const char* knownText(Status status) {
       return "member id not positive";
     case StatusNoSuchTable:
       return "record type has no table";
+    case StatusNoTargetTable:
+      return "category namespace without its member table";
     case StatusEmptyCategories:
       return "would leave empty categories";
     case StatusCompactFailed:
@@ -123,8 +125,10 @@ const char* knownText(Status status) {
       return "busy: another thread has a transaction open";
     case StatusNoVersion:
       return "schema version unreadable";
+    case StatusMissingAncestor:
+      return "member missing from an enclosing category";
     case StatusIdCounterFailed:
-      return "id counter unreadable";
+      return "id counter unreadable, or ids outside its range";
     case StatusPartlyApplied:
       return "applied, but some ids do not exist";
     case StatusReadOnly:

@@ -10,7 +10,8 @@
 // catstore NAME PATH (stores the node at PATH, "a/b", under namespace NAME; replies its id) |
 // catrename ID LABEL | catremove ID | catkeep NAME 0|1 (the namespace's persistEmpty) |
 // catapply NAME PATH ID | catunapply NAME PATH ID (files the record at, or takes it out of,
-// the node at PATH and below) | fixdates NAME (fixDateCats of that namespace) |
+// the node at PATH and below) | fixdates NAME (fixDateCats of that namespace) | verify FIX
+// (verifyAndFix, FIX 0 or 1) |
 // counter ID N (N transactions each setting the record's element "n" and its blob element
 // "b" to the same counter, 1..N; replies "done" or the first failing status) | spill N BYTES
 // (begins a transaction and stores N records with blobs of BYTES bytes, replies "spilled"
@@ -171,6 +172,8 @@ bool run(const std::string& line) {
     reply(std::to_string(cmd == "catapply" ? category.apply(ids) : category.unapply(ids)));
   } else if (cmd == "fixdates") {
     reply(std::to_string(node().fixDateCats({node().category(a.c_str()).id()})));
+  } else if (cmd == "verify") {
+    reply(std::to_string(node().verifyAndFix(a == "1", false)));
   } else if (cmd == "catkeep") {
     reply(std::to_string(node().category(a.c_str()).persistEmpty(b == "1")));
   } else if (cmd == "watch") {
