@@ -22,13 +22,14 @@
 
 #include "BenchObjects.h"
 #include "BenchPasses.h"
-#include "node/CatalogVfs.h"
+#include "BenchRecords.h"
 #include "vendrithane/Asset.h"
 #include "vendrithane/Category.h"
 #include "vendrithane/Node.h"
 
 using namespace KESTRIN::Vendrithane;
 using vdbench::Clock;
+using vdbench::exec;
 using vdbench::runPasses;
 using vdbench::secondsSince;
 
@@ -49,46 +50,13 @@ struct Scene {
 
 Scene gScene;
 
-bool exec(sqlite3* db, const std::string& sql) {
-  char* message = nullptr;
-  const int code = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
-  if (code != SQLITE_OK) {
-    fprintf(stderr, "membership_bench: %.80s: %s\n", sql.c_str(),
-            message ? message : sqlite3_errstr(code));
-    sqlite3_free(message);
-  }
-  return code == SQLITE_OK;
-}
-
-// Writes kRecords collection records into the closed catalog `main`.
-bool writeRecords(const std::string& main) {
-  sqlite3* db = nullptr;
-  bool ok = sqlite3_open_v2(main.c_str(), &db, SQLITE_OPEN_READWRITE, node::catalogVfsName()) ==
-            SQLITE_OK;
-  sqlite3_stmt* insert = nullptr;
-  ok = ok && exec(db, "BEGIN;") &&
-       sqlite3_prepare_v2(db, "INSERT INTO vd_assets (vd_id,vd_tag,vd_xml) VALUES (?,'photo',?);",
-                          -1, &insert, nullptr) == SQLITE_OK;
-  for (int i = 0; ok && i < kRecords; ++i) {
-    const std::string xml = "<title>record " + std::to_string(i) + "</title>";
-    sqlite3_bind_int(insert, 1, kFirstId + i);
-    sqlite3_bind_text(insert, 2, xml.c_str(), -1, SQLITE_TRANSIENT);
-    ok = sqlite3_step(insert) == SQLITE_DONE;
-    sqlite3_reset(insert);
-  }
-  sqlite3_finalize(insert);
-  ok = ok && exec(db, "UPDATE vd_id SET vd_id=" + std::to_string(kFirstId + kRecords) + ";");
-  ok = exec(db, ok ? "COMMIT;" : "ROLLBACK;") && ok;
-  sqlite3_close(db);
-  return ok;
-}
-
 bool setUpScene() {
   std::string templ = "/tmp/vdbench-membership-XXXXXX";
   if (mkdtemp(&templ[0]) == nullptr) return false;
   gScene.dir = templ + "/";
   gScene.node = std::make_unique<Node>("m", gScene.dir.c_str());
-  if (gScene.node->create() != 0 || !writeRecords(gScene.dir + "m.vd")) return false;
+  if (gScene.node->create() != 0 || !vdbench::writeRecords(gScene.dir + "m.vd", kFirstId, kRecords))
+    return false;
   const std::string rawFile = gScene.dir + "raw.db";
   if (!vdbench::engineHeaderCopy(gScene.dir + "m.vd", rawFile) ||
       sqlite3_open(rawFile.c_str(), &gScene.raw) != SQLITE_OK)
