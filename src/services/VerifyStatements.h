@@ -58,10 +58,11 @@ constexpr char kMemberOfType[] = " vd_aid NOT IN (SELECT vd_id FROM vd_assets WH
 
 // (member, parent node) pairs where the parent lacks a member of its child.
 constexpr char kMissingAncestors[] =
-    "SELECT vd_cat_xref.vd_aid,vd_cat_nde.vd_cpid FROM vd_cat_xref CROSS JOIN vd_cat_nde ON "
-    "vd_cat_xref.vd_cid=vd_cat_nde.vd_id WHERE vd_cat_nde.vd_cpid NOT IN (SELECT vd_id FROM "
-    "vd_cat) AND vd_cat_nde.vd_cpid IN (SELECT vd_id FROM vd_cat_nde) EXCEPT SELECT "
-    "vd_aid,vd_cid FROM vd_cat_xref;";
+    "SELECT DISTINCT vd_cat_xref.vd_aid,vd_cat_nde.vd_cpid FROM vd_cat_xref CROSS JOIN "
+    "vd_cat_nde ON vd_cat_xref.vd_cid=vd_cat_nde.vd_id WHERE vd_cat_nde.vd_cpid NOT IN (SELECT "
+    "vd_id FROM vd_cat) AND vd_cat_nde.vd_cpid IN (SELECT vd_id FROM vd_cat_nde) AND NOT EXISTS "
+    "(SELECT 1 FROM vd_cat_xref AS vd_held WHERE vd_held.vd_aid=vd_cat_xref.vd_aid AND "
+    "vd_held.vd_cid=vd_cat_nde.vd_cpid);";
 constexpr char kInsertAncestorMembership[] =
     "INSERT OR IGNORE INTO vd_cat_xref (vd_id,vd_aid,vd_cid) VALUES (?1,?2,?3);";
 

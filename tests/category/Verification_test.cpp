@@ -181,7 +181,8 @@ TEST_F(Verification, IdsAboveTheCounterKept) {
   EXPECT_EQ(at("Plain", "2008/05/17").population(), 1);  // the caches were read again
 }
 
-// A unique index that duplicates prevent, and a missing blob table.
+// A unique index that duplicates prevent, a missing blob table, and an index whose rows do
+// not match its declaration (the engine's integrity check: nothing else is examined).
 TEST_F(Verification, SchemaObjects) {
   damage("DROP INDEX vd_assets_vd_id_idx;INSERT INTO vd_assets VALUES (" + std::to_string(a_.id()) +
          ",'photo','<photo/>');");
@@ -196,6 +197,15 @@ TEST_F(Verification, SchemaObjects) {
   EXPECT_EQ(node_->verifyAndFix(false, false), 33);
   EXPECT_EQ(node_->verifyAndFix(true, false), 0);
   EXPECT_EQ(shell(blobFile(), "SELECT count() FROM sqlite_master;"), "2\n");
+
+  damage(
+      "PRAGMA writable_schema=ON;UPDATE sqlite_master SET sql=replace(sql,'(vd_aid)','(vd_cid)') "
+      "WHERE name='vd_cat_xref_vd_aid_idx';");
+  before = dump();
+  EXPECT_EQ(node_->verifyAndFix(false, false), 25);
+  EXPECT_EQ(node_->verifyAndFix(true, false), 25);
+  EXPECT_EQ(dump(), before);
+  EXPECT_NE(impl_->stateXml().find("vd_cat_xref_vd_aid_idx"), std::string::npos);
 }
 
 // Report mode inside a caller's transaction leaves it committable; repair mode refuses.
