@@ -92,7 +92,8 @@ constexpr char kRebuildTable[] =
 // Destruction of a collection type, with the check for categories it would leave empty.
 constexpr char kDeleteTypeMemberships[] =
     "DELETE FROM vd_cat_xref WHERE vd_aid IN (SELECT vd_id FROM vd_assets WHERE vd_tag=%Q);";
-constexpr char kDropCheck[] = "DROP TABLE vd_cat_check;";
+// The check table is temporary; a table of that name in the catalog itself is never touched.
+constexpr char kDropCheck[] = "DROP TABLE IF EXISTS temp.vd_cat_check;";
 // The nodes that hold members of the type and no other member, with their parents.
 constexpr char kCreateTypeCheck[] =
     "CREATE TEMP TABLE vd_cat_check AS SELECT vd_id,vd_cpid FROM vd_cat_nde WHERE vd_id IN "

@@ -47,7 +47,7 @@ Status destroyTypeNamespaces(node::NodeConnection&, NodeImpl& node, const String
 }
 
 Status emptyCategoriesLeft(node::NodeConnection& c, const std::string& createCheck, bool* found) {
-  node::execute(c, kDropCheck);  // a table left behind by an earlier check; mostly absent
+  node::execute(c, kDropCheck);  // a table left behind by an earlier check
   Status status = node::execute(c, createCheck);
   if (status != StatusOk) return status;
   // Each round moves every unresolved entry one level up its tree; a tree cannot be deeper

@@ -70,6 +70,7 @@ Status integrityCheck(node::NodeConnection& c) {
     if (lines == 0 && strcasecmp(line.c_str(), "ok") == 0) return StatusOk;
     report += (lines++ == 0 ? "" : "\n") + line;
   }
+  if (node::isDamageCode(s.code())) return StatusCorrupt;  // recorded by the statement
   if (!s.valid() || s.failed() || lines == 0) return StatusCategoryFailed;
   c.recordError(StatusCorrupt, 0, report, node::kIntegrityCheck);
   return StatusCorrupt;
@@ -115,12 +116,29 @@ class Verifier {
   static Finding repairFailed(Status status) {
     return Finding{status == StatusReadOnly ? StatusReadOnly : StatusRepairFailed};
   }
+  // A repair of rows: one that changes none has failed too (it would be tried for ever).
   void repair(const std::string& sql) {
-    node::EngineError error;
-    if (node::execute(c_, sql, &error) != StatusOk) throw repairFailed(error.status());
+    node::Statement s(c_, sql);
+    if (!s.valid() || !s.run()) throw repairFailed(s.error().status());
+    if (s.changes() == 0) throw Finding{StatusRepairFailed};
     repairedInPass_ = true;
   }
-  void repaired(Status status) {
+  // A repair of the schema (a table or an index made again).
+  void repairSchema(const std::string& sql, Status failure) {
+    node::EngineError error;
+    if (node::execute(c_, sql, &error) != StatusOk)
+      throw Finding{error.readOnly() ? StatusReadOnly : failure};
+    repairedInPass_ = true;
+  }
+  // A repair through a routine of another layer, which returns or throws its status.
+  template <class F>
+  void repairBy(F&& routine) {
+    Status status;
+    try {
+      status = routine();
+    } catch (Status thrown) {
+      status = thrown;
+    }
     if (status != StatusOk) throw repairFailed(status);
     repairedInPass_ = true;
   }
@@ -140,6 +158,7 @@ class Verifier {
 
   void pass() {
     const std::vector<std::string> records = recordTables();
+    schemaObjects();
     idRange(records);
     staleDeclarations();
     namespaceNames();
@@ -150,7 +169,7 @@ class Verifier {
     vanishedMembers();
     missingAncestors();
     sweep();
-    schemaIndexes();
+    labelIndex();
     declarations(records);
   }
 
@@ -184,17 +203,16 @@ class Verifier {
     long long highest = 0;
     for (const std::string& table : tables) {
       const std::string quoted = node::quoteIdentifier(table);
-      if (count(node::sqlFormat(kCountNonPositiveIds, quoted.c_str())) > 0) {
+      const std::string bad = node::sqlFormat(kBadIds, quoted.c_str());
+      if (count(kCountPrefix + (" " + bad)) > 0) {
         problem(StatusIdCounterFailed);
-        repair(node::sqlFormat(kDeleteNonPositiveIds, quoted.c_str()));
-        if (count(node::sqlFormat(kCountNonPositiveIds, quoted.c_str())) > 0)
-          throw Finding{StatusIdCounterFailed};
+        repair(kDeletePrefix + (" " + bad));
       }
       highest = std::max(highest, count(node::sqlFormat(kSelectHighestId, quoted.c_str())));
     }
     if (highest < counter) return;
     problem(StatusIdCounterFailed);
-    repaired(node::raiseIdCounter(c_, highest));
+    repairBy([&] { return node::raiseIdCounter(c_, highest); });
   }
 
   void staleDeclarations() {
@@ -344,7 +362,7 @@ class Verifier {
     std::string where = kMembershipsWhere;
     for (auto term = terms.begin(); term != terms.end(); ++term)
       where += (term == terms.begin() ? "" : " AND") + *term;
-    where += ";";
+    where += ");";
     if (count(kCountPrefix + where) == 0) return;
     problem(StatusBadMemberId);
     repair(kDeletePrefix + where);
@@ -394,30 +412,32 @@ class Verifier {
     if (!fixing()) node::execute(c_, assets::kDropCheck);
     problem(StatusEmptyCategories);
     repair(kDeleteSwept);
-    repair(assets::kDropCheck);
+    repairSchema(assets::kDropCheck, StatusRepairFailed);
   }
 
-  // Every index of the two schema scripts, and the blob table.
-  void schemaIndexes() {
-    checkIndexes(node::schemaObjects(node::kMainSchemaScript, ""), "");
+  // The blob table and every index of the two schema scripts but the label index, first in
+  // a pass, so that the merges find the blob table and the unique membership index; the
+  // label index last (the merges make its rows unique first).
+  void schemaObjects() {
+    checkIndexes(node::schemaObjects(node::kMainSchemaScript, ""), "", false);
     if (!hasBlobs_) return;
     const std::vector<node::SchemaObject> blobs =
         node::schemaObjects(node::kBlobSchemaScript, kBlobSchema);
     if (count(kCountBlobTable) == 0) {
       // The empty file the attach makes when the blob file is missing.
       problem(StatusBlobFailed);
-      for (const node::SchemaObject& object : blobs) repair(object.sql);
+      for (const node::SchemaObject& object : blobs) repairSchema(object.sql, StatusRepairFailed);
     }
-    checkIndexes(blobs, (std::string(kBlobSchema) + ".").c_str());
+    checkIndexes(blobs, (std::string(kBlobSchema) + ".").c_str(), false);
   }
-  void checkIndexes(const std::vector<node::SchemaObject>& objects, const char* schema) {
+  void labelIndex() { checkIndexes(node::schemaObjects(node::kMainSchemaScript, ""), "", true); }
+  void checkIndexes(const std::vector<node::SchemaObject>& objects, const char* schema,
+                    bool label) {
     for (const node::SchemaObject& object : objects) {
-      if (!object.index || indexPresent(object, schema)) continue;
+      if (!object.index || (object.name == kLabelIndex) != label || indexPresent(object, schema))
+        continue;
       problem(StatusIndexFailed);
-      node::EngineError error;
-      if (node::execute(c_, object.sql, &error) != StatusOk)
-        throw Finding{error.readOnly() ? StatusReadOnly : StatusIndexFailed};
-      repairedInPass_ = true;
+      repairSchema(object.sql, StatusIndexFailed);  // a unique one that duplicates prevent: 48
     }
   }
   bool indexPresent(const node::SchemaObject& object, const char* schema) {
@@ -433,13 +453,13 @@ class Verifier {
   // The promoted columns of the shared table and of the record tables against the vd_idx
   // rows as they are (several rows of one pair record a re-promotion: no damage).
   void declarations(const std::vector<std::string>& records) {
-    std::map<std::pair<std::string, std::string>, std::pair<std::string, std::string>> declared;
+    // (table, element) lower-cased -> the rowids of its declarations
+    std::map<std::pair<std::string, std::string>, std::vector<long long>> declared;
     {
       node::Statement s(c_, kSelectAllDeclarations);
-      while (s.valid() && s.step()) {
-        const std::string column = text(s.columnText(0)), table = text(s.columnText(1));
-        declared[{lowered(table), lowered(column)}] = {table, column};
-      }
+      while (s.valid() && s.step())
+        declared[{lowered(text(s.columnText(1))), lowered(text(s.columnText(0)))}].push_back(
+            s.columnInt64(3));
       if (!s.valid() || s.failed()) throw Finding{StatusIndexFailed};
     }
     std::vector<std::string> tables{node::kAssetsTable};
@@ -455,14 +475,14 @@ class Verifier {
         if (startsReserved(col.name)) continue;
         if (declared.erase({lowered(table), lowered(col.name)}) != 0) continue;
         problem(StatusIndexFailed);
-        repaired(assets::declareColumn(c_, table, col.name, indexFlags(table, col.name)));
+        const unsigned flags = indexFlags(table, col.name);
+        repairBy([&] { return assets::declareColumn(c_, table, col.name, flags); });
       }
     }
     for (const auto& left : declared) {
       if (checked.count(left.first.first) == 0) continue;  // another table's, or step 5's
       problem(StatusIndexFailed);
-      repair(node::sqlFormat(assets::kDeleteDeclaration, left.second.second.c_str(),
-                             left.second.first.c_str()));
+      for (long long row : left.second) repair(node::sqlFormat(kDeleteDeclarationRow, row));
     }
   }
   // The flags of the promoted column's SQL index: UNIQUE 1, ASC 2, DESC 4; 0 without one.
@@ -526,17 +546,16 @@ int Node::verifyAndFix(bool fix, bool) {
     if (!fix) {
       // Nothing is written, so the level is committed whatever was found: a transaction of
       // the caller's goes on unharmed.
-      status = node::beginTransaction(c, false);
-      if (status != StatusOk) return status;
+      if (node::beginTransaction(c, false) != StatusOk) return StatusCategoryFailed;
       const Status found = services::Verifier(c, nullptr, blobs).run();
       status = node::commitTransaction(c);
-      return found != StatusOk ? found : status;
+      return found != StatusOk ? found : status != StatusOk ? StatusCategoryFailed : StatusOk;
     }
     bool repaired = false;
     {
       Status begun;
       node::TransactionScope scope(c, &begun);
-      if (!scope.active()) return begun;
+      if (!scope.active()) return StatusRepairFailed;
       services::Verifier verifier(c, &op, blobs);
       status = verifier.run();
       if (status != StatusOk) return status;  // the scope rolls every repair back
@@ -544,8 +563,8 @@ int Node::verifyAndFix(bool fix, bool) {
       // Other nodes read everything anew; stale populations there would sweep nodes that
       // still have members.
       if (repaired) node::queueEvent(c, monitor::kEventCatalogChanged, -1);
-      status = scope.commit();
-      if (status != StatusOk) return status;
+      // A commit that fails undoes the transaction: nothing of the repairs is kept.
+      if (scope.commit() != StatusOk) return StatusRepairFailed;
     }
     if (!repaired) return StatusOk;
     // This node's caches are read again in place: held handles stay valid.

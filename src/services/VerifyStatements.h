@@ -11,15 +11,14 @@ namespace services {
 constexpr const char* kCatalogTables[] = {"vd_assets", "vd_idx", "vd_cat", "vd_cat_nde",
                                           "vd_cat_xref"};
 
-// Ids outside the allocated range.
-constexpr char kCountNonPositiveIds[] = "SELECT count() FROM %s WHERE vd_id<=0;";
-constexpr char kDeleteNonPositiveIds[] = "DELETE FROM %s WHERE vd_id<=0;";
+// Ids outside the allocated range: 0 or less, and no id at all (NULL, or not an integer).
+constexpr char kBadIds[] = "FROM %s WHERE vd_id IS NULL OR typeof(vd_id)<>'integer' OR vd_id<=0;";
 constexpr char kSelectHighestId[] = "SELECT max(vd_id) FROM %s;";
 
 // Declarations of element indexes whose table is gone.
 constexpr char kStaleDeclarations[] =
-    "FROM vd_idx WHERE lower(vd_ktgt) NOT IN (SELECT lower(tbl_name) FROM sqlite_master WHERE "
-    "type='table');";
+    "FROM vd_idx WHERE vd_ktgt IS NULL OR lower(vd_ktgt) NOT IN (SELECT lower(tbl_name) FROM "
+    "sqlite_master WHERE type='table');";
 
 // Namespace names, and the rename of the second and later of one name.
 constexpr char kSelectNamespaceNames[] = "SELECT vd_id,vd_croot FROM vd_cat ORDER BY vd_id;";
@@ -44,17 +43,18 @@ constexpr char kDeletePrefix[] = "DELETE";
 
 // Memberships whose category node is gone.
 constexpr char kOrphanMemberships[] =
-    "FROM vd_cat_xref WHERE vd_cid  NOT IN (SELECT vd_id FROM vd_cat_nde);";
+    "FROM vd_cat_xref WHERE vd_cid IS NULL OR vd_cid NOT IN (SELECT vd_id FROM vd_cat_nde);";
 
 // Namespaces and their targets.
 constexpr char kSelectTargets[] = "SELECT vd_id,vd_tgt FROM vd_cat ORDER BY vd_id;";
 constexpr char kSelectTableNamed[] =
     "SELECT tbl_name FROM sqlite_master WHERE type='table' AND lower(tbl_name)=lower(%Q);";
 
-// Memberships of vanished members: " FROM vd_cat_xref WHERE " and the terms joined by " AND ".
-constexpr char kMembershipsWhere[] = " FROM vd_cat_xref WHERE ";
+// Memberships of vanished members: kMembershipsWhere, the terms joined by " AND ", ");".
+constexpr char kMembershipsWhere[] = " FROM vd_cat_xref WHERE vd_aid IS NULL OR (";
 constexpr char kMemberOfTable[] = " vd_aid NOT IN (SELECT vd_id FROM %s)";
-constexpr char kMemberOfType[] = " vd_aid NOT IN (SELECT vd_id FROM vd_assets WHERE vd_tag=%Q)";
+constexpr char kMemberOfType[] =
+    " vd_aid NOT IN (SELECT vd_id FROM vd_assets WHERE lower(vd_tag)=%Q)";
 
 // (member, parent node) pairs where the parent lacks a member of its child.
 constexpr char kMissingAncestors[] =
@@ -83,8 +83,12 @@ constexpr char kCountBlobSchemas[] = "SELECT count() FROM pragma_database_list W
 constexpr char kIndexEnding[] = "_idx";
 constexpr char kOlderIndexEnding[] = "_vd_idx";
 
+// The unique index of sibling labels: made again only after the labels were merged.
+constexpr char kLabelIndex[] = "vd_cat_nde_vd_cnod_vd_cpid_idx";
+
 // Declarations against columns.
-constexpr char kSelectAllDeclarations[] = "SELECT vd_kmap,vd_ktgt,vd_ktyp FROM vd_idx;";
+constexpr char kSelectAllDeclarations[] = "SELECT vd_kmap,vd_ktgt,vd_ktyp,rowid FROM vd_idx;";
+constexpr char kDeleteDeclarationRow[] = "DELETE FROM vd_idx WHERE rowid=%lld;";
 constexpr char kSelectIndexSql[] = "SELECT sql FROM sqlite_master WHERE type='index' AND name=%Q;";
 
 }  // namespace services

@@ -23,6 +23,12 @@ class Verification : public CategoryCatalog {
     ASSERT_EQ(at("Plain", "2008/05/17").apply(a_), 0);
     ASSERT_EQ(at("Plain", "2008/05/18").apply(b_), 0);
     ASSERT_EQ(at("Kept", "early").add(), 0);
+    ASSERT_EQ(node_->assetDeclare("song", false), 0);  // an own-table type
+    Asset song = node_->asset("song", false), songType = node_->asset("song", false);
+    song.element("title") = "s";
+    ASSERT_EQ(song.store(), 0);
+    ASSERT_EQ(node_->categoryDeclare("Songs", songType, false, false), 0);
+    ASSERT_EQ(at("Songs", "x").apply(song), 0);
     year_ = at("Plain", "2008").id();
     month_ = at("Plain", "2008/05").id();
     day_ = at("Plain", "2008/05/17").id();
@@ -59,22 +65,17 @@ class Verification : public CategoryCatalog {
 };
 
 TEST_F(Verification, SoundCatalogPassesUnchanged) {
-  ASSERT_EQ(node_->assetDeclare("song", false), 0);
-  Asset song = node_->asset("song", false);
-  song.element("title") = "s";
-  ASSERT_EQ(song.store(), 0);
-  Asset songType = node_->asset("song", false), videoType = node_->asset("video", true);
-  ASSERT_EQ(node_->categoryDeclare("Songs", songType, false, false), 0);
+  Asset videoType = node_->asset("video", true);
   ASSERT_EQ(node_->categoryDeclare("Videos", videoType, false, true), 0);  // no records
   Category album = at("Plain", "2008");
   ASSERT_EQ(node_->categoryDeclare("Albums", album, false, false), 0);
-  ASSERT_EQ(at("Songs", "x").apply(song), 0);
   Category year = at("Plain", "2008");
   ASSERT_EQ(at("Albums", "best").apply(year), 0);
   // A promotion, then the same element again with other flags (a second declaration row).
   ASSERT_EQ(a_.element("title").index(1), 0);
   ASSERT_EQ(a_.element("title").index(4), 0);
-  damage("ANALYZE;");  // a table of the engine's own, with no vd_id
+  // A table of the engine's own, and one of another program's without vd_id.
+  damage("ANALYZE;CREATE TABLE notes (x);INSERT INTO notes VALUES (1);");
   const std::string before = dump();
   EXPECT_EQ(node_->verifyAndFix(false, false), 0);
   EXPECT_EQ(node_->verifyAndFix(true, false), 0);
@@ -86,13 +87,17 @@ TEST_F(Verification, EachKindReportedThenRepaired) {
                     a = std::to_string(a_.id()), plain = std::to_string(at("Plain").id()),
                     kept = std::to_string(at("Kept").id()),
                     early = std::to_string(at("Kept", "early").id());
+  const std::string x = std::to_string(at("Songs", "x").id());
   struct Case {
     int status;
     std::string damage, check, expected;
+    std::string blobDamage = "";  // run on the blob file too, when given
   };
   const std::vector<Case> cases = {
       {80, "INSERT INTO vd_assets VALUES (0,'photo','<photo/>');",
        "SELECT count() FROM vd_assets WHERE vd_id<=0;", "0\n"},
+      {80, "INSERT INTO vd_cat VALUES (NULL,'',0,'X',0,NULL);",
+       "SELECT count() FROM vd_cat WHERE vd_id IS NULL;", "0\n"},
       {48, "INSERT INTO vd_idx VALUES (5000,'x','gone',0);",
        "SELECT count() FROM vd_idx WHERE vd_ktgt='gone';", "0\n"},
       {47,
@@ -101,18 +106,22 @@ TEST_F(Verification, EachKindReportedThenRepaired) {
        "INSERT INTO vd_cat VALUES (5003,'',0,'O''Brien''s',0,'photo');",
        "SELECT vd_croot FROM vd_cat WHERE vd_id>5000 ORDER BY vd_id;",
        "O'Brien's\nO'Brien's Copy 2\nO'Brien's Copy 3\n"},
-      // A second "05" under the year, with a child holding a record: it merges into the
-      // first; the child and the memberships move, the label index is made again.
-      {47,
-       "DROP INDEX vd_cat_nde_vd_cnod_vd_cpid_idx;"
-       "INSERT INTO vd_cat_nde VALUES (5004,'05'," +
-           y + ",'');INSERT INTO vd_cat_nde VALUES (5005,'19',5004,'');" +
-           "INSERT INTO vd_cat_xref VALUES (5006," + a + ",5005);" +
-           "INSERT INTO vd_cat_xref VALUES (5007," + a + ",5004);",
+      // A second "05" under the year, with a child holding a record and filed itself in a
+      // namespace of categories: it merges into the first; the child and the memberships
+      // (held and as a member) move, the label index is made again. The blob table is
+      // missing too: it is made first, so that the merge can drop the node's blob rows.
+      {33,
+       "DROP INDEX vd_cat_nde_vd_cnod_vd_cpid_idx;INSERT INTO vd_cat_nde VALUES (5004,'05'," + y +
+           ",'');INSERT INTO vd_cat_nde VALUES (5005,'19',5004,'');INSERT INTO vd_cat_xref "
+           "VALUES (5006," +
+           a + ",5005);INSERT INTO vd_cat_xref VALUES (5007," + a +
+           ",5004);INSERT INTO vd_cat VALUES (5021,'',0,'Albums',0,'vd_cat_nde');INSERT INTO "
+           "vd_cat_nde VALUES (5022,'best',5021,'');INSERT INTO vd_cat_xref VALUES "
+           "(5023,5004,5022);",
        "SELECT vd_cpid FROM vd_cat_nde WHERE vd_cnod='19' UNION ALL SELECT count() FROM "
-       "vd_cat_nde WHERE vd_id=5004 UNION ALL SELECT count() FROM sqlite_master WHERE "
-       "name='vd_cat_nde_vd_cnod_vd_cpid_idx';",
-       m + "\n0\n1\n"},
+       "vd_cat_nde WHERE vd_id=5004 UNION ALL SELECT vd_aid FROM vd_cat_xref WHERE vd_cid=5022 "
+       "UNION ALL SELECT count() FROM sqlite_master WHERE name='vd_cat_nde_vd_cnod_vd_cpid_idx';",
+       m + "\n0\n" + m + "\n1\n", "DROP TABLE vd_blobs;"},
       {67,
        "INSERT INTO vd_cat_nde VALUES (5008,'lost',99999,'');"
        "INSERT INTO vd_cat_nde VALUES (5009,'below',5008,'');",
@@ -123,17 +132,33 @@ TEST_F(Verification, EachKindReportedThenRepaired) {
        "SELECT count() FROM vd_cat_nde WHERE vd_id IN (5010,5011);", "0\n"},
       {62, "INSERT INTO vd_cat_xref VALUES (5012," + a + ",99999);",
        "SELECT count() FROM vd_cat_xref WHERE vd_id=5012;", "0\n"},
+      // A membership without a category, and a memberless node that the sweep must still
+      // find (a NULL among the categories held must not hide it).
+      {62,
+       "INSERT INTO vd_cat_xref VALUES (5019," + a +
+           ",NULL);INSERT INTO vd_cat_nde VALUES (5020,'empty'," + plain + ",'');",
+       "SELECT count() FROM vd_cat_xref WHERE vd_cid IS NULL UNION ALL SELECT count() FROM "
+       "vd_cat_nde WHERE vd_id=5020;",
+       "0\n0\n"},
       {65,
        "INSERT INTO vd_cat VALUES (5013,'',0,'Nowhere',0,'vd_registry');"
-       "INSERT INTO vd_cat VALUES (5014,'',0,'Null',0,NULL);",
-       "SELECT count() FROM vd_cat WHERE vd_id IN (5013,5014);", "0\n"},
+       "INSERT INTO vd_cat VALUES (5014,'',0,'Null',0,NULL);"
+       "INSERT INTO vd_cat VALUES (5024,'',0,'Empty',0,'');",
+       "SELECT count() FROM vd_cat WHERE vd_id IN (5013,5014,5024);", "0\n"},
       {63, "INSERT INTO vd_cat_xref VALUES (5015,4999," + d + ");",
        "SELECT count() FROM vd_cat_xref WHERE vd_aid=4999;", "0\n"},
+      // An own table dropped: its namespace reads as one of a collection type without
+      // records, its memberships go, then its memberless node.
+      {63, "DROP TABLE song;",
+       "SELECT count() FROM vd_cat_xref WHERE vd_cid=" + x +
+           " UNION ALL SELECT count() FROM vd_cat_nde WHERE vd_id=" + x +
+           " UNION ALL SELECT count() FROM vd_cat WHERE vd_croot='Songs';",
+       "0\n0\n1\n"},
       // The upper memberships lost: restored level after level, never swept.
       {79, "DELETE FROM vd_cat_xref WHERE vd_cid IN (" + y + "," + m + ");",
        "SELECT count() FROM vd_cat_xref WHERE vd_cid IN (" + y + "," + m +
            ") UNION ALL SELECT count() FROM vd_cat_nde;",
-       "4\n5\n"},
+       "4\n6\n"},
       // Memberless nodes: only the one of the namespace that does not keep them goes, kept
       // ones made before and after it stay.
       {67,
@@ -160,6 +185,7 @@ TEST_F(Verification, EachKindReportedThenRepaired) {
     writeFile(blobFile(), blobBase);
     ASSERT_EQ(node_->open(), 0);
     damage(c.damage);
+    if (!c.blobDamage.empty()) damage(c.blobDamage, blobFile());
     const std::string before = dump();
     EXPECT_EQ(node_->verifyAndFix(false, false), c.status);
     EXPECT_EQ(dump(), before);
@@ -179,6 +205,17 @@ TEST_F(Verification, IdsAboveTheCounterKept) {
   Asset c = stored("photo", "c");
   EXPECT_GT(c.id(), std::stoi(ids("SELECT max(vd_id) FROM vd_cat_xref;")));
   EXPECT_EQ(at("Plain", "2008/05/17").population(), 1);  // the caches were read again
+}
+
+// A repair in this process reads the tree again in place: held handles follow.
+TEST_F(Verification, HeldHandlesFollowARepair) {
+  damage("DELETE FROM vd_cat_xref WHERE vd_cid IN (" + std::to_string(year_) + "," +
+         std::to_string(month_) + ");");
+  Category month = at("Plain", "2008/05");
+  EXPECT_EQ(month.population(), 0);
+  EXPECT_EQ(node_->verifyAndFix(true, false), 0);
+  EXPECT_EQ(month.id(), month_);
+  EXPECT_EQ(month.population(), 2);
 }
 
 // A unique index that duplicates prevent, a missing blob table, and an index whose rows do
