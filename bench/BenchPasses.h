@@ -7,9 +7,12 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "BenchObjects.h"
 
 namespace vdbench {
 
@@ -47,6 +50,25 @@ inline bool engineHeaderCopy(const std::string& from, const std::string& to) {
   std::ofstream out(to, std::ios::binary | std::ios::trunc);
   out << file;
   return static_cast<bool>(out);
+}
+
+// The main program of a benchmark over a scene: machine-wide objects of its own, the set-up,
+// the benchmarks, the tear-down. 1 when the set-up failed (`dir` names where it worked).
+template <class SetUp, class TearDown>
+int runOverScene(int argc, char** argv, const char* program, const std::string& dir, SetUp setUp,
+                 TearDown tearDown) {
+  BenchObjects objects;  // never a catalog slot of a real user
+  benchmark::Initialize(&argc, argv);
+  int result = 0;
+  if (setUp()) {
+    benchmark::RunSpecifiedBenchmarks();
+  } else {
+    fprintf(stderr, "%s: could not set up the catalogs in %s\n", program, dir.c_str());
+    result = 1;
+  }
+  benchmark::Shutdown();
+  tearDown();
+  return result;
 }
 
 }  // namespace vdbench

@@ -25,7 +25,6 @@
 #include <string>
 #include <vector>
 
-#include "BenchObjects.h"
 #include "BenchPasses.h"
 #include "node/CatalogVfs.h"
 #include "node/ConnectionPool.h"
@@ -359,16 +358,5 @@ BENCHMARK(BM_DescendantsFunction)->Iterations(20)->UseManualTime()->Unit(benchma
 }  // namespace
 
 int main(int argc, char** argv) {
-  BenchObjects objects;  // never a catalog slot of a real user
-  benchmark::Initialize(&argc, argv);
-  int result = 0;
-  if (setUpScene()) {
-    benchmark::RunSpecifiedBenchmarks();
-  } else {
-    fprintf(stderr, "category_bench: could not set up the catalogs in %s\n", gScene.dir.c_str());
-    result = 1;
-  }
-  benchmark::Shutdown();
-  tearDownScene();
-  return result;
+  return vdbench::runOverScene(argc, argv, "category_bench", gScene.dir, setUpScene, tearDownScene);
 }

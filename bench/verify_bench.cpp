@@ -10,13 +10,11 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "BenchObjects.h"
 #include "BenchPasses.h"
 #include "BenchRecords.h"
 #include "vendrithane/Asset.h"
@@ -133,16 +131,5 @@ BENCHMARK(BM_Verify)->Iterations(3)->UseManualTime()->Unit(benchmark::kMilliseco
 }  // namespace
 
 int main(int argc, char** argv) {
-  BenchObjects objects;  // never a catalog slot of a real user
-  benchmark::Initialize(&argc, argv);
-  int result = 0;
-  if (setUpScene()) {
-    benchmark::RunSpecifiedBenchmarks();
-  } else {
-    fprintf(stderr, "verify_bench: could not set up the catalogs in %s\n", gScene.dir.c_str());
-    result = 1;
-  }
-  benchmark::Shutdown();
-  tearDownScene();
-  return result;
+  return vdbench::runOverScene(argc, argv, "verify_bench", gScene.dir, setUpScene, tearDownScene);
 }
