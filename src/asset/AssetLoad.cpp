@@ -205,18 +205,32 @@ Status readRecordText(node::NodeConnection& c, const std::string& table, bool co
   return status;
 }
 
+Status deleteRowBlobs(node::NodeConnection& c, int id) {
+  static const std::string text(kDeleteRowBlobs);
+  EngineFailure failure;
+  std::string expanded;
+  if (runBoundWithId(c, text, {}, id, &failure, &expanded) >= 0) return StatusOk;
+  recordFailure(c, StatusEngineFailure, failure, expanded);
+  return failure.writeStatus(StatusEngineFailure);
+}
+
 Status deleteAssetRow(node::NodeConnection& c, NodeImpl& node, const std::string& table, int id,
                       bool mustExist) {
+  // Both statements stay compiled on the connection: a removal runs them once per record.
+  const std::string& sql = rowStatementText(kDeleteRow, table, std::string());
   EngineFailure failure;
-  const std::string sql = node::sqlFormat(kDeleteRow, node::quoteIdentifier(table).c_str(), id);
-  if (!runRecorded(c, sql, StatusEngineFailure, &failure))
+  std::string expanded;
+  const int changed = runBoundWithId(c, sql, {}, id, &failure, &expanded);
+  if (changed < 0) {
+    recordFailure(c, StatusEngineFailure, failure, expanded);
     return failure.writeStatus(StatusEngineFailure);
-  if (mustExist && node::changedRows(c) < 1) {
-    c.recordError(StatusEmptyArgument, 0, kNothingDeleted, sql);
+  }
+  if (mustExist && changed < 1) {
+    c.recordError(StatusEmptyArgument, 0, kNothingDeleted, sql + " (" + std::to_string(id) + ")");
     return StatusRemoveFailed;
   }
-  if (!runRecorded(c, node::sqlFormat(kDeleteRowBlobs, id), StatusEngineFailure, &failure))
-    return failure.writeStatus(StatusEngineFailure);
+  const Status blobs = deleteRowBlobs(c, id);
+  if (blobs != StatusOk) return blobs;
   forgetLive(c, node, id);
   node::queueEvent(c, monitor::kEventRecordDeleted, id);
   return StatusOk;

@@ -32,8 +32,8 @@ constexpr char kSelectRow[] = "SELECT %s FROM %s WHERE vd_id=%d;";
 constexpr char kCollectionColumns[] = "vd_xml,vd_tag";
 constexpr char kOwnTableColumns[] = "vd_xml";
 constexpr char kAllColumns[] = "*";
-constexpr char kDeleteRow[] = "DELETE FROM %s WHERE vd_id=%d;";
-constexpr char kDeleteRowBlobs[] = "DELETE FROM vd_blobs WHERE vd_aid=%d;";
+constexpr char kDeleteRow[] = "DELETE FROM %s WHERE vd_id=:id;";
+constexpr char kDeleteRowBlobs[] = "DELETE FROM vd_blobs WHERE vd_aid=:id;";
 
 // Blob rows of one record: each element's bytes under its name.
 constexpr char kInsertBlob[] =

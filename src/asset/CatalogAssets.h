@@ -71,6 +71,9 @@ void clearUserSet(AssetImpl& asset);
 // 14). Returns 0, or 81/31 (29 when the row is missing).
 Status deleteAssetRow(node::NodeConnection& connection, NodeImpl& node, const std::string& table,
                       int id, bool mustExist);
+// Deletes the blob rows of record or category `id` inside the caller's transaction, through
+// a statement kept compiled on the connection. 0, or 81/31 (recorded).
+Status deleteRowBlobs(node::NodeConnection& connection, int id);
 
 }  // namespace assets
 }  // namespace Vendrithane

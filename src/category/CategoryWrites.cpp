@@ -176,8 +176,7 @@ Status deleteSubtree(Operation& op, int id) {
   Status status = node::execute(c, node::sqlFormat(root ? kDeleteNamespace : kDeleteNode, id));
   if (status == StatusOk && !root) status = removeMember(op, id);
   if (status == StatusOk) status = node::execute(c, node::sqlFormat(kDeleteNodeMemberships, id));
-  if (status == StatusOk && !root)
-    status = node::execute(c, node::sqlFormat(assets::kDeleteRowBlobs, id));
+  if (status == StatusOk && !root) status = assets::deleteRowBlobs(c, id);
   if (status != StatusOk) return status;
   journalPopulation(op, id, e.population);
   op.cache.setPopulation(id, 0);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "asset/AssetStatements.h"
+#include "asset/CatalogAssets.h"
 #include "category/CategoryOps.h"
 #include "category/CategoryStatements.h"
 #include "node/Statement.h"
@@ -62,7 +62,8 @@ void mergeNodes(Operation& op, int keep, int gone, int parent, const std::string
     if (!s.valid() || !s.bind(1, static_cast<long long>(gone)) || !s.run())
       throw failedWith(s.error());
   }
-  runRepair(op, node::sqlFormat(assets::kDeleteRowBlobs, gone));
+  const Status blobs = assets::deleteRowBlobs(op.connection(), gone);
+  if (blobs != StatusOk) throw blobs;
   runRepair(op, node::sqlFormat(kDeleteNode, gone));
   runRepair(op, node::sqlFormat(kMoveNode, parent, keep));
   runRepair(op, node::sqlFormat(kRenameNode, label.c_str(), keep));
