@@ -109,7 +109,13 @@ class CopyState final : public node::CopyCalls {
   // thrown on, which fails the statement.
   bool copyCategory(long long id, long long* decision) override {
     try {
-      *decision = isNamespace(static_cast<int>(id)) ? 0 : decideNode(static_cast<int>(id));
+      auto answered = answers_.find(id);
+      if (answered == answers_.end()) {
+        // Members are never filed at a namespace root itself.
+        const int category = static_cast<int>(id);
+        answered = answers_.emplace(id, isNamespace(category) ? 0 : decideNode(category)).first;
+      }
+      *decision = answered->second;
       return true;
     } catch (Status s) {
       if (!failed()) failure_ = s;
@@ -271,6 +277,7 @@ class CopyState final : public node::CopyCalls {
   Handler* handler_;                    // asked about each namespace and category; may be null
   std::map<long long, long long> ids_;  // source id -> destination id
   std::map<int, int> decisions_;        // category or namespace id -> 1 copy, 0 skip
+  std::map<long long, int> answers_;    // what vd_catcopy answered for a category id
   std::set<int> deciding_;              // nodes whose decision is under way
   std::vector<NewNamespace> namespaces_;
   std::vector<NewNode> nodes_;
@@ -310,8 +317,11 @@ class CatalogCopy {
         platform::fullPath(source_.blobFile()) == platform::fullPath(dest_.blobFile()))
       return StatusWrongCatalog;
     if (inTransaction(source_) || (dest_.isOpen() && inTransaction(dest_))) return StatusBusy;
-    const query::FilterState state = FilterAccess::snapshot(filter_);
+    query::FilterState state = FilterAccess::snapshot(filter_);
     if (!state.terms.empty()) return StatusBadFilter;
+    // The rows of one table are distinct by their ids already: no DISTINCT, which would
+    // sort every copied row's text.
+    state.allowDuplicates = true;
     query::BuildFlags flags;
     flags.mapIds = true;
     built_ = query::buildStatement(state, flags, std::string(), &source_);
@@ -482,6 +492,13 @@ class CatalogCopy {
     const int destNext = node::catalogNextId(d);
     if (destNext < 0) throw StatusIdCounterFailed;
 
+    // The destination's promoted columns of the table, filled for the copied rows as at
+    // promotion. Read before the transaction writes: from then on the destination's own
+    // connections may find its file locked by this one until the commit.
+    const Status viewed = dest_.refreshSchemaView(d);
+    if (viewed != StatusOk) throw viewed;
+    const std::vector<std::string> promoted = assets::elementIndexes(dest_).columns(table_);
+
     Status begun = node::beginTransaction(c, false);
     if (begun != StatusOk) throw begun;
     struct Level {
@@ -503,10 +520,8 @@ class CatalogCopy {
     state.mapped(&from, &to);
     const std::string sourceIds = joined(from);
     if (!from.empty()) {
-      // The destination's promoted columns of the table, filled as at promotion.
-      dest_.refreshSchemaView(d);
       const std::string destIds = joined(to);
-      for (const std::string& column : assets::elementIndexes(dest_).columns(table_))
+      for (const std::string& column : promoted)
         run(c, node::sqlFormat(kFillCopiedColumn, quotedTable.c_str(),
                                node::quoteIdentifier(column).c_str(), column.c_str(),
                                destIds.c_str()));
