@@ -326,6 +326,10 @@ class CatalogCopy {
     flags.mapIds = true;
     built_ = query::buildStatement(state, flags, std::string(), &source_);
     if (built_.tables > 1) return StatusUnsupported;
+    flags.mapIds = false;
+    flags.idsOnly = true;
+    selectedIds_ = query::buildStatement(state, flags, std::string(), &source_).text;
+    if (!selectedIds_.empty() && selectedIds_.back() == ';') selectedIds_.pop_back();
     return StatusOk;
   }
 
@@ -464,6 +468,15 @@ class CatalogCopy {
     if (s != StatusOk) throw s;
   }
 
+  // Runs a statement that calls vd_catcopy: a failure there fails the copy with what the
+  // copy state kept (a Status, or what a copy event threw, for the caller).
+  void runDeciding(node::NodeConnection& c, const std::string& sql, const CopyState& state) {
+    const Status s = node::execute(c, sql);
+    if (s == StatusOk) return;
+    raise_ = state.raised();
+    throw state.failure() != StatusOk ? state.failure() : s;
+  }
+
   // A category row that cannot be written fails the copy with Status 4 thrown to its caller.
   [[noreturn]] void categoryWriteFailed() {
     raise_ = std::make_exception_ptr(StatusCategoryFailed);
@@ -513,6 +526,12 @@ class CatalogCopy {
     node::CopyScope scope(&source_, &state);
     const char* conflicts = mode_ == kKeep ? kKeepConflicts : "";
 
+    // The categories are decided (and offered to the handler) before anything is written
+    // into the destination: a handler may read the destination through its own node,
+    // whose connections would wait for this transaction's lock on the file without end.
+    if (withCategories_)
+      runDeciding(c, node::sqlFormat(kDecideCategories, selectedIds_.c_str()), state);
+
     const std::string quotedTable = node::quoteIdentifier(table_);
     run(c, node::sqlFormat(kInsertRecords, conflicts, quotedTable.c_str(),
                            built_.plainColumns.c_str(), built_.text.c_str()));
@@ -529,11 +548,7 @@ class CatalogCopy {
     }
     if (withCategories_ && !from.empty()) {
       run(c, node::sqlFormat(kTakeMemberships, sourceIds.c_str()));
-      const Status inserted = node::execute(c, node::sqlFormat(kInsertMemberships, conflicts));
-      if (inserted != StatusOk) {
-        raise_ = state.raised();  // what a copy event threw goes to the caller
-        throw state.failure() != StatusOk ? state.failure() : inserted;
-      }
+      runDeciding(c, node::sqlFormat(kInsertMemberships, conflicts), state);
       run(c, kDropMemberships);
       for (const NewNamespace& ns : state.namespaces()) {
         if (node::execute(
@@ -584,6 +599,7 @@ class CatalogCopy {
   Handler* handler_;
   const int mapping_;
   query::Built built_;        // the filter's statement in map-ids mode
+  std::string selectedIds_;   // its ids-only SELECT, without the ";"
   std::string table_;         // the table it reads, unquoted
   bool created_ = false;      // the destination was created by this copy
   bool opened_ = false;       // and opened by it

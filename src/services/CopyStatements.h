@@ -24,7 +24,11 @@ constexpr char kInsertBlobs[] =
     "INSERT %sINTO vd_dest_blobs.vd_blobs (vd_aid,vd_tag,vd_blob) SELECT "
     "vd_idmap(vd_aid),vd_tag,vd_blob FROM blobs.vd_blobs WHERE vd_aid IN (%s);";
 
-// Memberships, in each category's member order; vd_catcopy decides the categories.
+// Memberships, in each category's member order; vd_catcopy decides the categories, all of
+// them first (the selected records' ids are the filter's ids-only SELECT).
+constexpr char kDecideCategories[] =
+    "SELECT vd_catcopy(vd_cid) FROM main.vd_cat_xref WHERE vd_aid IN (%s) GROUP BY vd_cid "
+    "ORDER BY vd_cid;";
 constexpr char kTakeMemberships[] =
     "DROP TABLE IF EXISTS temp.vd_tmp_cat_cpy;CREATE TEMP TABLE vd_tmp_cat_cpy AS SELECT "
     "vd_id,vd_aid,vd_cid FROM main.vd_cat_xref WHERE vd_aid IN (%s) ORDER BY vd_cid,vd_id;";

@@ -31,6 +31,10 @@ class Offers : public Handler {
   bool offer(String& name, bool exists) {
     const std::string offered = name.buffer();
     asked += offered + (exists ? "+ " : "- ");
+    String value;
+    if (reads != nullptr) {
+      EXPECT_EQ(reads->scalarLoad("k", value), StatusNotFound);
+    }
     if (offered == throwOn) throw std::runtime_error("host");
     auto rename = renames.find(offered);
     if (rename != renames.end()) {
@@ -43,6 +47,7 @@ class Offers : public Handler {
   std::map<std::string, std::string> renames;
   std::set<std::string> declines;
   std::string throwOn, asked;
+  Node* reads = nullptr;  // a catalog each offer reads
 };
 
 class Copy : public CategoryCatalog {
@@ -216,6 +221,25 @@ TEST_F(Copy, ForeignDestinationWithHandlerRenamesRefusalsAndFailures) {
   // The id counter is above every copied id.
   const int top = largestId("other");
   EXPECT_GT(photo(other, "next").id(), top);
+}
+
+TEST_F(Copy, HandlerReadsTheDestinationDuringALargeCopy) {
+  fileSource();
+  ASSERT_EQ(node_->transactionBegin(), 0);  // more record text than the engine's page cache
+  const std::string pad(8000, 'p');
+  for (int i = 0; i < 400; ++i) {
+    Asset a = node_->asset("photo", true);
+    a.element("pad") = pad.c_str();
+    ASSERT_EQ(a.store(), 0);
+  }
+  ASSERT_EQ(node_->transactionCommit(), 0);
+  Node other("other", dir_.c_str());
+  ASSERT_EQ(other.create(), 0);
+  ASSERT_EQ(other.open(), 0);
+  Offers offers;
+  offers.reads = &other;
+  ASSERT_EQ(node_->copy(other, all_, true, &offers, IdMappingAutomatic), 0);
+  EXPECT_EQ(offers.asked, "Kept- x- y- z- Plain- p- ");
 }
 
 TEST_F(Copy, AnotherProcessFollowsTheDestination) {
