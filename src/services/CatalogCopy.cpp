@@ -302,9 +302,24 @@ class CatalogCopy {
     out.status = node::statusOf([&] { return checks(); });
     if (out.status != StatusOk) return out;
     out.status = node::statusOf([&] { return prepareDestination(); });
-    if (out.status == StatusOk) out.status = node::statusOf([&] { return identity(); });
-    if (out.status == StatusOk) out = copyAttached();
+    if (out.status == StatusOk) out = underBothLocks();
     finish(out.status != StatusOk || out.raise != nullptr);
+    return out;
+  }
+
+  // The identities, the record table, ATTACH and the transaction, with the handler's
+  // delivery lock and then both per-catalog mutexes held: nobody draws an id in the
+  // destination between the decision to keep ids and the commit.
+  Outcome underBothLocks() {
+    std::optional<handler::Operation> asking;
+    if (handler_ != nullptr) asking.emplace(*handler_);
+    std::optional<CatalogPairHold> both;
+    Outcome out;
+    out.status = node::statusOf([&] {
+      both.emplace(source_, dest_);
+      return identity();
+    });
+    if (out.status == StatusOk) out = copyAttached();
     return out;
   }
 
@@ -483,11 +498,8 @@ class CatalogCopy {
     throw StatusCategoryFailed;
   }
 
-  // Steps 8 to 15: one transaction on the source's connection, both catalogs held.
+  // One transaction on the source's connection, both catalogs held.
   int transaction(node::NodeConnection& c) {
-    std::optional<handler::Operation> asking;  // the delivery lock, before the catalogs
-    if (handler_ != nullptr) asking.emplace(*handler_);
-    CatalogPairHold both(source_, dest_);
     node::ConnectionLease destLease(dest_.pool());
     if (!destLease) throw StatusNotOpen;
     node::NodeConnection& d = *destLease;

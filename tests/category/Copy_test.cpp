@@ -223,6 +223,23 @@ TEST_F(Copy, ForeignDestinationWithHandlerRenamesRefusalsAndFailures) {
   EXPECT_GT(photo(other, "next").id(), top);
 }
 
+TEST_F(Copy, NewIdTakenInTheDestinationFailsTheCopy) {
+  fileSource();
+  Node other("other", dir_.c_str());
+  ASSERT_EQ(other.create(), 0);
+  ASSERT_EQ(other.open(), 0);
+  // Rows written behind the catalog's back at the ids its block would still hand out.
+  const int drawn = photo(other, "mine").id();
+  std::string taken = "INSERT INTO vd_assets (vd_id,vd_tag,vd_xml) VALUES ";
+  for (int i = 1; i < 20; ++i)
+    taken += (i > 1 ? ",(" : "(") + std::to_string(drawn + i) + ",'photo','<t>x</t>')";
+  ASSERT_EQ(raw(dir_ + "other.vd", taken + ";"), "");
+  EXPECT_EQ(node_->copy(other, all_, true, nullptr, IdMappingNewIds), StatusConstraint);
+  EXPECT_EQ(in("other", "SELECT count() FROM vd_assets;"), "20\n");
+  EXPECT_EQ(in("other", "SELECT count() FROM vd_cat_xref;"), "0\n");
+  EXPECT_EQ(blobsIn("other", "SELECT count() FROM vd_blobs;"), "1\n");
+}
+
 TEST_F(Copy, HandlerReadsTheDestinationDuringALargeCopy) {
   fileSource();
   ASSERT_EQ(node_->transactionBegin(), 0);  // more record text than the engine's page cache
