@@ -170,6 +170,17 @@ TEST_F(Copy, IdentitiesDecideIdsOverCopiesInARow) {
   const int drawn = photo(kept, "drawn").id();
   ASSERT_EQ(node_->copy(kept, all_, false, nullptr, IdMappingKeepIds), 0);
   EXPECT_GT(photo(kept, "after").id(), drawn);
+
+  // An own-table type named by an SQL keyword: the destination gets its table.
+  ASSERT_EQ(node_->assetDeclare("order", false), 0);
+  Asset order = node_->asset("order", false), prototype = node_->asset("order", false);
+  order.element("title") = "o";
+  ASSERT_EQ(order.store(), 0);
+  Filter orders;
+  orders.match(prototype);
+  ASSERT_EQ(node_->copy(kept, orders, false, nullptr, IdMappingKeepIds), 0);
+  EXPECT_EQ(in("kept", "SELECT vd_id FROM \"order\";"), std::to_string(order.id()) + "\n");
+  EXPECT_TRUE(kept.assetDeclared("order", false));
 }
 
 TEST_F(Copy, ForeignDestinationWithHandlerRenamesRefusalsAndFailures) {
