@@ -64,8 +64,12 @@ class VENDRITHANE_API Handler {
   virtual void assetUpdateEvent(int id);
   virtual void categoryDeleteEvent(int id);
   virtual void assetDeleteEvent(int id);
-  // The catalog copy asks before it copies a namespace or a category; the name may be
-  // changed, false refuses. Both return true by default.
+  // The catalog copy (Node::copy) asks before it copies a namespace or a category; the name
+  // may be changed, false refuses (and keeps everything below out, unasked). A name changed
+  // to one the destination has is offered again. Both run on the copying thread, inside the
+  // copy's statement, with both catalogs held and before anything is written into the
+  // destination: they may read either catalog, never write to one. What they throw ends
+  // the copy (nothing written) and reaches the caller of copy. Both return true by default.
   virtual bool copyNamespaceEvent(String& name, bool exists);
   virtual bool copyCategoryEvent(Category const& category, String& name, bool exists);
 

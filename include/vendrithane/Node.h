@@ -35,6 +35,13 @@ enum ObjectType : int {
   ObjectNone = 2,      // nothing of the catalog
 };
 
+// How Node::copy numbers the records, categories and memberships it copies.
+enum IdMapping : int {
+  IdMappingAutomatic = 0,  // keep ids into a new catalog or an unchanged copy, else new ids
+  IdMappingNewIds = 1,     // new ids; the destination must not have this catalog's id
+  IdMappingKeepIds = 2,    // the same ids; the destination must be new or have this id
+};
+
 class VENDRITHANE_API Node {
  public:
   // Options of configure.
@@ -252,6 +259,21 @@ class VENDRITHANE_API Node {
   // calling thread has a transaction open on the catalog. Also 4 (a count unreadable),
   // 20. The second argument has no effect.
   int verifyAndFix(bool fix, bool unused);
+
+  // Copies the records the filter selects (no ordering terms, one table) with their blobs
+  // into `dest`, which is created and opened (and closed again) when it is not open; with
+  // withCategories also their memberships and the namespaces and categories these need,
+  // each offered to `handler` first (copyNamespaceEvent, copyCategoryEvent, on this thread,
+  // with both catalogs held; null copies every one under its own name). All or nothing,
+  // in one transaction. 0; 20 (not open, or dest could not be opened), 19 (dest could not
+  // be created), 24 (an unknown mapping, a filter of several tables, a destination with this
+  // catalog's id but no copy marker, or a namespace of the same name with another target),
+  // 44 (identities refuse the mapping, or dest is this catalog), 45 (ordering terms), 41 (a
+  // new id is taken in dest), 77 (this thread has a transaction open on either catalog), 4
+  // (a category mapped twice), or a statement's status. Throws Status 4 when a namespace or
+  // category row cannot be written, and rethrows what a copy event throws, both after the
+  // clean-up.
+  int copy(Node& dest, Filter& filter, bool withCategories, Handler* handler, IdMapping mapping);
 
   // Queries (Filter.h). The number of records, or of category nodes, the filter selects
   // (its limit and offset applied), -1 when the engine refuses the statement (recorded).

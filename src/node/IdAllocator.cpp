@@ -92,6 +92,23 @@ int nextId(NodeConnection& connection) {
   return next;
 }
 
+int catalogNextId(NodeConnection& connection) {
+  monitor::EventQueue& queue = connection.node()->queue();
+  queue.assertLocked();
+  const int32_t next = queue.nextId();
+  if (next >= 0) return next;
+  long long stored;
+  if (!readCounter(connection, &stored) || stored < 0 || stored > INT_MAX) return -1;
+  return static_cast<int>(stored);
+}
+
+void forgetIdBlock(NodeConnection& connection) {
+  monitor::EventQueue& queue = connection.node()->queue();
+  queue.assertLocked();
+  queue.nextId(-1);
+  queue.maxId(-1);
+}
+
 Status giveBackIds(NodeConnection& connection) {
   monitor::EventQueue& queue = connection.node()->queue();
   queue.assertLocked();

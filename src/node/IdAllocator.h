@@ -24,6 +24,15 @@ constexpr int kIdBlock = 20;  // ids reserved from the file at a time
 // left behind.
 int nextId(NodeConnection& connection);
 
+// The catalog's next id: the shared block's next id while a block is reserved, else the
+// counter stored in vd_id (read on `connection`). Caller holds the per-catalog mutex.
+// Returns -1 (recorded) when the counter cannot be read.
+int catalogNextId(NodeConnection& connection);
+
+// Forgets the shared block (next and end -1), so that the next id comes from a new block
+// reserved from vd_id. Caller holds the per-catalog mutex.
+void forgetIdBlock(NodeConnection& connection);
+
 // Writes the unused rest of the current block back to vd_id, when this machine reserved the
 // block the file's counter ends and has handed out only part of it; the shared block is then
 // forgotten (-1), so nobody draws from it any more. Caller holds the per-catalog mutex.

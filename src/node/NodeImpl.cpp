@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "monitor/EventKinds.h"
+#include "node/CopyCalls.h"
 #include "platform/SystemInfo.h"
 
 namespace KESTRIN {
@@ -127,6 +128,11 @@ bool NodeImpl::readOnlyCopy() const {
 String NodeImpl::catalogId() const {
   platform::ReaderLock hold(nameLock_);
   return String(catalogId_.c_str());
+}
+
+void NodeImpl::catalogId(const String& id) {
+  platform::WriterLock hold(nameLock_);
+  catalogId_.assign(id.buffer(), id.length());
 }
 
 bool NodeImpl::knownTable(const std::string& table) const {
@@ -349,15 +355,38 @@ bool NodeImpl::functionCategoryDescends(long long node, long long ancestor) {
   return categoryLayer_ && categoryLayer_->descends(node, ancestor);
 }
 
-// Until the copy layer arrives, its node-bound functions have nothing to answer with.
-
-bool NodeImpl::functionMapId(long long, long long*) {
-  return false;
+bool NodeImpl::functionMapId(long long id, long long* mapped) {
+  node::CopyCalls* copy = node::CopyScope::running(this);
+  return copy != nullptr && copy->mapId(id, mapped);
 }
 
-bool NodeImpl::functionCopyCategory(long long, long long*) {
-  return false;
+bool NodeImpl::functionCopyCategory(long long id, long long* mapped) {
+  node::CopyCalls* copy = node::CopyScope::running(this);
+  return copy != nullptr && copy->copyCategory(id, mapped);
 }
+
+namespace node {
+
+namespace {
+thread_local CopyScope* tCopy = nullptr;  // the innermost copy of the calling thread
+}  // namespace
+
+CopyScope::CopyScope(const NodeImpl* source, CopyCalls* calls)
+    : source_(source), calls_(calls), outer_(tCopy) {
+  tCopy = this;
+}
+
+CopyScope::~CopyScope() {
+  tCopy = outer_;
+}
+
+CopyCalls* CopyScope::running(const NodeImpl* source) {
+  for (CopyScope* s = tCopy; s != nullptr; s = s->outer_)
+    if (s->source_ == source) return s->calls_;
+  return nullptr;
+}
+
+}  // namespace node
 
 CatalogLockHold::CatalogLockHold(NodeImpl& node) : node_(node) {
   node_.queue().lock();
@@ -371,6 +400,31 @@ CatalogLockHold::CatalogLockHold(NodeImpl& node) : node_(node) {
 
 CatalogLockHold::~CatalogLockHold() {
   node_.queue().unlock();
+}
+
+CatalogPairHold::CatalogPairHold(NodeImpl& a, NodeImpl& b)
+    : first_(a.queue().key() < b.queue().key() ? a : b),
+      second_(a.queue().key() < b.queue().key() ? b : a) {
+  first_.queue().lock();
+  try {
+    second_.queue().lock();
+  } catch (...) {
+    first_.queue().unlock();
+    throw;
+  }
+  try {
+    if (!first_.dispatching()) first_.dispatchPendingEvents();
+    if (!second_.dispatching()) second_.dispatchPendingEvents();
+  } catch (...) {
+    second_.queue().unlock();
+    first_.queue().unlock();
+    throw;
+  }
+}
+
+CatalogPairHold::~CatalogPairHold() {
+  second_.queue().unlock();
+  first_.queue().unlock();
 }
 
 }  // namespace Vendrithane

@@ -134,6 +134,8 @@ class NodeImpl : public functions::CatalogFunctionHost {
   bool isOpen() const { return pool_.isOpen(); }
   bool readOnlyCopy() const;
   String catalogId() const;
+  // Replaces the node's copy of "vd_dbid" (the registry row is the caller's).
+  void catalogId(const String& id);
   node::ConnectionPool& pool() { return pool_; }
   monitor::EventQueue& queue() { return queue_; }
   platform::NamedMutex& systemMutex() { return queue_.systemMutex(); }
@@ -297,6 +299,22 @@ class CatalogLockHold {
 
  private:
   NodeImpl& node_;  // whose catalog mutex is held
+};
+
+// Holds the per-catalog mutexes of two different catalogs for its lifetime, taken in the
+// order of their catalog keys (the written lock order) by a thread that holds neither, then
+// applies each node's pending change events. Throws as EventQueue::lock does, holding
+// nothing then.
+class CatalogPairHold {
+ public:
+  CatalogPairHold(NodeImpl& a, NodeImpl& b);
+  ~CatalogPairHold();
+  CatalogPairHold(const CatalogPairHold&) = delete;
+  CatalogPairHold& operator=(const CatalogPairHold&) = delete;
+
+ private:
+  NodeImpl& first_;   // the smaller catalog key
+  NodeImpl& second_;  // the larger one
 };
 
 }  // namespace Vendrithane

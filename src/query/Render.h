@@ -48,6 +48,7 @@ struct Built {
   std::string mainTable;     // the table the rows come from, quoted
   std::string plainColumns;  // the selected columns without table ("vd_id,vd_xml")
   bool recordRows = false;   // the rows come from the shared table and carry a type tag
+  size_t tables = 0;         // the tables the FROM list names
 };
 
 // The statement of a filter. `contextTable` (quoted, may be empty) stands in for the

@@ -164,8 +164,12 @@ Built buildStatement(const FilterState& filter, const BuildFlags& flags,
   if (main.empty()) main = context.tables.empty() ? assetsTable() : context.tables.front();
   std::string from = main;
   if (memberOrder) appendSql(&from, kMemberOrderJoin, {main, memberCategory});
-  for (const std::string& t : context.tables)
-    if (t != main) from += "," + t;
+  built.tables = 1;
+  for (const std::string& t : context.tables) {
+    if (t == main) continue;
+    from += "," + t;
+    ++built.tables;
+  }
 
   const char* columns;
   if (main == assetsTable()) {

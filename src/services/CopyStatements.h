@@ -1,0 +1,66 @@
+// The statement texts of the catalog copy, each written once. The copy runs them on the
+// source's connection with the destination's files attached as vd_dest and vd_dest_blobs;
+// "%s" before INTO is the conflict clause ("OR IGNORE " when ids are kept, "" otherwise).
+#ifndef VENDRITHANE_SERVICES_COPYSTATEMENTS_H
+#define VENDRITHANE_SERVICES_COPYSTATEMENTS_H
+
+namespace KESTRIN {
+namespace Vendrithane {
+namespace services {
+
+constexpr char kDestMain[] = "vd_dest";           // the destination's main file
+constexpr char kDestBlobs[] = "vd_dest_blobs";    // the destination's blob file
+constexpr char kCopyMarkerTag[] = "vd_dbiscopy";  // registry: the next id of a fresh copy
+constexpr char kKeepConflicts[] = "OR IGNORE ";   // rows already there stay as they are
+
+constexpr char kAttach[] = "ATTACH DATABASE %Q AS %s;";
+constexpr char kDetach[] = "DETACH DATABASE %s;";
+
+// Records (the filter's SELECT in map-ids mode), their promoted columns and their blobs.
+constexpr char kInsertRecords[] = "INSERT %sINTO vd_dest.%s (%s) %s";
+constexpr char kFillCopiedColumn[] =
+    "UPDATE vd_dest.%s SET %s=element_extract(%Q,vd_xml) WHERE vd_id IN (%s);";
+constexpr char kInsertBlobs[] =
+    "INSERT %sINTO vd_dest_blobs.vd_blobs (vd_aid,vd_tag,vd_blob) SELECT "
+    "vd_idmap(vd_aid),vd_tag,vd_blob FROM blobs.vd_blobs WHERE vd_aid IN (%s);";
+
+// Memberships, in each category's member order; vd_catcopy decides the categories, all of
+// them first (the selected records' ids are the filter's ids-only SELECT).
+constexpr char kDecideCategories[] =
+    "SELECT vd_catcopy(vd_cid) FROM main.vd_cat_xref WHERE vd_aid IN (%s) GROUP BY vd_cid "
+    "ORDER BY vd_cid;";
+constexpr char kTakeMemberships[] =
+    "DROP TABLE IF EXISTS temp.vd_tmp_cat_cpy;CREATE TEMP TABLE vd_tmp_cat_cpy AS SELECT "
+    "vd_id,vd_aid,vd_cid FROM main.vd_cat_xref WHERE vd_aid IN (%s) ORDER BY vd_cid,vd_id;";
+constexpr char kInsertMemberships[] =
+    "INSERT %sINTO vd_dest.vd_cat_xref (vd_id,vd_aid,vd_cid) SELECT "
+    "vd_idmap(vd_id),vd_idmap(vd_aid),vd_idmap(vd_cid) FROM temp.vd_tmp_cat_cpy WHERE "
+    "vd_catcopy(vd_cid)=1 ORDER BY rowid;";
+constexpr char kDropMemberships[] = "DROP TABLE temp.vd_tmp_cat_cpy;";
+
+// The categories the memberships need.
+constexpr char kSourceNamespace[] =
+    "SELECT vd_cdscr,vd_cper,vd_croot,vd_ctyp,vd_tgt FROM main.vd_cat WHERE vd_id=%d;";
+constexpr char kSourceNode[] = "SELECT vd_cnod,vd_cpid,vd_xml FROM main.vd_cat_nde WHERE vd_id=%d;";
+constexpr char kDestNamespace[] = "SELECT vd_id,vd_tgt FROM vd_dest.vd_cat WHERE vd_croot=%Q;";
+constexpr char kDestChild[] =
+    "SELECT vd_id FROM vd_dest.vd_cat_nde WHERE vd_cpid=%d AND vd_cnod=%Q;";
+constexpr char kInsertNamespace[] =
+    "INSERT INTO vd_dest.vd_cat (vd_id,vd_cdscr,vd_cper,vd_croot,vd_ctyp,vd_tgt) VALUES "
+    "(%d,%Q,%d,%Q,%d,%Q);";
+constexpr char kInsertNode[] =
+    "INSERT INTO vd_dest.vd_cat_nde (vd_id,vd_cnod,vd_cpid,vd_xml) VALUES (%d,%Q,%d,%Q);";
+constexpr char kInsertNodeBlobs[] =
+    "INSERT %sINTO vd_dest_blobs.vd_blobs (vd_aid,vd_tag,vd_blob) SELECT %d,vd_tag,vd_blob "
+    "FROM blobs.vd_blobs WHERE vd_aid=%d;";
+
+// The destination's counter and copy marker, written in the copy's transaction.
+constexpr char kWriteDestCounter[] = "UPDATE vd_dest.vd_id SET vd_id=%d;";
+constexpr char kWriteDestMarker[] =
+    "INSERT OR REPLACE INTO vd_dest.vd_registry (vd_tag,vd_value) VALUES (%Q,%Q);";
+
+}  // namespace services
+}  // namespace Vendrithane
+}  // namespace KESTRIN
+
+#endif  // VENDRITHANE_SERVICES_COPYSTATEMENTS_H
