@@ -2,9 +2,8 @@
 // lock it holds comes earlier in this list; a lock it holds already may be taken again where
 // that lock is recursive. Locks of one rank are never nested, except where the rank says so.
 //
-//  1. a Handler's delivery lock (recursive): before the per-catalog mutex, never after it (a
-//     handler private to one operation is exempt); then its options lock, then its results
-//     lock (both recursive), each held briefly.
+//  1. a Handler's delivery lock (recursive): before the per-catalog mutex, never after it;
+//     then its options lock, then its results lock (both recursive), each held briefly.
 //  2. a node's lifecycle lock (open, create, close, remove of one Node): only ever tried,
 //     never waited for; a call that finds it taken answers 20.
 //  2a. a catalog's upgrade lock (machine-wide, keyed by the catalog): taken by the open that
