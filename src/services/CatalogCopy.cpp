@@ -71,15 +71,6 @@ struct NewNode {
   String xml;
 };
 
-std::string joined(const std::vector<long long>& ids) {
-  std::string text;
-  for (long long id : ids) {
-    if (!text.empty()) text += ',';
-    text += std::to_string(id);
-  }
-  return text;
-}
-
 // A quoted identifier's name.
 std::string unquoted(const std::string& quoted) {
   if (quoted.size() < 2 || quoted.front() != '"') return quoted;
@@ -134,13 +125,6 @@ class CopyState final : public node::CopyCalls {
     return mapped;
   }
   long long counter() const { return counter_; }
-  // The source ids mapped so far, ascending, and their destination ids.
-  void mapped(std::vector<long long>* from, std::vector<long long>* to) const {
-    for (const auto& m : ids_) {
-      from->push_back(m.first);
-      to->push_back(m.second);
-    }
-  }
   bool failed() const { return failure_ != StatusOk || raised_ != nullptr; }
   Status failure() const { return failure_; }
   std::exception_ptr raised() const { return raised_; }
@@ -338,12 +322,10 @@ class CatalogCopy {
     // sort every copied row's text.
     state.allowDuplicates = true;
     query::BuildFlags flags;
-    flags.mapIds = true;
+    flags.idsOnly = true;
     built_ = query::buildStatement(state, flags, std::string(), &source_);
     if (built_.tables > 1) return StatusUnsupported;
-    flags.mapIds = false;
-    flags.idsOnly = true;
-    selectedIds_ = query::buildStatement(state, flags, std::string(), &source_).text;
+    selectedIds_ = built_.text;
     if (!selectedIds_.empty() && selectedIds_.back() == ';') selectedIds_.pop_back();
     return StatusOk;
   }
@@ -537,29 +519,23 @@ class CatalogCopy {
     CopyState state(source_, c, mode_, counter, handler_);
     node::CopyScope scope(&source_, &state);
     const char* conflicts = mode_ == kKeep ? kKeepConflicts : "";
+    run(c, node::sqlFormat(kTakeSelected, selectedIds_.c_str()));
 
     // The categories are decided (and offered to the handler) before anything is written
     // into the destination: a handler may read the destination through its own node,
     // whose connections would wait for this transaction's lock on the file without end.
-    if (withCategories_)
-      runDeciding(c, node::sqlFormat(kDecideCategories, selectedIds_.c_str()), state);
+    if (withCategories_) runDeciding(c, kDecideCategories, state);
 
     const std::string quotedTable = node::quoteIdentifier(table_);
-    run(c, node::sqlFormat(kInsertRecords, conflicts, quotedTable.c_str(),
-                           built_.plainColumns.c_str(), built_.text.c_str()));
-    std::vector<long long> from, to;
-    state.mapped(&from, &to);
-    const std::string sourceIds = joined(from);
-    if (!from.empty()) {
-      const std::string destIds = joined(to);
-      for (const std::string& column : promoted)
-        run(c, node::sqlFormat(kFillCopiedColumn, quotedTable.c_str(),
-                               node::quoteIdentifier(column).c_str(), column.c_str(),
-                               destIds.c_str()));
-      run(c, node::sqlFormat(kInsertBlobs, conflicts, sourceIds.c_str()));
-    }
-    if (withCategories_ && !from.empty()) {
-      run(c, node::sqlFormat(kTakeMemberships, sourceIds.c_str()));
+    const char* columns = built_.recordRows ? "vd_xml,vd_tag" : "vd_xml";
+    run(c, node::sqlFormat(kInsertRecords, conflicts, quotedTable.c_str(), columns, columns,
+                           quotedTable.c_str()));
+    for (const std::string& column : promoted)
+      run(c, node::sqlFormat(kFillCopiedColumn, quotedTable.c_str(),
+                             node::quoteIdentifier(column).c_str(), column.c_str()));
+    run(c, node::sqlFormat(kInsertBlobs, conflicts));
+    if (withCategories_) {
+      run(c, kTakeMemberships);
       runDeciding(c, node::sqlFormat(kInsertMemberships, conflicts), state);
       run(c, kDropMemberships);
       for (const NewNamespace& ns : state.namespaces()) {
@@ -578,6 +554,7 @@ class CatalogCopy {
         }
       }
     }
+    run(c, kDropSelected);
     // The counter, never below the destination's next id; a fresh copy's marker follows it.
     const long long written = std::max<long long>(state.counter(), destNext);
     if (written > INT_MAX) throw StatusIdCounterFailed;
@@ -610,7 +587,7 @@ class CatalogCopy {
   const bool withCategories_;
   Handler* handler_;
   const int mapping_;
-  query::Built built_;        // the filter's statement in map-ids mode
+  query::Built built_;        // the filter's ids-only statement
   std::string selectedIds_;   // its ids-only SELECT, without the ";"
   std::string table_;         // the table it reads, unquoted
   bool created_ = false;      // the destination was created by this copy

@@ -251,6 +251,35 @@ TEST_F(Copy, NewIdTakenInTheDestinationFailsTheCopy) {
   EXPECT_EQ(blobsIn("other", "SELECT count() FROM vd_blobs;"), "1\n");
 }
 
+// A category's blob rows go with the category node the copy makes, and only there: never
+// through the records' path, and never onto a destination category merged into.
+TEST_F(Copy, CategoryBlobsGoWithNewNodesOnly) {
+  fileSource();
+  Node other("other", dir_.c_str());
+  ASSERT_EQ(other.create(), 0);
+  ASSERT_EQ(other.open(), 0);
+  Asset prototype = other.asset("photo", true), mine = photo(other, "mine");
+  ASSERT_EQ(other.categoryDeclare("Kept", prototype, true, false), 0);
+  Category x = other.category("Kept");
+  x.subCategory("x");
+  ASSERT_EQ(x.apply(mine), 0);
+  const std::string destX = std::to_string(x.id());
+  ASSERT_EQ(raw(dir_ + "other.vm", "INSERT INTO vd_blobs VALUES (" + destX + ",'b','dest');"), "");
+  for (const char* label : {"x", "y"}) {
+    ASSERT_EQ(raw(dir_ + "cat.vm", "INSERT INTO vd_blobs VALUES (" +
+                                       query(std::string("SELECT vd_id FROM vd_cat_nde WHERE "
+                                                         "vd_cnod='") +
+                                             label + "';") +
+                                       ",'b','src " + label + "');"),
+              "");
+  }
+  ASSERT_EQ(node_->copy(other, all_, true, nullptr, IdMappingNewIds), 0);
+  EXPECT_EQ(blobsIn("other", "SELECT vd_blob FROM vd_blobs WHERE vd_aid=" + destX + ";"), "dest\n");
+  EXPECT_EQ(in("other", "SELECT vd_id FROM vd_cat_nde WHERE vd_cnod='y';"),
+            blobsIn("other", "SELECT vd_aid FROM vd_blobs WHERE vd_blob='src y';"));
+  EXPECT_EQ(blobsIn("other", "SELECT count() FROM vd_blobs;"), "6\n");  // and 4 records'
+}
+
 TEST_F(Copy, HandlerReadsTheDestinationDuringALargeCopy) {
   fileSource();
   ASSERT_EQ(node_->transactionBegin(), 0);  // more record text than the engine's page cache
