@@ -47,6 +47,7 @@ using namespace services;
 constexpr int kRenumber = 1;  // the copy state's modes
 constexpr int kKeep = 2;
 constexpr int kNone = -1;
+constexpr int kMaxOffers = 1000;  // offers of one namespace or category
 
 // What a copy ends with: a status, or an exception for the caller once all is cleaned up.
 struct Outcome {
@@ -139,6 +140,20 @@ class CopyState final : public node::CopyCalls {
     return row;
   }
 
+  // The handler's answer to one offer. What it throws is the host's, kept for the caller of
+  // copy even when it is a Status. A handler that keeps renaming between names the
+  // destination has fails the copy (24) after kMaxOffers offers of one category.
+  template <typename Offer>
+  bool ask(int offers, Offer offer) {
+    if (offers >= kMaxOffers) throw StatusUnsupported;
+    try {
+      return offer();
+    } catch (...) {
+      if (!failed()) raised_ = std::current_exception();
+      throw;
+    }
+  }
+
   // Whether the memberships of category `id` are copied, its parents decided first.
   int decideNode(int id) {
     auto decided = decisions_.find(id);
@@ -167,9 +182,9 @@ class CopyState final : public node::CopyCalls {
       if (impl == nullptr) throw StatusCategoryFailed;
       const Category held = CategoryAccess::adopt(impl);
       bool exists = destChild(destParent, label) != kNone;
-      for (;;) {
+      for (int offers = 0;; ++offers) {
         const String offered = label;
-        copy = handler_->copyCategoryEvent(held, label, exists);
+        copy = ask(offers, [&] { return handler_->copyCategoryEvent(held, label, exists); });
         exists = destChild(destParent, label) != kNone;
         if (!exists || !copy || label.compareNoCase(offered.buffer()) == 0) break;
       }
@@ -205,9 +220,9 @@ class CopyState final : public node::CopyCalls {
     int existing = destNamespace(name, &target);
     bool copy = true;
     if (handler_ != nullptr) {
-      for (;;) {
+      for (int offers = 0;; ++offers) {
         const String offered = name;
-        copy = handler_->copyNamespaceEvent(name, existing != kNone);
+        copy = ask(offers, [&] { return handler_->copyNamespaceEvent(name, existing != kNone); });
         existing = destNamespace(name, &target);
         if (existing == kNone || !copy || name == offered) break;
       }

@@ -35,11 +35,14 @@ class Offers : public Handler {
     if (reads != nullptr) {
       EXPECT_EQ(reads->scalarLoad("k", value), StatusNotFound);
     }
-    if (offered == throwOn) throw std::runtime_error("host");
+    if (offered == throwOn) {
+      if (throwStatus != StatusOk) throw throwStatus;
+      throw std::runtime_error("host");
+    }
     auto rename = renames.find(offered);
     if (rename != renames.end()) {
       name = rename->second.c_str();
-      renames.erase(rename);
+      if (!repeat) renames.erase(rename);
       return true;
     }
     return declines.count(offered) == 0;
@@ -47,7 +50,9 @@ class Offers : public Handler {
   std::map<std::string, std::string> renames;
   std::set<std::string> declines;
   std::string throwOn, asked;
-  Node* reads = nullptr;  // a catalog each offer reads
+  Status throwStatus = StatusOk;  // thrown instead of a runtime_error
+  bool repeat = false;            // renames are used again and again
+  Node* reads = nullptr;          // a catalog each offer reads
 };
 
 class Copy : public CategoryCatalog {
@@ -203,6 +208,12 @@ TEST_F(Copy, ForeignDestinationWithHandlerRenamesRefusalsAndFailures) {
   Offers throwing;
   throwing.throwOn = "Kept";
   EXPECT_THROW(node_->copy(other, all_, true, &throwing, IdMappingAutomatic), std::runtime_error);
+  throwing.throwStatus = StatusBusy;  // the host's, though a Status
+  EXPECT_THROW(node_->copy(other, all_, true, &throwing, IdMappingAutomatic), Status);
+  Offers bouncing;  // renames between two names the destination has, without end
+  bouncing.renames = {{"Kept", "Plain"}, {"Plain", "Kept"}};
+  bouncing.repeat = true;
+  EXPECT_EQ(node_->copy(other, all_, true, &bouncing, IdMappingAutomatic), StatusUnsupported);
   EXPECT_EQ(in("other", "SELECT count() FROM vd_cat_xref;") +
                 in("other", "SELECT count() FROM vd_assets;"),
             before);
