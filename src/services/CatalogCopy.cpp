@@ -195,6 +195,8 @@ class CopyState final : public node::CopyCalls {
     if (existing != kNone) {
       if (ids_.count(id) != 0) throw StatusCategoryFailed;  // mapped twice
       ids_.emplace(id, existing);
+    } else if (keptAt(id, nullptr, destParent)) {
+      ids_.emplace(id, id);
     } else {
       nodes_.push_back(NewNode{static_cast<int>(map(id)), id, label, destParent, xml});
     }
@@ -234,12 +236,37 @@ class CopyState final : public node::CopyCalls {
       if (target.compareNoCase(ns.target.buffer()) != 0) throw StatusUnsupported;
       if (ids_.count(id) != 0) throw StatusCategoryFailed;  // mapped twice
       ids_.emplace(id, existing);
+    } else if (keptAt(id, &ns.target, kNone)) {
+      ids_.emplace(id, id);
     } else {
       ns.id = static_cast<int>(map(id));
       ns.name = name;
       namespaces_.push_back(ns);
     }
     return 1;
+  }
+
+  // Keep mode: whether the destination has a category at source id `id` already (renamed
+  // there since an earlier copy), which is then its counterpart: a namespace of `target`
+  // (null for a node), or a node under `parent`. Any other row at that id fails the copy.
+  bool keptAt(int id, const String* target, int parent) {
+    if (mode_ != kKeep) return false;
+    int rows = 0;
+    bool same = false;
+    for (const char* sql : {kDestNamespaceAt, kDestNodeAt}) {
+      node::Statement s(c_, node::sqlFormat(sql, id));
+      if (s.valid() && s.step()) {
+        ++rows;
+        if (sql == kDestNamespaceAt)
+          same = target != nullptr && s.columnText(0).compareNoCase(target->buffer()) == 0;
+        else
+          same = target == nullptr && s.columnInt64(0) == parent;
+      } else if (!s.valid() || s.failed()) {
+        throw s.error().status();
+      }
+    }
+    if (rows > 1 || (rows == 1 && !same)) throw StatusCategoryFailed;
+    return rows == 1;
   }
 
   // The destination's namespace of that name (made by this copy, or stored); kNone.

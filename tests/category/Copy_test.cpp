@@ -188,6 +188,35 @@ TEST_F(Copy, IdentitiesDecideIdsOverCopiesInARow) {
   EXPECT_TRUE(kept.assetDeclared("order", false));
 }
 
+// Ids kept into a copy whose namespace and node were renamed there: the rows at the
+// source's ids are their counterparts, never a second row at the same id; a row of another
+// kind at such an id fails the copy.
+TEST_F(Copy, KeptIdsFindCategoriesRenamedInTheCopy) {
+  fileSource();
+  Node copy("copy", dir_.c_str());
+  ASSERT_EQ(node_->copy(copy, all_, true, nullptr, IdMappingAutomatic), 0);
+  ASSERT_EQ(copy.open(), 0);
+  Category y = copy.category("Kept");
+  y.nameSpace("Other");
+  y.subCategory("x");
+  y.subCategory("y");
+  ASSERT_EQ(y.label("w"), 0);
+  ASSERT_EQ(copy.close(), 0);
+  Asset d = photo(*node_, "d");
+  ASSERT_EQ(at("Kept", "x/y").apply(d), 0);
+  ASSERT_EQ(node_->copy(copy, all_, true, nullptr, IdMappingAutomatic), 0);
+  EXPECT_EQ(in("copy", "SELECT group_concat(vd_croot) FROM vd_cat;"), "Other,Plain\n");
+  EXPECT_EQ(in("copy", "SELECT count() FROM vd_cat_nde WHERE vd_cnod='y';"), "0\n");
+  EXPECT_EQ(memberTitles("copy", "w"), memberTitles("cat", "y"));
+  EXPECT_EQ(registry("copy", "vd_dbid"), registry("cat", "vd_dbid"));  // ids were kept
+
+  ASSERT_EQ(raw(dir_ + "copy.vd", "UPDATE vd_cat SET vd_tgt='video' WHERE vd_croot='Other';"), "");
+  ASSERT_EQ(at("Kept", "z").apply(d), 0);
+  const std::string before = in("copy", "SELECT count() FROM vd_cat_xref;");
+  EXPECT_EQ(node_->copy(copy, all_, true, nullptr, IdMappingAutomatic), StatusCategoryFailed);
+  EXPECT_EQ(in("copy", "SELECT count() FROM vd_cat_xref;"), before);
+}
+
 TEST_F(Copy, ForeignDestinationWithHandlerRenamesRefusalsAndFailures) {
   fileSource();
   Node other("other", dir_.c_str());
