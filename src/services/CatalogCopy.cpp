@@ -398,13 +398,24 @@ class CatalogCopy {
     return end == text.buffer() || *end != '\0' ? -1 : value;
   }
 
+  // A counter that could not be read or drawn: the status of the failing statement that
+  // the connection recorded after `since` statements, else 31.
+  [[noreturn]] static void counterFailed(node::NodeConnection& c, int since) {
+    const node::ErrorRecord failure = c.lastError();
+    if (failure.execOrdinal > since && failure.status != StatusOk &&
+        failure.status != StatusIdCounterFailed)
+      throw static_cast<Status>(failure.status);
+    throw StatusEngineFailure;
+  }
+
   // A catalog's next id, under its per-catalog mutex.
   static int nextIdOf(NodeImpl& node) {
     node::ConnectionLease lease(node.pool());
     if (!lease) throw StatusNotOpen;
     CatalogLockHold hold(node);
+    const int since = lease->execCount();
     const int next = node::catalogNextId(*lease);
-    if (next < 0) throw StatusIdCounterFailed;
+    if (next < 0) counterFailed(*lease, since);
     return next;
   }
 
@@ -530,16 +541,17 @@ class CatalogCopy {
 
     // The counter: a renumbering copy draws one destination id and starts there.
     long long counter;
+    const int sinceC = c.execCount(), sinceD = d.execCount();
     if (mode_ == kRenumber) {
       const int first = node::nextId(d);
-      if (first < 0) throw StatusIdCounterFailed;
+      if (first < 0) counterFailed(d, sinceD);
       counter = first;
     } else {
       counter = node::catalogNextId(c);
-      if (counter < 0) throw StatusIdCounterFailed;
+      if (counter < 0) counterFailed(c, sinceC);
     }
     const int destNext = node::catalogNextId(d);
-    if (destNext < 0) throw StatusIdCounterFailed;
+    if (destNext < 0) counterFailed(d, sinceD);
 
     // The destination's promoted columns of the table, filled for the copied rows as at
     // promotion. Read before the transaction writes: from then on the destination's own
@@ -599,7 +611,7 @@ class CatalogCopy {
     run(c, kDropSelected);
     // The counter, never below the destination's next id; a fresh copy's marker follows it.
     const long long written = std::max<long long>(state.counter(), destNext);
-    if (written > INT_MAX) throw StatusIdCounterFailed;
+    if (written > INT_MAX) throw StatusEngineFailure;  // the counter is exhausted
     run(c, node::sqlFormat(kWriteDestCounter, static_cast<int>(written)));
     if (mode_ == kKeep && markFollows_)
       run(c, node::sqlFormat(kWriteDestMarker, kCopyMarkerTag, std::to_string(written).c_str()));

@@ -289,6 +289,11 @@ TEST_F(Copy, NewIdTakenInTheDestinationFailsTheCopy) {
   EXPECT_EQ(in("other", "SELECT count() FROM vd_assets;"), "20\n");
   EXPECT_EQ(in("other", "SELECT count() FROM vd_cat_xref;"), "0\n");
   EXPECT_EQ(blobsIn("other", "SELECT count() FROM vd_blobs;"), "1\n");
+  // A counter that cannot be read fails the copy with its statement's status.
+  ASSERT_EQ(other.close(), 0);
+  ASSERT_EQ(raw(dir_ + "other.vd", "DELETE FROM vd_id;"), "");
+  EXPECT_EQ(node_->copy(other, all_, true, nullptr, IdMappingNewIds), StatusNoResult);
+  EXPECT_EQ(in("other", "SELECT count() FROM vd_assets;"), "20\n");
 }
 
 // A category's blob rows go with the category node the copy makes, and only there: never
