@@ -389,10 +389,20 @@ class CatalogCopy {
     return StatusOk;
   }
 
-  // The registry value of `tag` in the destination as a number; -1 when absent or not one.
+  // A catalog's registry value of `tag`, read from its file ("" when absent): another
+  // process may have changed it since this one read it.
+  static String registryValue(NodeImpl& node, const char* tag) {
+    node::ConnectionLease lease(node.pool());
+    if (!lease) throw StatusNotOpen;
+    String value;
+    const Status s = node::queryValue(*lease, node::sqlFormat(node::kRegistryLoad, tag), &value);
+    if (s != StatusOk && s != StatusNotFound) throw s;
+    return value;
+  }
+
+  // The destination's copy marker as a number; -1 when absent or not one.
   long long destMarker() {
-    String text;
-    if (dest_.scalarLoad(String(kCopyMarkerTag), &text) != StatusOk) return -1;
+    const String text = registryValue(dest_, kCopyMarkerTag);
     char* end = nullptr;
     const long long value = std::strtoll(text.buffer(), &end, 10);
     return end == text.buffer() || *end != '\0' ? -1 : value;
@@ -428,10 +438,14 @@ class CatalogCopy {
     if (s != StatusOk) throw s;
   }
 
-  // Decides the mode from the identities, marking a destination made here as a copy.
+  // Decides the mode from the identities as the files hold them, marking a destination made here as
+  // a copy.
   int identity() {
-    const String sourceId = source_.catalogId();
-    const bool sameId = dest_.catalogId() == sourceId;
+    const String sourceId = registryValue(source_, node::kCatalogIdTag);
+    const String destId = registryValue(dest_, node::kCatalogIdTag);
+    source_.catalogId(sourceId);
+    dest_.catalogId(destId);
+    const bool sameId = destId == sourceId;
     if (mapping_ == IdMappingNewIds) {
       if (sameId) return StatusWrongCatalog;
       mode_ = kRenumber;

@@ -186,6 +186,11 @@ TEST_F(Copy, IdentitiesDecideIdsOverCopiesInARow) {
   ASSERT_EQ(node_->copy(kept, orders, false, nullptr, IdMappingKeepIds), 0);
   EXPECT_EQ(in("kept", "SELECT vd_id FROM \"order\";"), std::to_string(order.id()) + "\n");
   EXPECT_TRUE(kept.assetDeclared("order", false));
+
+  // Another process gives the copy an identity of its own: ids can no longer be kept.
+  ASSERT_EQ(raw(dir_ + "kept.vd", "UPDATE vd_registry SET vd_value='own' WHERE vd_tag='vd_dbid';"),
+            "");
+  EXPECT_EQ(node_->copy(kept, orders, false, nullptr, IdMappingKeepIds), StatusWrongCatalog);
 }
 
 // Ids kept into a copy whose namespace and node were renamed there: the rows at the
