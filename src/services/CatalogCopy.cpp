@@ -429,14 +429,9 @@ class CatalogCopy {
     return next;
   }
 
-  void store(const char* tag, const String& value) {
-    const Status s = dest_.scalarStore(String(tag), value);
-    if (s != StatusOk) throw s;
-  }
-  void drop(const char* tag) {
-    const Status s = dest_.scalarRemove(String(tag));
-    if (s != StatusOk) throw s;
-  }
+  // A registry row of the destination, written (or removed) in the copy's transaction.
+  void store(const char* tag, const String& value) { registry_.push_back({tag, value, false}); }
+  void drop(const char* tag) { registry_.push_back({tag, String(), true}); }
 
   // Decides the mode from the identities as the files hold them, marking a destination made here as
   // a copy.
@@ -453,16 +448,15 @@ class CatalogCopy {
       if (!created_ && !sameId) return StatusWrongCatalog;
       if (created_) {
         store(node::kCatalogIdTag, sourceId);
-        dest_.catalogId(sourceId);
+        destId_ = sourceId;
         store(kCopyMarkerTag, String("1"));
       } else {
         markFollows_ = destMarker() == nextIdOf(dest_);
       }
       mode_ = kKeep;
     } else if (created_) {
-      drop(node::kCatalogIdTag);
-      store(node::kCatalogIdTag, sourceId);
-      dest_.catalogId(sourceId);
+      store(node::kCatalogIdTag, sourceId);  // in place of the one it was created with
+      destId_ = sourceId;
       store(kCopyMarkerTag, String(std::to_string(nextIdOf(source_)).c_str()));
       markFollows_ = true;
       mode_ = kKeep;
@@ -476,10 +470,8 @@ class CatalogCopy {
         mode_ = kRenumber;
         if (marker != -1) {  // a copy no longer: an identity of its own
           drop(kCopyMarkerTag);
-          drop(node::kCatalogIdTag);
-          const String fresh(node::generateCatalogId(dest_.mainFile()).c_str());
-          store(node::kCatalogIdTag, fresh);
-          dest_.catalogId(fresh);
+          destId_ = String(node::generateCatalogId(dest_.mainFile()).c_str());
+          store(node::kCatalogIdTag, destId_);
         }
       }
     }
@@ -587,6 +579,10 @@ class CatalogCopy {
     CopyState state(source_, c, mode_, counter, handler_);
     node::CopyScope scope(&source_, &state);
     const char* conflicts = mode_ == kKeep ? kKeepConflicts : "";
+    // The identity first: rolled back with everything else when the copy fails.
+    for (const RegistryRow& row : registry_)
+      run(c, row.remove ? node::sqlFormat(kRemoveDestRegistry, row.tag)
+                        : node::sqlFormat(kWriteDestRegistry, row.tag, row.value.buffer()));
     run(c, node::sqlFormat(kTakeSelected, selectedIds_.c_str()));
 
     // The categories are decided (and offered to the handler) before anything is written
@@ -628,11 +624,12 @@ class CatalogCopy {
     if (written > INT_MAX) throw StatusEngineFailure;  // the counter is exhausted
     run(c, node::sqlFormat(kWriteDestCounter, static_cast<int>(written)));
     if (mode_ == kKeep && markFollows_)
-      run(c, node::sqlFormat(kWriteDestMarker, kCopyMarkerTag, std::to_string(written).c_str()));
+      run(c, node::sqlFormat(kWriteDestRegistry, kCopyMarkerTag, std::to_string(written).c_str()));
 
     level.open = false;
     const Status committed = node::commitTransaction(c);
     if (committed != StatusOk) throw committed;
+    if (destId_.length() != 0) dest_.catalogId(destId_);
     // The next id comes from a new block, read from the counter just written.
     node::forgetIdBlock(d);
     if (withCategories_) {
@@ -663,6 +660,13 @@ class CatalogCopy {
   bool markFollows_ = false;  // keep ids and the destination is (or was) a fresh copy
   int mode_ = kRenumber;      // kRenumber or kKeep
   std::exception_ptr raise_;  // for the caller once the copy is cleaned up
+  struct RegistryRow {
+    const char* tag;
+    String value;
+    bool remove;
+  };
+  std::vector<RegistryRow> registry_;  // the destination's identity rows to write
+  String destId_;                      // its catalog id once they are committed; "" as it is
 };
 
 }  // namespace

@@ -69,10 +69,11 @@ constexpr char kInsertNodeBlobs[] =
     "INSERT %sINTO vd_dest_blobs.vd_blobs (vd_aid,vd_tag,vd_blob) SELECT %d,vd_tag,vd_blob "
     "FROM blobs.vd_blobs WHERE vd_aid=%d;";
 
-// The destination's counter and copy marker, written in the copy's transaction.
+// The destination's counter, catalog id and copy marker, written in the copy's transaction.
 constexpr char kWriteDestCounter[] = "UPDATE vd_dest.vd_id SET vd_id=%d;";
-constexpr char kWriteDestMarker[] =
+constexpr char kWriteDestRegistry[] =
     "INSERT OR REPLACE INTO vd_dest.vd_registry (vd_tag,vd_value) VALUES (%Q,%Q);";
+constexpr char kRemoveDestRegistry[] = "DELETE FROM vd_dest.vd_registry WHERE vd_tag=%Q;";
 
 }  // namespace services
 }  // namespace Vendrithane

@@ -157,6 +157,12 @@ TEST_F(Copy, IdentitiesDecideIdsOverCopiesInARow) {
   // The copy draws an id of its own: no longer a copy, so the next copy renumbers.
   ASSERT_EQ(copy.open(), 0);
   Asset own = photo(copy, "own");
+  // A copy that fails leaves its identity as it was.
+  Offers throwing;
+  throwing.throwOn = "Kept";
+  EXPECT_THROW(node_->copy(copy, all_, true, &throwing, IdMappingAutomatic), std::runtime_error);
+  EXPECT_EQ(registry("copy", "vd_dbid"), registry("cat", "vd_dbid"));
+  EXPECT_NE(registry("copy", "vd_dbiscopy"), "");
   ASSERT_EQ(node_->copy(copy, all_, false, nullptr, IdMappingAutomatic), 0);
   EXPECT_EQ(in("copy", "SELECT count(),count(DISTINCT vd_id) FROM vd_assets;"), "9|9\n");
   EXPECT_EQ(
