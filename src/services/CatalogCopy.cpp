@@ -433,8 +433,8 @@ class CatalogCopy {
   void store(const char* tag, const String& value) { registry_.push_back({tag, value, false}); }
   void drop(const char* tag) { registry_.push_back({tag, String(), true}); }
 
-  // Decides the mode from the identities as the files hold them, marking a destination made here as
-  // a copy.
+  // Decides the mode from the identities as the files hold them; the rows that mark a
+  // destination made here as a copy, or give it an identity of its own, are written later.
   int identity() {
     const String sourceId = registryValue(source_, node::kCatalogIdTag);
     const String destId = registryValue(dest_, node::kCatalogIdTag);
