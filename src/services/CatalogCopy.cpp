@@ -47,6 +47,7 @@ using namespace services;
 constexpr int kRenumber = 1;  // the copy state's modes
 constexpr int kKeep = 2;
 constexpr int kNone = -1;
+constexpr int kMaxOffers = 1000;  // offers of one namespace or category
 
 // What a copy ends with: a status, or an exception for the caller once all is cleaned up.
 struct Outcome {
@@ -70,15 +71,6 @@ struct NewNode {
   int parent;  // in the destination
   String xml;
 };
-
-std::string joined(const std::vector<long long>& ids) {
-  std::string text;
-  for (long long id : ids) {
-    if (!text.empty()) text += ',';
-    text += std::to_string(id);
-  }
-  return text;
-}
 
 // A quoted identifier's name.
 std::string unquoted(const std::string& quoted) {
@@ -134,13 +126,6 @@ class CopyState final : public node::CopyCalls {
     return mapped;
   }
   long long counter() const { return counter_; }
-  // The source ids mapped so far, ascending, and their destination ids.
-  void mapped(std::vector<long long>* from, std::vector<long long>* to) const {
-    for (const auto& m : ids_) {
-      from->push_back(m.first);
-      to->push_back(m.second);
-    }
-  }
   bool failed() const { return failure_ != StatusOk || raised_ != nullptr; }
   Status failure() const { return failure_; }
   std::exception_ptr raised() const { return raised_; }
@@ -153,6 +138,20 @@ class CopyState final : public node::CopyCalls {
     const bool row = s.valid() && s.step();
     if (!s.valid() || s.failed()) throw s.error().status();
     return row;
+  }
+
+  // The handler's answer to one offer. What it throws is the host's, kept for the caller of
+  // copy even when it is a Status. A handler that keeps renaming between names the
+  // destination has fails the copy (24) after kMaxOffers offers of one category.
+  template <typename Offer>
+  bool ask(int offers, Offer offer) {
+    if (offers >= kMaxOffers) throw StatusUnsupported;
+    try {
+      return offer();
+    } catch (...) {
+      if (!failed()) raised_ = std::current_exception();
+      throw;
+    }
   }
 
   // Whether the memberships of category `id` are copied, its parents decided first.
@@ -183,9 +182,9 @@ class CopyState final : public node::CopyCalls {
       if (impl == nullptr) throw StatusCategoryFailed;
       const Category held = CategoryAccess::adopt(impl);
       bool exists = destChild(destParent, label) != kNone;
-      for (;;) {
+      for (int offers = 0;; ++offers) {
         const String offered = label;
-        copy = handler_->copyCategoryEvent(held, label, exists);
+        copy = ask(offers, [&] { return handler_->copyCategoryEvent(held, label, exists); });
         exists = destChild(destParent, label) != kNone;
         if (!exists || !copy || label.compareNoCase(offered.buffer()) == 0) break;
       }
@@ -196,6 +195,8 @@ class CopyState final : public node::CopyCalls {
     if (existing != kNone) {
       if (ids_.count(id) != 0) throw StatusCategoryFailed;  // mapped twice
       ids_.emplace(id, existing);
+    } else if (keptAt(id, nullptr, destParent)) {
+      ids_.emplace(id, id);
     } else {
       nodes_.push_back(NewNode{static_cast<int>(map(id)), id, label, destParent, xml});
     }
@@ -221,9 +222,9 @@ class CopyState final : public node::CopyCalls {
     int existing = destNamespace(name, &target);
     bool copy = true;
     if (handler_ != nullptr) {
-      for (;;) {
+      for (int offers = 0;; ++offers) {
         const String offered = name;
-        copy = handler_->copyNamespaceEvent(name, existing != kNone);
+        copy = ask(offers, [&] { return handler_->copyNamespaceEvent(name, existing != kNone); });
         existing = destNamespace(name, &target);
         if (existing == kNone || !copy || name == offered) break;
       }
@@ -235,12 +236,37 @@ class CopyState final : public node::CopyCalls {
       if (target.compareNoCase(ns.target.buffer()) != 0) throw StatusUnsupported;
       if (ids_.count(id) != 0) throw StatusCategoryFailed;  // mapped twice
       ids_.emplace(id, existing);
+    } else if (keptAt(id, &ns.target, kNone)) {
+      ids_.emplace(id, id);
     } else {
       ns.id = static_cast<int>(map(id));
       ns.name = name;
       namespaces_.push_back(ns);
     }
     return 1;
+  }
+
+  // Keep mode: whether the destination has a category at source id `id` already (renamed
+  // there since an earlier copy), which is then its counterpart: a namespace of `target`
+  // (null for a node), or a node under `parent`. Any other row at that id fails the copy.
+  bool keptAt(int id, const String* target, int parent) {
+    if (mode_ != kKeep) return false;
+    int rows = 0;
+    bool same = false;
+    for (const char* sql : {kDestNamespaceAt, kDestNodeAt}) {
+      node::Statement s(c_, node::sqlFormat(sql, id));
+      if (s.valid() && s.step()) {
+        ++rows;
+        if (sql == kDestNamespaceAt)
+          same = target != nullptr && s.columnText(0).compareNoCase(target->buffer()) == 0;
+        else
+          same = target == nullptr && s.columnInt64(0) == parent;
+      } else if (!s.valid() || s.failed()) {
+        throw s.error().status();
+      }
+    }
+    if (rows > 1 || (rows == 1 && !same)) throw StatusCategoryFailed;
+    return rows == 1;
   }
 
   // The destination's namespace of that name (made by this copy, or stored); kNone.
@@ -338,12 +364,10 @@ class CatalogCopy {
     // sort every copied row's text.
     state.allowDuplicates = true;
     query::BuildFlags flags;
-    flags.mapIds = true;
+    flags.idsOnly = true;
     built_ = query::buildStatement(state, flags, std::string(), &source_);
     if (built_.tables > 1) return StatusUnsupported;
-    flags.mapIds = false;
-    flags.idsOnly = true;
-    selectedIds_ = query::buildStatement(state, flags, std::string(), &source_).text;
+    selectedIds_ = built_.text;
     if (!selectedIds_.empty() && selectedIds_.back() == ';') selectedIds_.pop_back();
     return StatusOk;
   }
@@ -365,13 +389,33 @@ class CatalogCopy {
     return StatusOk;
   }
 
-  // The registry value of `tag` in the destination as a number; -1 when absent or not one.
+  // A catalog's registry value of `tag`, read from its file ("" when absent): another
+  // process may have changed it since this one read it.
+  static String registryValue(NodeImpl& node, const char* tag) {
+    node::ConnectionLease lease(node.pool());
+    if (!lease) throw StatusNotOpen;
+    String value;
+    const Status s = node::queryValue(*lease, node::sqlFormat(node::kRegistryLoad, tag), &value);
+    if (s != StatusOk && s != StatusNotFound) throw s;
+    return value;
+  }
+
+  // The destination's copy marker as a number; -1 when absent or not one.
   long long destMarker() {
-    String text;
-    if (dest_.scalarLoad(String(kCopyMarkerTag), &text) != StatusOk) return -1;
+    const String text = registryValue(dest_, kCopyMarkerTag);
     char* end = nullptr;
     const long long value = std::strtoll(text.buffer(), &end, 10);
     return end == text.buffer() || *end != '\0' ? -1 : value;
+  }
+
+  // A counter that could not be read or drawn: the status of the failing statement that
+  // the connection recorded after `since` statements, else 31.
+  [[noreturn]] static void counterFailed(node::NodeConnection& c, int since) {
+    const node::ErrorRecord failure = c.lastError();
+    if (failure.execOrdinal > since && failure.status != StatusOk &&
+        failure.status != StatusIdCounterFailed)
+      throw static_cast<Status>(failure.status);
+    throw StatusEngineFailure;
   }
 
   // A catalog's next id, under its per-catalog mutex.
@@ -379,24 +423,24 @@ class CatalogCopy {
     node::ConnectionLease lease(node.pool());
     if (!lease) throw StatusNotOpen;
     CatalogLockHold hold(node);
+    const int since = lease->execCount();
     const int next = node::catalogNextId(*lease);
-    if (next < 0) throw StatusIdCounterFailed;
+    if (next < 0) counterFailed(*lease, since);
     return next;
   }
 
-  void store(const char* tag, const String& value) {
-    const Status s = dest_.scalarStore(String(tag), value);
-    if (s != StatusOk) throw s;
-  }
-  void drop(const char* tag) {
-    const Status s = dest_.scalarRemove(String(tag));
-    if (s != StatusOk) throw s;
-  }
+  // A registry row of the destination, written (or removed) in the copy's transaction.
+  void store(const char* tag, const String& value) { registry_.push_back({tag, value, false}); }
+  void drop(const char* tag) { registry_.push_back({tag, String(), true}); }
 
-  // Decides the mode from the identities, marking a destination made here as a copy.
+  // Decides the mode from the identities as the files hold them; the rows that mark a
+  // destination made here as a copy, or give it an identity of its own, are written later.
   int identity() {
-    const String sourceId = source_.catalogId();
-    const bool sameId = dest_.catalogId() == sourceId;
+    const String sourceId = registryValue(source_, node::kCatalogIdTag);
+    const String destId = registryValue(dest_, node::kCatalogIdTag);
+    source_.catalogId(sourceId);
+    dest_.catalogId(destId);
+    const bool sameId = destId == sourceId;
     if (mapping_ == IdMappingNewIds) {
       if (sameId) return StatusWrongCatalog;
       mode_ = kRenumber;
@@ -404,16 +448,15 @@ class CatalogCopy {
       if (!created_ && !sameId) return StatusWrongCatalog;
       if (created_) {
         store(node::kCatalogIdTag, sourceId);
-        dest_.catalogId(sourceId);
+        destId_ = sourceId;
         store(kCopyMarkerTag, String("1"));
       } else {
         markFollows_ = destMarker() == nextIdOf(dest_);
       }
       mode_ = kKeep;
     } else if (created_) {
-      drop(node::kCatalogIdTag);
-      store(node::kCatalogIdTag, sourceId);
-      dest_.catalogId(sourceId);
+      store(node::kCatalogIdTag, sourceId);  // in place of the one it was created with
+      destId_ = sourceId;
       store(kCopyMarkerTag, String(std::to_string(nextIdOf(source_)).c_str()));
       markFollows_ = true;
       mode_ = kKeep;
@@ -427,10 +470,8 @@ class CatalogCopy {
         mode_ = kRenumber;
         if (marker != -1) {  // a copy no longer: an identity of its own
           drop(kCopyMarkerTag);
-          drop(node::kCatalogIdTag);
-          const String fresh(node::generateCatalogId(dest_.mainFile()).c_str());
-          store(node::kCatalogIdTag, fresh);
-          dest_.catalogId(fresh);
+          destId_ = String(node::generateCatalogId(dest_.mainFile()).c_str());
+          store(node::kCatalogIdTag, destId_);
         }
       }
     }
@@ -506,16 +547,17 @@ class CatalogCopy {
 
     // The counter: a renumbering copy draws one destination id and starts there.
     long long counter;
+    const int sinceC = c.execCount(), sinceD = d.execCount();
     if (mode_ == kRenumber) {
       const int first = node::nextId(d);
-      if (first < 0) throw StatusIdCounterFailed;
+      if (first < 0) counterFailed(d, sinceD);
       counter = first;
     } else {
       counter = node::catalogNextId(c);
-      if (counter < 0) throw StatusIdCounterFailed;
+      if (counter < 0) counterFailed(c, sinceC);
     }
     const int destNext = node::catalogNextId(d);
-    if (destNext < 0) throw StatusIdCounterFailed;
+    if (destNext < 0) counterFailed(d, sinceD);
 
     // The destination's promoted columns of the table, filled for the copied rows as at
     // promotion. Read before the transaction writes: from then on the destination's own
@@ -537,29 +579,27 @@ class CatalogCopy {
     CopyState state(source_, c, mode_, counter, handler_);
     node::CopyScope scope(&source_, &state);
     const char* conflicts = mode_ == kKeep ? kKeepConflicts : "";
+    // The identity first: rolled back with everything else when the copy fails.
+    for (const RegistryRow& row : registry_)
+      run(c, row.remove ? node::sqlFormat(kRemoveDestRegistry, row.tag)
+                        : node::sqlFormat(kWriteDestRegistry, row.tag, row.value.buffer()));
+    run(c, node::sqlFormat(kTakeSelected, selectedIds_.c_str()));
 
     // The categories are decided (and offered to the handler) before anything is written
     // into the destination: a handler may read the destination through its own node,
     // whose connections would wait for this transaction's lock on the file without end.
-    if (withCategories_)
-      runDeciding(c, node::sqlFormat(kDecideCategories, selectedIds_.c_str()), state);
+    if (withCategories_) runDeciding(c, kDecideCategories, state);
 
     const std::string quotedTable = node::quoteIdentifier(table_);
-    run(c, node::sqlFormat(kInsertRecords, conflicts, quotedTable.c_str(),
-                           built_.plainColumns.c_str(), built_.text.c_str()));
-    std::vector<long long> from, to;
-    state.mapped(&from, &to);
-    const std::string sourceIds = joined(from);
-    if (!from.empty()) {
-      const std::string destIds = joined(to);
-      for (const std::string& column : promoted)
-        run(c, node::sqlFormat(kFillCopiedColumn, quotedTable.c_str(),
-                               node::quoteIdentifier(column).c_str(), column.c_str(),
-                               destIds.c_str()));
-      run(c, node::sqlFormat(kInsertBlobs, conflicts, sourceIds.c_str()));
-    }
-    if (withCategories_ && !from.empty()) {
-      run(c, node::sqlFormat(kTakeMemberships, sourceIds.c_str()));
+    const char* columns = built_.recordRows ? "vd_xml,vd_tag" : "vd_xml";
+    run(c, node::sqlFormat(kInsertRecords, conflicts, quotedTable.c_str(), columns, columns,
+                           quotedTable.c_str()));
+    for (const std::string& column : promoted)
+      run(c, node::sqlFormat(kFillCopiedColumn, quotedTable.c_str(),
+                             node::quoteIdentifier(column).c_str(), column.c_str()));
+    run(c, node::sqlFormat(kInsertBlobs, conflicts));
+    if (withCategories_) {
+      run(c, kTakeMemberships);
       runDeciding(c, node::sqlFormat(kInsertMemberships, conflicts), state);
       run(c, kDropMemberships);
       for (const NewNamespace& ns : state.namespaces()) {
@@ -578,16 +618,18 @@ class CatalogCopy {
         }
       }
     }
+    run(c, kDropSelected);
     // The counter, never below the destination's next id; a fresh copy's marker follows it.
     const long long written = std::max<long long>(state.counter(), destNext);
-    if (written > INT_MAX) throw StatusIdCounterFailed;
+    if (written > INT_MAX) throw StatusEngineFailure;  // the counter is exhausted
     run(c, node::sqlFormat(kWriteDestCounter, static_cast<int>(written)));
     if (mode_ == kKeep && markFollows_)
-      run(c, node::sqlFormat(kWriteDestMarker, kCopyMarkerTag, std::to_string(written).c_str()));
+      run(c, node::sqlFormat(kWriteDestRegistry, kCopyMarkerTag, std::to_string(written).c_str()));
 
     level.open = false;
     const Status committed = node::commitTransaction(c);
     if (committed != StatusOk) throw committed;
+    if (destId_.length() != 0) dest_.catalogId(destId_);
     // The next id comes from a new block, read from the counter just written.
     node::forgetIdBlock(d);
     if (withCategories_) {
@@ -610,7 +652,7 @@ class CatalogCopy {
   const bool withCategories_;
   Handler* handler_;
   const int mapping_;
-  query::Built built_;        // the filter's statement in map-ids mode
+  query::Built built_;        // the filter's ids-only statement
   std::string selectedIds_;   // its ids-only SELECT, without the ";"
   std::string table_;         // the table it reads, unquoted
   bool created_ = false;      // the destination was created by this copy
@@ -618,6 +660,13 @@ class CatalogCopy {
   bool markFollows_ = false;  // keep ids and the destination is (or was) a fresh copy
   int mode_ = kRenumber;      // kRenumber or kKeep
   std::exception_ptr raise_;  // for the caller once the copy is cleaned up
+  struct RegistryRow {
+    const char* tag;
+    String value;
+    bool remove;
+  };
+  std::vector<RegistryRow> registry_;  // the destination's identity rows to write
+  String destId_;                      // its catalog id once they are committed; "" as it is
 };
 
 }  // namespace

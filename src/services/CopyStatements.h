@@ -16,22 +16,34 @@ constexpr char kKeepConflicts[] = "OR IGNORE ";   // rows already there stay as 
 constexpr char kAttach[] = "ATTACH DATABASE %Q AS %s;";
 constexpr char kDetach[] = "DETACH DATABASE %s;";
 
-// Records (the filter's SELECT in map-ids mode), their promoted columns and their blobs.
-constexpr char kInsertRecords[] = "INSERT %sINTO vd_dest.%s (%s) %s";
+// The selected records' ids, taken once from the filter's ids-only SELECT: every later step
+// reads them from here, so all see the same rows and no category id joins them.
+constexpr char kTakeSelected[] =
+    "DROP TABLE IF EXISTS temp.vd_tmp_copy_ids;CREATE TEMP TABLE vd_tmp_copy_ids (vd_id "
+    "INTEGER PRIMARY KEY);INSERT OR IGNORE INTO temp.vd_tmp_copy_ids (vd_id) %s;";
+constexpr char kDropSelected[] = "DROP TABLE temp.vd_tmp_copy_ids;";
+
+// Records (their ids through vd_idmap, in id order), their promoted columns and their blobs.
+constexpr char kInsertRecords[] =
+    "INSERT %sINTO vd_dest.%s (vd_id,%s) SELECT vd_idmap(vd_id),%s FROM main.%s WHERE vd_id "
+    "IN (SELECT vd_id FROM temp.vd_tmp_copy_ids) ORDER BY vd_id;";
 constexpr char kFillCopiedColumn[] =
-    "UPDATE vd_dest.%s SET %s=element_extract(%Q,vd_xml) WHERE vd_id IN (%s);";
+    "UPDATE vd_dest.%s SET %s=element_extract(%Q,vd_xml) WHERE vd_id IN (SELECT "
+    "vd_idmap(vd_id) FROM temp.vd_tmp_copy_ids);";
 constexpr char kInsertBlobs[] =
     "INSERT %sINTO vd_dest_blobs.vd_blobs (vd_aid,vd_tag,vd_blob) SELECT "
-    "vd_idmap(vd_aid),vd_tag,vd_blob FROM blobs.vd_blobs WHERE vd_aid IN (%s);";
+    "vd_idmap(vd_aid),vd_tag,vd_blob FROM blobs.vd_blobs WHERE vd_aid IN (SELECT vd_id FROM "
+    "temp.vd_tmp_copy_ids);";
 
 // Memberships, in each category's member order; vd_catcopy decides the categories, all of
-// them first (the selected records' ids are the filter's ids-only SELECT).
+// them first.
 constexpr char kDecideCategories[] =
-    "SELECT vd_catcopy(vd_cid) FROM main.vd_cat_xref WHERE vd_aid IN (%s) GROUP BY vd_cid "
-    "ORDER BY vd_cid;";
+    "SELECT vd_catcopy(vd_cid) FROM main.vd_cat_xref WHERE vd_aid IN (SELECT vd_id FROM "
+    "temp.vd_tmp_copy_ids) GROUP BY vd_cid ORDER BY vd_cid;";
 constexpr char kTakeMemberships[] =
     "DROP TABLE IF EXISTS temp.vd_tmp_cat_cpy;CREATE TEMP TABLE vd_tmp_cat_cpy AS SELECT "
-    "vd_id,vd_aid,vd_cid FROM main.vd_cat_xref WHERE vd_aid IN (%s) ORDER BY vd_cid,vd_id;";
+    "vd_id,vd_aid,vd_cid FROM main.vd_cat_xref WHERE vd_aid IN (SELECT vd_id FROM "
+    "temp.vd_tmp_copy_ids) ORDER BY vd_cid,vd_id;";
 constexpr char kInsertMemberships[] =
     "INSERT %sINTO vd_dest.vd_cat_xref (vd_id,vd_aid,vd_cid) SELECT "
     "vd_idmap(vd_id),vd_idmap(vd_aid),vd_idmap(vd_cid) FROM temp.vd_tmp_cat_cpy WHERE "
@@ -45,6 +57,9 @@ constexpr char kSourceNode[] = "SELECT vd_cnod,vd_cpid,vd_xml FROM main.vd_cat_n
 constexpr char kDestNamespace[] = "SELECT vd_id,vd_tgt FROM vd_dest.vd_cat WHERE vd_croot=%Q;";
 constexpr char kDestChild[] =
     "SELECT vd_id FROM vd_dest.vd_cat_nde WHERE vd_cpid=%d AND vd_cnod=%Q;";
+// Keep mode: what the destination has at a category's own id.
+constexpr char kDestNamespaceAt[] = "SELECT vd_tgt FROM vd_dest.vd_cat WHERE vd_id=%d;";
+constexpr char kDestNodeAt[] = "SELECT vd_cpid FROM vd_dest.vd_cat_nde WHERE vd_id=%d;";
 constexpr char kInsertNamespace[] =
     "INSERT INTO vd_dest.vd_cat (vd_id,vd_cdscr,vd_cper,vd_croot,vd_ctyp,vd_tgt) VALUES "
     "(%d,%Q,%d,%Q,%d,%Q);";
@@ -54,10 +69,11 @@ constexpr char kInsertNodeBlobs[] =
     "INSERT %sINTO vd_dest_blobs.vd_blobs (vd_aid,vd_tag,vd_blob) SELECT %d,vd_tag,vd_blob "
     "FROM blobs.vd_blobs WHERE vd_aid=%d;";
 
-// The destination's counter and copy marker, written in the copy's transaction.
+// The destination's counter, catalog id and copy marker, written in the copy's transaction.
 constexpr char kWriteDestCounter[] = "UPDATE vd_dest.vd_id SET vd_id=%d;";
-constexpr char kWriteDestMarker[] =
+constexpr char kWriteDestRegistry[] =
     "INSERT OR REPLACE INTO vd_dest.vd_registry (vd_tag,vd_value) VALUES (%Q,%Q);";
+constexpr char kRemoveDestRegistry[] = "DELETE FROM vd_dest.vd_registry WHERE vd_tag=%Q;";
 
 }  // namespace services
 }  // namespace Vendrithane

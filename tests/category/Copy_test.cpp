@@ -35,11 +35,14 @@ class Offers : public Handler {
     if (reads != nullptr) {
       EXPECT_EQ(reads->scalarLoad("k", value), StatusNotFound);
     }
-    if (offered == throwOn) throw std::runtime_error("host");
+    if (offered == throwOn) {
+      if (throwStatus != StatusOk) throw throwStatus;
+      throw std::runtime_error("host");
+    }
     auto rename = renames.find(offered);
     if (rename != renames.end()) {
       name = rename->second.c_str();
-      renames.erase(rename);
+      if (!repeat) renames.erase(rename);
       return true;
     }
     return declines.count(offered) == 0;
@@ -47,7 +50,9 @@ class Offers : public Handler {
   std::map<std::string, std::string> renames;
   std::set<std::string> declines;
   std::string throwOn, asked;
-  Node* reads = nullptr;  // a catalog each offer reads
+  Status throwStatus = StatusOk;  // thrown instead of a runtime_error
+  bool repeat = false;            // renames are used again and again
+  Node* reads = nullptr;          // a catalog each offer reads
 };
 
 class Copy : public CategoryCatalog {
@@ -152,6 +157,12 @@ TEST_F(Copy, IdentitiesDecideIdsOverCopiesInARow) {
   // The copy draws an id of its own: no longer a copy, so the next copy renumbers.
   ASSERT_EQ(copy.open(), 0);
   Asset own = photo(copy, "own");
+  // A copy that fails leaves its identity as it was.
+  Offers throwing;
+  throwing.throwOn = "Kept";
+  EXPECT_THROW(node_->copy(copy, all_, true, &throwing, IdMappingAutomatic), std::runtime_error);
+  EXPECT_EQ(registry("copy", "vd_dbid"), registry("cat", "vd_dbid"));
+  EXPECT_NE(registry("copy", "vd_dbiscopy"), "");
   ASSERT_EQ(node_->copy(copy, all_, false, nullptr, IdMappingAutomatic), 0);
   EXPECT_EQ(in("copy", "SELECT count(),count(DISTINCT vd_id) FROM vd_assets;"), "9|9\n");
   EXPECT_EQ(
@@ -181,6 +192,40 @@ TEST_F(Copy, IdentitiesDecideIdsOverCopiesInARow) {
   ASSERT_EQ(node_->copy(kept, orders, false, nullptr, IdMappingKeepIds), 0);
   EXPECT_EQ(in("kept", "SELECT vd_id FROM \"order\";"), std::to_string(order.id()) + "\n");
   EXPECT_TRUE(kept.assetDeclared("order", false));
+
+  // Another process gives the copy an identity of its own: ids can no longer be kept.
+  ASSERT_EQ(raw(dir_ + "kept.vd", "UPDATE vd_registry SET vd_value='own' WHERE vd_tag='vd_dbid';"),
+            "");
+  EXPECT_EQ(node_->copy(kept, orders, false, nullptr, IdMappingKeepIds), StatusWrongCatalog);
+}
+
+// Ids kept into a copy whose namespace and node were renamed there: the rows at the
+// source's ids are their counterparts, never a second row at the same id; a row of another
+// kind at such an id fails the copy.
+TEST_F(Copy, KeptIdsFindCategoriesRenamedInTheCopy) {
+  fileSource();
+  Node copy("copy", dir_.c_str());
+  ASSERT_EQ(node_->copy(copy, all_, true, nullptr, IdMappingAutomatic), 0);
+  ASSERT_EQ(copy.open(), 0);
+  Category y = copy.category("Kept");
+  y.nameSpace("Other");
+  y.subCategory("x");
+  y.subCategory("y");
+  ASSERT_EQ(y.label("w"), 0);
+  ASSERT_EQ(copy.close(), 0);
+  Asset d = photo(*node_, "d");
+  ASSERT_EQ(at("Kept", "x/y").apply(d), 0);
+  ASSERT_EQ(node_->copy(copy, all_, true, nullptr, IdMappingAutomatic), 0);
+  EXPECT_EQ(in("copy", "SELECT group_concat(vd_croot) FROM vd_cat;"), "Other,Plain\n");
+  EXPECT_EQ(in("copy", "SELECT count() FROM vd_cat_nde WHERE vd_cnod='y';"), "0\n");
+  EXPECT_EQ(memberTitles("copy", "w"), memberTitles("cat", "y"));
+  EXPECT_EQ(registry("copy", "vd_dbid"), registry("cat", "vd_dbid"));  // ids were kept
+
+  ASSERT_EQ(raw(dir_ + "copy.vd", "UPDATE vd_cat SET vd_tgt='video' WHERE vd_croot='Other';"), "");
+  ASSERT_EQ(at("Kept", "z").apply(d), 0);
+  const std::string before = in("copy", "SELECT count() FROM vd_cat_xref;");
+  EXPECT_EQ(node_->copy(copy, all_, true, nullptr, IdMappingAutomatic), StatusCategoryFailed);
+  EXPECT_EQ(in("copy", "SELECT count() FROM vd_cat_xref;"), before);
 }
 
 TEST_F(Copy, ForeignDestinationWithHandlerRenamesRefusalsAndFailures) {
@@ -203,6 +248,12 @@ TEST_F(Copy, ForeignDestinationWithHandlerRenamesRefusalsAndFailures) {
   Offers throwing;
   throwing.throwOn = "Kept";
   EXPECT_THROW(node_->copy(other, all_, true, &throwing, IdMappingAutomatic), std::runtime_error);
+  throwing.throwStatus = StatusBusy;  // the host's, though a Status
+  EXPECT_THROW(node_->copy(other, all_, true, &throwing, IdMappingAutomatic), Status);
+  Offers bouncing;  // renames between two names the destination has, without end
+  bouncing.renames = {{"Kept", "Plain"}, {"Plain", "Kept"}};
+  bouncing.repeat = true;
+  EXPECT_EQ(node_->copy(other, all_, true, &bouncing, IdMappingAutomatic), StatusUnsupported);
   EXPECT_EQ(in("other", "SELECT count() FROM vd_cat_xref;") +
                 in("other", "SELECT count() FROM vd_assets;"),
             before);
@@ -249,6 +300,40 @@ TEST_F(Copy, NewIdTakenInTheDestinationFailsTheCopy) {
   EXPECT_EQ(in("other", "SELECT count() FROM vd_assets;"), "20\n");
   EXPECT_EQ(in("other", "SELECT count() FROM vd_cat_xref;"), "0\n");
   EXPECT_EQ(blobsIn("other", "SELECT count() FROM vd_blobs;"), "1\n");
+  // A counter that cannot be read fails the copy with its statement's status.
+  ASSERT_EQ(other.close(), 0);
+  ASSERT_EQ(raw(dir_ + "other.vd", "DELETE FROM vd_id;"), "");
+  EXPECT_EQ(node_->copy(other, all_, true, nullptr, IdMappingNewIds), StatusNoResult);
+  EXPECT_EQ(in("other", "SELECT count() FROM vd_assets;"), "20\n");
+}
+
+// A category's blob rows go with the category node the copy makes, and only there: never
+// through the records' path, and never onto a destination category merged into.
+TEST_F(Copy, CategoryBlobsGoWithNewNodesOnly) {
+  fileSource();
+  Node other("other", dir_.c_str());
+  ASSERT_EQ(other.create(), 0);
+  ASSERT_EQ(other.open(), 0);
+  Asset prototype = other.asset("photo", true), mine = photo(other, "mine");
+  ASSERT_EQ(other.categoryDeclare("Kept", prototype, true, false), 0);
+  Category x = other.category("Kept");
+  x.subCategory("x");
+  ASSERT_EQ(x.apply(mine), 0);
+  const std::string destX = std::to_string(x.id());
+  ASSERT_EQ(raw(dir_ + "other.vm", "INSERT INTO vd_blobs VALUES (" + destX + ",'b','dest');"), "");
+  for (const char* label : {"x", "y"}) {
+    ASSERT_EQ(raw(dir_ + "cat.vm", "INSERT INTO vd_blobs VALUES (" +
+                                       query(std::string("SELECT vd_id FROM vd_cat_nde WHERE "
+                                                         "vd_cnod='") +
+                                             label + "';") +
+                                       ",'b','src " + label + "');"),
+              "");
+  }
+  ASSERT_EQ(node_->copy(other, all_, true, nullptr, IdMappingNewIds), 0);
+  EXPECT_EQ(blobsIn("other", "SELECT vd_blob FROM vd_blobs WHERE vd_aid=" + destX + ";"), "dest\n");
+  EXPECT_EQ(in("other", "SELECT vd_id FROM vd_cat_nde WHERE vd_cnod='y';"),
+            blobsIn("other", "SELECT vd_aid FROM vd_blobs WHERE vd_blob='src y';"));
+  EXPECT_EQ(blobsIn("other", "SELECT count() FROM vd_blobs;"), "6\n");  // and 4 records'
 }
 
 TEST_F(Copy, HandlerReadsTheDestinationDuringALargeCopy) {
