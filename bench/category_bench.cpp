@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "BenchPasses.h"
+#include "BenchRecords.h"
 #include "node/CatalogVfs.h"
 #include "node/ConnectionPool.h"
 #include "node/NodeAccess.h"
@@ -35,6 +36,7 @@
 
 using namespace KESTRIN::Vendrithane;
 using vdbench::Clock;
+using vdbench::exec;
 using vdbench::runPasses;
 using vdbench::secondsSince;
 
@@ -59,18 +61,6 @@ struct Scene {
 };
 
 Scene gScene;
-
-bool exec(sqlite3* db, const std::string& sql) {
-  char* message = nullptr;
-  const int code = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
-  if (code != SQLITE_OK) {
-    fprintf(stderr, "category_bench: %.80s: %s\n", sql.c_str(),
-            message ? message : sqlite3_errstr(code));
-    sqlite3_free(message);
-    return false;
-  }
-  return true;
-}
 
 sqlite3_stmt* prepare(sqlite3* db, const char* sql) {
   sqlite3_stmt* stmt = nullptr;

@@ -19,14 +19,15 @@
 #include <memory>
 #include <string>
 
-#include "BenchObjects.h"
 #include "BenchPasses.h"
+#include "BenchRecords.h"
 #include "node/CatalogVfs.h"
 #include "vendrithane/Filter.h"
 #include "vendrithane/Node.h"
 
 using namespace KESTRIN::Vendrithane;
 using vdbench::Clock;
+using vdbench::exec;
 using vdbench::runPasses;
 using vdbench::secondsSince;
 
@@ -44,17 +45,6 @@ struct Scene {
 };
 
 Scene gScene;
-
-bool exec(sqlite3* db, const std::string& sql) {
-  char* message = nullptr;
-  const int code = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
-  if (code != SQLITE_OK) {
-    fprintf(stderr, "copy_bench: %.80s: %s\n", sql.c_str(),
-            message ? message : sqlite3_errstr(code));
-    sqlite3_free(message);
-  }
-  return code == SQLITE_OK;
-}
 
 // The record text of record i: ten elements of the four kinds.
 std::string recordXml(int i) {
@@ -244,7 +234,6 @@ BENCHMARK(BM_CopyNewIds)->Iterations(3)->UseManualTime()->Unit(benchmark::kMilli
 }  // namespace
 
 int main(int argc, char** argv) {
-  BenchObjects objects;  // never a catalog slot of a real user
   for (int i = 1; i < argc; ++i) {
     if (std::strncmp(argv[i], "--records=", 10) != 0) continue;
     gRecords = std::atoi(argv[i] + 10);
@@ -252,15 +241,7 @@ int main(int argc, char** argv) {
     --argc;
     break;
   }
-  benchmark::Initialize(&argc, argv);
-  int result = 0;
-  if (gRecords > 0 && setUpScene()) {
-    benchmark::RunSpecifiedBenchmarks();
-  } else {
-    fprintf(stderr, "copy_bench: could not set up the catalogs in %s\n", gScene.dir.c_str());
-    result = 1;
-  }
-  benchmark::Shutdown();
-  tearDownScene();
-  return result;
+  return vdbench::runOverScene(
+      argc, argv, "copy_bench", gScene.dir, [] { return gRecords > 0 && setUpScene(); },
+      tearDownScene);
 }
