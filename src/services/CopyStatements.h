@@ -1,6 +1,8 @@
 // The statement texts of the catalog copy, each written once. The copy runs them on the
 // source's connection with the destination's files attached as vd_dest and vd_dest_blobs;
 // "%s" before INTO is the conflict clause ("OR IGNORE " when ids are kept, "" otherwise).
+// Every id the copy writes must be free in all of the destination's tables that take their
+// ids from its counter (its record tables and the library's own).
 #ifndef VENDRITHANE_SERVICES_COPYSTATEMENTS_H
 #define VENDRITHANE_SERVICES_COPYSTATEMENTS_H
 
@@ -22,6 +24,22 @@ constexpr char kTakeSelected[] =
     "DROP TABLE IF EXISTS temp.vd_tmp_copy_ids;CREATE TEMP TABLE vd_tmp_copy_ids (vd_id "
     "INTEGER PRIMARY KEY);INSERT OR IGNORE INTO temp.vd_tmp_copy_ids (vd_id) %s;";
 constexpr char kDropSelected[] = "DROP TABLE temp.vd_tmp_copy_ids;";
+// Keep mode: a record the destination has at its id already is kept as the destination has
+// it, and stays out whole (blobs, promoted columns and memberships too).
+constexpr char kDropPresent[] =
+    "DELETE FROM temp.vd_tmp_copy_ids WHERE vd_id IN (SELECT vd_id FROM vd_dest.%s);";
+// Keep mode: whether a destination table holds one of the ids of a query (its column vd_id).
+constexpr char kIdsHeldIn[] =
+    "SELECT 1 FROM (%s) WHERE vd_id IN (SELECT vd_id FROM vd_dest.%s) LIMIT 1;";
+constexpr char kSelectedIds[] = "SELECT vd_id FROM temp.vd_tmp_copy_ids";
+constexpr char kCopiedMembershipIds[] =
+    "SELECT vd_id FROM temp.vd_tmp_cat_cpy WHERE vd_catcopy(vd_cid)=1";
+constexpr char kIdHeldIn[] = "SELECT 1 FROM vd_dest.%s WHERE vd_id=%d LIMIT 1;";
+// Keep mode: a copied membership whose order key the destination uses for another pair.
+constexpr char kMembershipKeyTaken[] =
+    "SELECT 1 FROM temp.vd_tmp_cat_cpy t JOIN vd_dest.vd_cat_xref x ON x.vd_id=t.vd_id WHERE "
+    "vd_catcopy(t.vd_cid)=1 AND (x.vd_aid IS NOT vd_idmap(t.vd_aid) OR x.vd_cid IS NOT "
+    "vd_idmap(t.vd_cid)) LIMIT 1;";
 
 // Records (their ids through vd_idmap, in id order), their promoted columns and their blobs.
 constexpr char kInsertRecords[] =

@@ -173,6 +173,13 @@ TEST_F(Copy, IdentitiesDecideIdsOverCopiesInARow) {
   EXPECT_EQ(node_->copy(copy, all_, false, nullptr, IdMappingKeepIds), StatusWrongCatalog);
   ASSERT_EQ(copy.close(), 0);
 
+  // An own-table type named by an SQL keyword (its record stored before the copy below
+  // draws ids of its own, which the source would hand out again).
+  ASSERT_EQ(node_->assetDeclare("order", false), 0);
+  Asset order = node_->asset("order", false), prototype = node_->asset("order", false);
+  order.element("title") = "o";
+  ASSERT_EQ(order.store(), 0);
+
   // Keep ids into a copy that drew ids meanwhile: its counter is not lowered.
   Node kept("kept", dir_.c_str());
   ASSERT_EQ(node_->copy(kept, all_, false, nullptr, IdMappingKeepIds), 0);
@@ -182,11 +189,7 @@ TEST_F(Copy, IdentitiesDecideIdsOverCopiesInARow) {
   ASSERT_EQ(node_->copy(kept, all_, false, nullptr, IdMappingKeepIds), 0);
   EXPECT_GT(photo(kept, "after").id(), drawn);
 
-  // An own-table type named by an SQL keyword: the destination gets its table.
-  ASSERT_EQ(node_->assetDeclare("order", false), 0);
-  Asset order = node_->asset("order", false), prototype = node_->asset("order", false);
-  order.element("title") = "o";
-  ASSERT_EQ(order.store(), 0);
+  // The own-table type: the destination gets its table.
   Filter orders;
   orders.match(prototype);
   ASSERT_EQ(node_->copy(kept, orders, false, nullptr, IdMappingKeepIds), 0);
@@ -222,10 +225,47 @@ TEST_F(Copy, KeptIdsFindCategoriesRenamedInTheCopy) {
   EXPECT_EQ(registry("copy", "vd_dbid"), registry("cat", "vd_dbid"));  // ids were kept
 
   ASSERT_EQ(raw(dir_ + "copy.vd", "UPDATE vd_cat SET vd_tgt='video' WHERE vd_croot='Other';"), "");
-  ASSERT_EQ(at("Kept", "z").apply(d), 0);
+  Asset e = photo(*node_, "e");  // d is in the copy already: its new membership stays out
+  ASSERT_EQ(at("Kept", "z").apply(e), 0);
   const std::string before = in("copy", "SELECT count() FROM vd_cat_xref;");
   EXPECT_EQ(node_->copy(copy, all_, true, nullptr, IdMappingAutomatic), StatusCategoryFailed);
   EXPECT_EQ(in("copy", "SELECT count() FROM vd_cat_xref;"), before);
+}
+
+// Ids kept into a copy that drew the same ids for rows of its own: a record it has at that id
+// stays its own, with its blobs and memberships; an id another of its tables holds fails.
+TEST_F(Copy, KeptIdsTheDestinationUsedStayItsOwn) {
+  fileSource();
+  Node kept("kept", dir_.c_str());
+  ASSERT_EQ(node_->copy(kept, all_, true, nullptr, IdMappingKeepIds), 0);
+  Asset s = photo(*node_, "s"), t = photo(*node_, "t");
+  ASSERT_EQ(at("Kept", "x").apply(s), 0);
+  ASSERT_EQ(kept.open(), 0);
+  Asset k = photo(kept, "k");
+  ASSERT_EQ(k.id(), s.id());
+  Category x = kept.category("Kept");
+  x.subCategory("x");
+  ASSERT_EQ(x.apply(k), 0);
+  ASSERT_EQ(kept.close(), 0);
+  const std::string
+      id = std::to_string(k.id()),
+      rowsBefore =
+          in("kept", "SELECT count() FROM vd_assets;SELECT group_concat(vd_id) FROM vd_cat_xref;");
+  ASSERT_EQ(in("kept", "SELECT vd_id FROM vd_cat_xref WHERE vd_aid=" + id + ";"),
+            std::to_string(t.id()) + "\n");
+  EXPECT_EQ(node_->copy(kept, all_, true, nullptr, IdMappingKeepIds), StatusConstraint);
+  EXPECT_EQ(in("kept",
+               "SELECT count() FROM vd_assets;SELECT group_concat(vd_id) FROM "
+               "vd_cat_xref;"),
+            rowsBefore);
+  ASSERT_EQ(raw(dir_ + "kept.vd", "DELETE FROM vd_cat_xref WHERE vd_aid=" + id + ";"), "");
+  ASSERT_EQ(node_->copy(kept, all_, true, nullptr, IdMappingKeepIds), 0);
+  EXPECT_EQ(in("kept", "SELECT count() FROM vd_assets WHERE vd_id=" + std::to_string(t.id()) +
+                           " OR (vd_id=" + id + " AND vd_xml LIKE '%>k<%');"),
+            "2\n");
+  EXPECT_EQ(blobsIn("kept", "SELECT group_concat(vd_blob) FROM vd_blobs WHERE vd_aid=" + id + ";"),
+            "blob k\n");
+  EXPECT_EQ(in("kept", "SELECT count() FROM vd_cat_xref WHERE vd_aid=" + id + ";"), "0\n");
 }
 
 TEST_F(Copy, ForeignDestinationWithHandlerRenamesRefusalsAndFailures) {
