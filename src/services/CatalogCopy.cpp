@@ -669,7 +669,9 @@ class CatalogCopy {
       if (mode_ == kKeep &&
           (idsHeld(c, kCopiedMembershipIds, "vd_cat_xref") || hasRow(c, kMembershipKeyTaken)))
         throw StatusConstraint;
-      runDeciding(c, node::sqlFormat(kInsertMemberships, conflicts), state);
+      runDeciding(
+          c, node::sqlFormat(kInsertMemberships, conflicts, mode_ == kKeep ? "" : kFirstPairOnly),
+          state);
       run(c, kDropMemberships);
       for (const NewNamespace& ns : state.namespaces()) {
         if (node::execute(

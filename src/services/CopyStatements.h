@@ -62,10 +62,14 @@ constexpr char kTakeMemberships[] =
     "DROP TABLE IF EXISTS temp.vd_tmp_cat_cpy;CREATE TEMP TABLE vd_tmp_cat_cpy AS SELECT "
     "vd_id,vd_aid,vd_cid FROM main.vd_cat_xref WHERE vd_aid IN (SELECT vd_id FROM "
     "temp.vd_tmp_copy_ids) ORDER BY vd_cid,vd_id;";
+// The second "%s" is the renumbering copy's clause (kFirstPairOnly, else ""): two source
+// categories merged into one destination category give one membership per member, the
+// first; an order key taken in the destination still fails.
 constexpr char kInsertMemberships[] =
     "INSERT %sINTO vd_dest.vd_cat_xref (vd_id,vd_aid,vd_cid) SELECT "
     "vd_idmap(vd_id),vd_idmap(vd_aid),vd_idmap(vd_cid) FROM temp.vd_tmp_cat_cpy WHERE "
-    "vd_catcopy(vd_cid)=1 ORDER BY rowid;";
+    "vd_catcopy(vd_cid)=1 ORDER BY rowid%s;";
+constexpr char kFirstPairOnly[] = " ON CONFLICT (vd_aid,vd_cid) DO NOTHING";
 constexpr char kDropMemberships[] = "DROP TABLE temp.vd_tmp_cat_cpy;";
 
 // The categories the memberships need.

@@ -300,13 +300,14 @@ TEST_F(Copy, ForeignDestinationWithHandlerRenamesRefusalsAndFailures) {
   EXPECT_EQ(other.categoryNamespaces(), spaces);
 
   // Kept is renamed to an existing name (offered again), then to a new one; source Plain
-  // and category z are refused, and z's members with them.
+  // and category z are refused, and z's members with them; w is merged into x.
+  ASSERT_EQ(at("Kept", "w").apply(b_), 0);
   Offers offers;
-  offers.renames = {{"Kept", "Plain"}, {"Plain", "Kept2"}};
+  offers.renames = {{"Kept", "Plain"}, {"Plain", "Kept2"}, {"w", "x"}};
   offers.declines = {"Plain", "z"};
   Category held = other.category("Plain");
   ASSERT_EQ(node_->copy(other, all_, true, &offers, IdMappingAutomatic), 0);
-  EXPECT_EQ(offers.asked, "Kept+ Plain+ x- y- z- Plain+ ");
+  EXPECT_EQ(offers.asked, "Kept+ Plain+ x- y- z- Plain+ w- x+ ");
   EXPECT_EQ(other.categoryNamespaces(),
             (std::vector<String>{String("Kept"), String("Plain"), String("Kept2")}));
   EXPECT_EQ(in("other", "SELECT vd_cper FROM vd_cat WHERE vd_croot='Kept2';"), "7\n");
