@@ -583,6 +583,22 @@ class CatalogCopy {
     return tables;
   }
 
+  // Renumber mode: the lowest id from `first` on that the destination holds, in any table
+  // of counter ids or as a blob's owner; LLONG_MAX when none.
+  long long lowestHeldFrom(node::NodeConnection& c, long long first) {
+    long long lowest = LLONG_MAX;
+    auto take = [&](const std::string& sql) {
+      node::Statement s(c, sql);
+      if (!s.valid() || !s.step()) throw s.error().status();
+      if (!s.columnIsNull(0)) lowest = std::min(lowest, s.columnInt64(0));
+    };
+    const int from = static_cast<int>(first);
+    for (const std::string& table : idTables_)
+      take(node::sqlFormat(kLowestIdFrom, node::quoteIdentifier(table).c_str(), from));
+    take(node::sqlFormat(kLowestBlobIdFrom, from));
+    return lowest;
+  }
+
   // Runs a statement that calls vd_catcopy: a failure there fails the copy with what the
   // copy state kept (a Status, or what a copy event threw, for the caller).
   void runDeciding(node::NodeConnection& c, const std::string& sql, const CopyState& state) {
@@ -635,6 +651,9 @@ class CatalogCopy {
         if (open) node::rollbackTransaction(c);
       }
     } level{c};
+    // Renumbering: every id from the first drawn one to the final counter goes to a row of
+    // this copy, so none of them may be held in the destination before it writes.
+    const long long held = mode_ == kRenumber ? lowestHeldFrom(c, counter) : LLONG_MAX;
 
     CopyState state(source_, c, mode_, counter, handler_, idTables_);
     node::CopyScope scope(&source_, &state);
@@ -690,6 +709,7 @@ class CatalogCopy {
       }
     }
     run(c, kDropSelected);
+    if (held < state.counter()) throw StatusConstraint;
     // The counter, never below the destination's next id; a fresh copy's marker follows it.
     const long long written = std::max<long long>(state.counter(), destNext);
     if (written > INT_MAX) throw StatusEngineFailure;  // the counter is exhausted

@@ -40,6 +40,11 @@ constexpr char kMembershipKeyTaken[] =
     "SELECT 1 FROM temp.vd_tmp_cat_cpy t JOIN vd_dest.vd_cat_xref x ON x.vd_id=t.vd_id WHERE "
     "vd_catcopy(t.vd_cid)=1 AND (x.vd_aid IS NOT vd_idmap(t.vd_aid) OR x.vd_cid IS NOT "
     "vd_idmap(t.vd_cid)) LIMIT 1;";
+// Renumber mode: the lowest id at or above the first drawn one that the destination holds
+// before the copy writes (the ids the copy hands out must all be free).
+constexpr char kLowestIdFrom[] = "SELECT min(vd_id) FROM vd_dest.%s WHERE vd_id>=%d;";
+constexpr char kLowestBlobIdFrom[] =
+    "SELECT min(vd_aid) FROM vd_dest_blobs.vd_blobs WHERE vd_aid>=%d;";
 
 // Records (their ids through vd_idmap, in id order), their promoted columns and their blobs.
 constexpr char kInsertRecords[] =

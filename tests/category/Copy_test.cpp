@@ -341,11 +341,19 @@ TEST_F(Copy, NewIdTakenInTheDestinationFailsTheCopy) {
   EXPECT_EQ(in("other", "SELECT count() FROM vd_assets;"), "20\n");
   EXPECT_EQ(in("other", "SELECT count() FROM vd_cat_xref;"), "0\n");
   EXPECT_EQ(blobsIn("other", "SELECT count() FROM vd_blobs;"), "1\n");
+  // So does a row of another table at an id of the range the copy would use.
+  ASSERT_EQ(raw(dir_ + "other.vd", "DELETE FROM vd_assets WHERE vd_id>" + std::to_string(drawn) +
+                                       ";INSERT INTO vd_cat (vd_id,vd_croot,vd_tgt) VALUES (" +
+                                       std::to_string(drawn + 8) + ",'Stray','photo');"),
+            "");
+  EXPECT_EQ(node_->copy(other, all_, true, nullptr, IdMappingNewIds), StatusConstraint);
+  EXPECT_EQ(in("other", "SELECT count() FROM vd_assets;SELECT count() FROM vd_cat_xref;"),
+            "1\n0\n");
   // A counter that cannot be read fails the copy with its statement's status.
   ASSERT_EQ(other.close(), 0);
   ASSERT_EQ(raw(dir_ + "other.vd", "DELETE FROM vd_id;"), "");
   EXPECT_EQ(node_->copy(other, all_, true, nullptr, IdMappingNewIds), StatusNoResult);
-  EXPECT_EQ(in("other", "SELECT count() FROM vd_assets;"), "20\n");
+  EXPECT_EQ(in("other", "SELECT count() FROM vd_assets;"), "1\n");
 }
 
 // A category's blob rows go with the category node the copy makes, and only there: never
