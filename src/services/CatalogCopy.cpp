@@ -362,7 +362,16 @@ class CatalogCopy {
       both.emplace(source_, dest_);
       return identity();
     });
-    if (out.status == StatusOk) out = copyAttached();
+    if (out.status == StatusOk) {
+      // A Status thrown before the transaction (the record table's declaration, a lease)
+      // fails the copy like any other, clean-up included.
+      Outcome attached;
+      out.status = node::statusOf([&] {
+        attached = copyAttached();
+        return attached.status;
+      });
+      out.raise = attached.raise;
+    }
     return out;
   }
 
@@ -725,8 +734,16 @@ class CatalogCopy {
     node::forgetIdBlock(d);
     if (withCategories_) {
       // Other nodes of the destination rebuild; an open one here reloads its tree in place.
-      node::queueEvent(d, monitor::kEventCatalogChanged, -1);
-      category::CategoryCache::of(dest_).loadTree(d);
+      // The copy is committed: a failure of either cannot undo it, nor may it be reported
+      // as the copy's (a destination created here would be removed), so it is ignored.
+      try {
+        node::queueEvent(d, monitor::kEventCatalogChanged, -1);
+      } catch (...) {
+      }
+      try {
+        category::CategoryCache::of(dest_).loadTree(d);
+      } catch (...) {
+      }
     }
     return StatusOk;
   }
