@@ -204,7 +204,7 @@ class CopyState final : public node::CopyCalls {
     if (existing != kNone) {
       if (ids_.count(id) != 0) throw StatusCategoryFailed;  // mapped twice
       ids_.emplace(id, existing);
-    } else if (keptAt(id, nullptr, destParent)) {
+    } else if (keptAt(id, nullptr)) {
       ids_.emplace(id, id);
     } else {
       nodes_.push_back(NewNode{static_cast<int>(map(id)), id, label, destParent, xml});
@@ -245,7 +245,7 @@ class CopyState final : public node::CopyCalls {
       if (target.compareNoCase(ns.target.buffer()) != 0) throw StatusUnsupported;
       if (ids_.count(id) != 0) throw StatusCategoryFailed;  // mapped twice
       ids_.emplace(id, existing);
-    } else if (keptAt(id, &ns.target, kNone)) {
+    } else if (keptAt(id, &ns.target)) {
       ids_.emplace(id, id);
     } else {
       ns.id = static_cast<int>(map(id));
@@ -256,10 +256,11 @@ class CopyState final : public node::CopyCalls {
   }
 
   // Keep mode: whether the destination has a category at source id `id` already (renamed
-  // there since an earlier copy), which is then its counterpart: a namespace of `target`
-  // (null for a node), or a node under `parent`. Another category row at that id fails the
-  // copy with 4; a row of any other table there with 41 (one id never names two objects).
-  bool keptAt(int id, const String* target, int parent) {
+  // or moved there since an earlier copy), which is then its counterpart: a namespace of
+  // `target`, or (target null) a node wherever it sits. Another category row at that id
+  // fails the copy with 4; a row of any other table there with 41 (one id never names two
+  // objects).
+  bool keptAt(int id, const String* target) {
     if (mode_ != kKeep) return false;
     int rows = 0;
     bool same = false;
@@ -270,7 +271,7 @@ class CopyState final : public node::CopyCalls {
         if (sql == kDestNamespaceAt)
           same = target != nullptr && s.columnText(0).compareNoCase(target->buffer()) == 0;
         else
-          same = target == nullptr && s.columnInt64(0) == parent;
+          same = target == nullptr;
       } else if (!s.valid() || s.failed()) {
         throw s.error().status();
       }

@@ -223,6 +223,16 @@ TEST_F(Copy, KeptIdsFindCategoriesRenamedInTheCopy) {
   EXPECT_EQ(in("copy", "SELECT count() FROM vd_cat_nde WHERE vd_cnod='y';"), "0\n");
   EXPECT_EQ(memberTitles("copy", "w"), memberTitles("cat", "y"));
   EXPECT_EQ(registry("copy", "vd_dbid"), registry("cat", "vd_dbid"));  // ids were kept
+  // w moved to the namespace's root there (no id drawn): still y's counterpart.
+  ASSERT_EQ(raw(dir_ + "copy.vd",
+                "UPDATE vd_cat_nde SET vd_cpid=(SELECT vd_id FROM vd_cat WHERE "
+                "vd_croot='Other') WHERE vd_cnod='w';"),
+            "");
+  Asset f = photo(*node_, "f");
+  ASSERT_EQ(at("Kept", "x/y").apply(f), 0);
+  ASSERT_EQ(node_->copy(copy, all_, true, nullptr, IdMappingAutomatic), 0);
+  EXPECT_EQ(memberTitles("copy", "w"), memberTitles("cat", "y"));
+  EXPECT_EQ(in("copy", "SELECT count() FROM vd_cat_nde;"), "4\n");  // none made
 
   ASSERT_EQ(raw(dir_ + "copy.vd", "UPDATE vd_cat SET vd_tgt='video' WHERE vd_croot='Other';"), "");
   Asset e = photo(*node_, "e");  // d is in the copy already: its new membership stays out
