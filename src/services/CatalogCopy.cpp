@@ -675,9 +675,11 @@ class CatalogCopy {
     run(c, node::sqlFormat(kTakeSelected, selectedIds_.c_str()));
     const std::string quotedTable = node::quoteIdentifier(table_);
     if (mode_ == kKeep) {
-      // Records the destination has at their ids stay out whole, before the categories
-      // they are filed in are decided; a kept id that another table holds fails the copy.
-      run(c, node::sqlFormat(kDropPresent, quotedTable.c_str()));
+      // Records the destination holds at their ids as other records stay out whole, before
+      // the categories they are filed in are decided; a kept id that another table holds
+      // fails the copy.
+      run(c, node::sqlFormat(kDropPresent, quotedTable.c_str(), quotedTable.c_str(),
+                             table_ == node::kAssetsTable ? kTagDiffers : ""));
       if (idsHeld(c, kSelectedIds, table_)) throw StatusConstraint;
     }
 

@@ -24,10 +24,15 @@ constexpr char kTakeSelected[] =
     "DROP TABLE IF EXISTS temp.vd_tmp_copy_ids;CREATE TEMP TABLE vd_tmp_copy_ids (vd_id "
     "INTEGER PRIMARY KEY);INSERT OR IGNORE INTO temp.vd_tmp_copy_ids (vd_id) %s;";
 constexpr char kDropSelected[] = "DROP TABLE temp.vd_tmp_copy_ids;";
-// Keep mode: a record the destination has at its id already is kept as the destination has
-// it, and stays out whole (blobs, promoted columns and memberships too).
+// Keep mode: a record the destination holds at its id as another record (another text, or
+// in the shared table another type) is kept as the destination has it, and stays out whole
+// (blobs, promoted columns and memberships too). The same record copied earlier stays in:
+// what is new of it (blobs, memberships) is added. %s: table, table, kTagDiffers or "".
 constexpr char kDropPresent[] =
-    "DELETE FROM temp.vd_tmp_copy_ids WHERE vd_id IN (SELECT vd_id FROM vd_dest.%s);";
+    "DELETE FROM temp.vd_tmp_copy_ids WHERE vd_id IN (SELECT vd_dest_row.vd_id FROM vd_dest.%s "
+    "AS vd_dest_row JOIN main.%s AS vd_source_row ON vd_source_row.vd_id=vd_dest_row.vd_id WHERE "
+    "vd_dest_row.vd_xml IS NOT vd_source_row.vd_xml%s);";
+constexpr char kTagDiffers[] = " OR vd_dest_row.vd_tag IS NOT vd_source_row.vd_tag";
 // Keep mode: whether a destination table holds one of the ids of a query (its column vd_id).
 constexpr char kIdsHeldIn[] =
     "SELECT 1 FROM (%s) WHERE vd_id IN (SELECT vd_id FROM vd_dest.%s) LIMIT 1;";

@@ -250,6 +250,7 @@ TEST_F(Copy, KeptIdsTheDestinationUsedStayItsOwn) {
   ASSERT_EQ(node_->copy(kept, all_, true, nullptr, IdMappingKeepIds), 0);
   Asset s = photo(*node_, "s"), t = photo(*node_, "t");
   ASSERT_EQ(at("Kept", "x").apply(s), 0);
+  ASSERT_EQ(at("Plain", "q").apply(c_), 0);  // a record copied before, filed anew
   ASSERT_EQ(kept.open(), 0);
   Asset k = photo(kept, "k");
   ASSERT_EQ(k.id(), s.id());
@@ -276,6 +277,12 @@ TEST_F(Copy, KeptIdsTheDestinationUsedStayItsOwn) {
   EXPECT_EQ(blobsIn("kept", "SELECT group_concat(vd_blob) FROM vd_blobs WHERE vd_aid=" + id + ";"),
             "blob k\n");
   EXPECT_EQ(in("kept", "SELECT count() FROM vd_cat_xref WHERE vd_aid=" + id + ";"), "0\n");
+  // The same record as the destination's is no stranger: its new membership is added.
+  EXPECT_EQ(in("kept",
+               "SELECT count() FROM vd_cat_xref JOIN vd_cat_nde ON vd_cid=vd_cat_nde.vd_id "
+               "WHERE vd_cnod='q' AND vd_aid=" +
+                   std::to_string(c_.id()) + ";"),
+            "1\n");
 }
 
 TEST_F(Copy, ForeignDestinationWithHandlerRenamesRefusalsAndFailures) {
