@@ -2,6 +2,8 @@
 // answers (vd_idmap, vd_catcopy) and the offers to the handler; the steps before the
 // transaction (checks, the destination's files, identities, record table, ATTACH); the
 // transaction itself; the clean-up that every way out runs.
+#include <strings.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -16,6 +18,7 @@
 #include "asset/AssetLayer.h"
 #include "asset/AssetStatements.h"
 #include "asset/CatalogAssets.h"
+#include "asset/ElementIndex.h"
 #include "category/CategoryCache.h"
 #include "category/CategoryImpl.h"
 #include "handler/HandlerImpl.h"
@@ -34,6 +37,7 @@
 #include "query/FilterImpl.h"
 #include "query/Render.h"
 #include "services/CopyStatements.h"
+#include "services/VerifyStatements.h"
 #include "vendrithane/Handler.h"
 #include "vendrithane/Node.h"
 
@@ -89,8 +93,13 @@ std::string unquoted(const std::string& quoted) {
 class CopyState final : public node::CopyCalls {
  public:
   CopyState(NodeImpl& source, node::NodeConnection& connection, int mode, long long counter,
-            Handler* handler)
-      : source_(source), c_(connection), mode_(mode), counter_(counter), handler_(handler) {}
+            Handler* handler, const std::vector<std::string>& idTables)
+      : source_(source),
+        c_(connection),
+        mode_(mode),
+        counter_(counter),
+        handler_(handler),
+        idTables_(idTables) {}
 
   bool mapId(long long id, long long* mapped) override {
     *mapped = map(id);
@@ -195,7 +204,7 @@ class CopyState final : public node::CopyCalls {
     if (existing != kNone) {
       if (ids_.count(id) != 0) throw StatusCategoryFailed;  // mapped twice
       ids_.emplace(id, existing);
-    } else if (keptAt(id, nullptr, destParent)) {
+    } else if (keptAt(id, nullptr)) {
       ids_.emplace(id, id);
     } else {
       nodes_.push_back(NewNode{static_cast<int>(map(id)), id, label, destParent, xml});
@@ -236,7 +245,7 @@ class CopyState final : public node::CopyCalls {
       if (target.compareNoCase(ns.target.buffer()) != 0) throw StatusUnsupported;
       if (ids_.count(id) != 0) throw StatusCategoryFailed;  // mapped twice
       ids_.emplace(id, existing);
-    } else if (keptAt(id, &ns.target, kNone)) {
+    } else if (keptAt(id, &ns.target)) {
       ids_.emplace(id, id);
     } else {
       ns.id = static_cast<int>(map(id));
@@ -247,9 +256,11 @@ class CopyState final : public node::CopyCalls {
   }
 
   // Keep mode: whether the destination has a category at source id `id` already (renamed
-  // there since an earlier copy), which is then its counterpart: a namespace of `target`
-  // (null for a node), or a node under `parent`. Any other row at that id fails the copy.
-  bool keptAt(int id, const String* target, int parent) {
+  // or moved there since an earlier copy), which is then its counterpart: a namespace of
+  // `target`, or (target null) a node wherever it sits. Another category row at that id
+  // fails the copy with 4; a row of any other table there with 41 (one id never names two
+  // objects).
+  bool keptAt(int id, const String* target) {
     if (mode_ != kKeep) return false;
     int rows = 0;
     bool same = false;
@@ -260,13 +271,19 @@ class CopyState final : public node::CopyCalls {
         if (sql == kDestNamespaceAt)
           same = target != nullptr && s.columnText(0).compareNoCase(target->buffer()) == 0;
         else
-          same = target == nullptr && s.columnInt64(0) == parent;
+          same = target == nullptr;
       } else if (!s.valid() || s.failed()) {
         throw s.error().status();
       }
     }
     if (rows > 1 || (rows == 1 && !same)) throw StatusCategoryFailed;
-    return rows == 1;
+    if (rows == 1) return true;
+    for (const std::string& table : idTables_) {
+      node::Statement s(c_, node::sqlFormat(kIdHeldIn, node::quoteIdentifier(table).c_str(), id));
+      if (s.valid() && s.step()) throw StatusConstraint;
+      if (!s.valid() || s.failed()) throw s.error().status();
+    }
+    return false;
   }
 
   // The destination's namespace of that name (made by this copy, or stored); kNone.
@@ -297,14 +314,15 @@ class CopyState final : public node::CopyCalls {
   }
 
   NodeImpl& source_;
-  node::NodeConnection& c_;             // the source's connection, the destination attached
-  const int mode_;                      // kRenumber or kKeep
-  long long counter_;                   // the next new destination id (kRenumber)
-  Handler* handler_;                    // asked about each namespace and category; may be null
-  std::map<long long, long long> ids_;  // source id -> destination id
-  std::map<int, int> decisions_;        // category or namespace id -> 1 copy, 0 skip
-  std::map<long long, int> answers_;    // what vd_catcopy answered for a category id
-  std::set<int> deciding_;              // nodes whose decision is under way
+  node::NodeConnection& c_;  // the source's connection, the destination attached
+  const int mode_;           // kRenumber or kKeep
+  long long counter_;        // the next new destination id (kRenumber)
+  Handler* handler_;         // asked about each namespace and category; may be null
+  const std::vector<std::string>& idTables_;  // the destination's tables of counter ids
+  std::map<long long, long long> ids_;        // source id -> destination id
+  std::map<int, int> decisions_;              // category or namespace id -> 1 copy, 0 skip
+  std::map<long long, int> answers_;          // what vd_catcopy answered for a category id
+  std::set<int> deciding_;                    // nodes whose decision is under way
   std::vector<NewNamespace> namespaces_;
   std::vector<NewNode> nodes_;
   Status failure_ = StatusOk;  // a Status vd_catcopy failed with
@@ -345,7 +363,16 @@ class CatalogCopy {
       both.emplace(source_, dest_);
       return identity();
     });
-    if (out.status == StatusOk) out = copyAttached();
+    if (out.status == StatusOk) {
+      // A Status thrown before the transaction (the record table's declaration, a lease)
+      // fails the copy like any other, clean-up included.
+      Outcome attached;
+      out.status = node::statusOf([&] {
+        attached = copyAttached();
+        return attached.status;
+      });
+      out.raise = attached.raise;
+    }
     return out;
   }
 
@@ -524,6 +551,64 @@ class CatalogCopy {
     if (s != StatusOk) throw s;
   }
 
+  // Whether query `sql` has a row; throws its status when it fails.
+  static bool hasRow(node::NodeConnection& c, const std::string& sql) {
+    node::Statement s(c, sql);
+    if (s.valid() && s.step()) return true;
+    if (!s.valid() || s.failed()) throw s.error().status();
+    return false;
+  }
+
+  // Keep mode: whether a destination table other than `except` holds one of the ids that
+  // query `ids` gives.
+  bool idsHeld(node::NodeConnection& c, const char* ids, const std::string& except) {
+    for (const std::string& table : idTables_) {
+      if (strcasecmp(table.c_str(), except.c_str()) != 0 &&
+          hasRow(c, node::sqlFormat(kIdsHeldIn, ids, node::quoteIdentifier(table).c_str())))
+        return true;
+    }
+    return false;
+  }
+
+  // The destination's tables whose rows take their ids from its counter: its record tables
+  // (no reserved infix, not the engine's, a vd_id column) and the library's own.
+  static std::vector<std::string> idTables(node::NodeConnection& d) {
+    std::vector<std::string> tables;
+    for (const String& name : node::queryColumn(d, node::kSelectTables)) {
+      const std::string table(name.buffer(), name.length());
+      if (table.find(assets::kReservedColumnPrefix) != std::string::npos ||
+          strncasecmp(table.c_str(), "sqlite_", 7) == 0)
+        continue;
+      std::vector<assets::TableColumn> columns;
+      const Status listed = assets::tableColumns(d, table, &columns);
+      if (listed != StatusOk) throw listed;
+      for (const assets::TableColumn& column : columns) {
+        if (strcasecmp(column.name.c_str(), "vd_id") == 0) {
+          tables.push_back(table);
+          break;
+        }
+      }
+    }
+    tables.insert(tables.end(), std::begin(kCatalogTables), std::end(kCatalogTables));
+    return tables;
+  }
+
+  // Renumber mode: the lowest id from `first` on that the destination holds, in any table
+  // of counter ids or as a blob's owner; LLONG_MAX when none.
+  long long lowestHeldFrom(node::NodeConnection& c, long long first) {
+    long long lowest = LLONG_MAX;
+    auto take = [&](const std::string& sql) {
+      node::Statement s(c, sql);
+      if (!s.valid() || !s.step()) throw s.error().status();
+      if (!s.columnIsNull(0)) lowest = std::min(lowest, s.columnInt64(0));
+    };
+    const int from = static_cast<int>(first);
+    for (const std::string& table : idTables_)
+      take(node::sqlFormat(kLowestIdFrom, node::quoteIdentifier(table).c_str(), from));
+    take(node::sqlFormat(kLowestBlobIdFrom, from));
+    return lowest;
+  }
+
   // Runs a statement that calls vd_catcopy: a failure there fails the copy with what the
   // copy state kept (a Status, or what a copy event threw, for the caller).
   void runDeciding(node::NodeConnection& c, const std::string& sql, const CopyState& state) {
@@ -565,6 +650,7 @@ class CatalogCopy {
     const Status viewed = dest_.refreshSchemaView(d);
     if (viewed != StatusOk) throw viewed;
     const std::vector<std::string> promoted = assets::elementIndexes(dest_).columns(table_);
+    idTables_ = idTables(d);
 
     Status begun = node::beginTransaction(c, false);
     if (begun != StatusOk) throw begun;
@@ -575,8 +661,11 @@ class CatalogCopy {
         if (open) node::rollbackTransaction(c);
       }
     } level{c};
+    // Renumbering: every id from the first drawn one to the final counter goes to a row of
+    // this copy, so none of them may be held in the destination before it writes.
+    const long long held = mode_ == kRenumber ? lowestHeldFrom(c, counter) : LLONG_MAX;
 
-    CopyState state(source_, c, mode_, counter, handler_);
+    CopyState state(source_, c, mode_, counter, handler_, idTables_);
     node::CopyScope scope(&source_, &state);
     const char* conflicts = mode_ == kKeep ? kKeepConflicts : "";
     // The identity first: rolled back with everything else when the copy fails.
@@ -584,13 +673,21 @@ class CatalogCopy {
       run(c, row.remove ? node::sqlFormat(kRemoveDestRegistry, row.tag)
                         : node::sqlFormat(kWriteDestRegistry, row.tag, row.value.buffer()));
     run(c, node::sqlFormat(kTakeSelected, selectedIds_.c_str()));
+    const std::string quotedTable = node::quoteIdentifier(table_);
+    if (mode_ == kKeep) {
+      // Records the destination holds at their ids as other records stay out whole, before
+      // the categories they are filed in are decided; a kept id that another table holds
+      // fails the copy.
+      run(c, node::sqlFormat(kDropPresent, quotedTable.c_str(), quotedTable.c_str(),
+                             table_ == node::kAssetsTable ? kTagDiffers : ""));
+      if (idsHeld(c, kSelectedIds, table_)) throw StatusConstraint;
+    }
 
     // The categories are decided (and offered to the handler) before anything is written
     // into the destination: a handler may read the destination through its own node,
     // whose connections would wait for this transaction's lock on the file without end.
     if (withCategories_) runDeciding(c, kDecideCategories, state);
 
-    const std::string quotedTable = node::quoteIdentifier(table_);
     const char* columns = built_.recordRows ? "vd_xml,vd_tag" : "vd_xml";
     run(c, node::sqlFormat(kInsertRecords, conflicts, quotedTable.c_str(), columns, columns,
                            quotedTable.c_str()));
@@ -600,7 +697,12 @@ class CatalogCopy {
     run(c, node::sqlFormat(kInsertBlobs, conflicts));
     if (withCategories_) {
       run(c, kTakeMemberships);
-      runDeciding(c, node::sqlFormat(kInsertMemberships, conflicts), state);
+      if (mode_ == kKeep &&
+          (idsHeld(c, kCopiedMembershipIds, "vd_cat_xref") || hasRow(c, kMembershipKeyTaken)))
+        throw StatusConstraint;
+      runDeciding(
+          c, node::sqlFormat(kInsertMemberships, conflicts, mode_ == kKeep ? "" : kFirstPairOnly),
+          state);
       run(c, kDropMemberships);
       for (const NewNamespace& ns : state.namespaces()) {
         if (node::execute(
@@ -619,6 +721,7 @@ class CatalogCopy {
       }
     }
     run(c, kDropSelected);
+    if (held < state.counter()) throw StatusConstraint;
     // The counter, never below the destination's next id; a fresh copy's marker follows it.
     const long long written = std::max<long long>(state.counter(), destNext);
     if (written > INT_MAX) throw StatusEngineFailure;  // the counter is exhausted
@@ -634,8 +737,16 @@ class CatalogCopy {
     node::forgetIdBlock(d);
     if (withCategories_) {
       // Other nodes of the destination rebuild; an open one here reloads its tree in place.
-      node::queueEvent(d, monitor::kEventCatalogChanged, -1);
-      category::CategoryCache::of(dest_).loadTree(d);
+      // The copy is committed: a failure of either cannot undo it, nor may it be reported
+      // as the copy's (a destination created here would be removed), so it is ignored.
+      try {
+        node::queueEvent(d, monitor::kEventCatalogChanged, -1);
+      } catch (...) {
+      }
+      try {
+        category::CategoryCache::of(dest_).loadTree(d);
+      } catch (...) {
+      }
     }
     return StatusOk;
   }
@@ -666,6 +777,7 @@ class CatalogCopy {
     bool remove;
   };
   std::vector<RegistryRow> registry_;  // the destination's identity rows to write
+  std::vector<std::string> idTables_;  // the destination's tables of counter ids
   String destId_;                      // its catalog id once they are committed; "" as it is
 };
 

@@ -173,6 +173,13 @@ TEST_F(Copy, IdentitiesDecideIdsOverCopiesInARow) {
   EXPECT_EQ(node_->copy(copy, all_, false, nullptr, IdMappingKeepIds), StatusWrongCatalog);
   ASSERT_EQ(copy.close(), 0);
 
+  // An own-table type named by an SQL keyword (its record stored before the copy below
+  // draws ids of its own, which the source would hand out again).
+  ASSERT_EQ(node_->assetDeclare("order", false), 0);
+  Asset order = node_->asset("order", false), prototype = node_->asset("order", false);
+  order.element("title") = "o";
+  ASSERT_EQ(order.store(), 0);
+
   // Keep ids into a copy that drew ids meanwhile: its counter is not lowered.
   Node kept("kept", dir_.c_str());
   ASSERT_EQ(node_->copy(kept, all_, false, nullptr, IdMappingKeepIds), 0);
@@ -182,11 +189,7 @@ TEST_F(Copy, IdentitiesDecideIdsOverCopiesInARow) {
   ASSERT_EQ(node_->copy(kept, all_, false, nullptr, IdMappingKeepIds), 0);
   EXPECT_GT(photo(kept, "after").id(), drawn);
 
-  // An own-table type named by an SQL keyword: the destination gets its table.
-  ASSERT_EQ(node_->assetDeclare("order", false), 0);
-  Asset order = node_->asset("order", false), prototype = node_->asset("order", false);
-  order.element("title") = "o";
-  ASSERT_EQ(order.store(), 0);
+  // The own-table type: the destination gets its table.
   Filter orders;
   orders.match(prototype);
   ASSERT_EQ(node_->copy(kept, orders, false, nullptr, IdMappingKeepIds), 0);
@@ -220,12 +223,66 @@ TEST_F(Copy, KeptIdsFindCategoriesRenamedInTheCopy) {
   EXPECT_EQ(in("copy", "SELECT count() FROM vd_cat_nde WHERE vd_cnod='y';"), "0\n");
   EXPECT_EQ(memberTitles("copy", "w"), memberTitles("cat", "y"));
   EXPECT_EQ(registry("copy", "vd_dbid"), registry("cat", "vd_dbid"));  // ids were kept
+  // w moved to the namespace's root there (no id drawn): still y's counterpart.
+  ASSERT_EQ(raw(dir_ + "copy.vd",
+                "UPDATE vd_cat_nde SET vd_cpid=(SELECT vd_id FROM vd_cat WHERE "
+                "vd_croot='Other') WHERE vd_cnod='w';"),
+            "");
+  Asset f = photo(*node_, "f");
+  ASSERT_EQ(at("Kept", "x/y").apply(f), 0);
+  ASSERT_EQ(node_->copy(copy, all_, true, nullptr, IdMappingAutomatic), 0);
+  EXPECT_EQ(memberTitles("copy", "w"), memberTitles("cat", "y"));
+  EXPECT_EQ(in("copy", "SELECT count() FROM vd_cat_nde;"), "4\n");  // none made
 
   ASSERT_EQ(raw(dir_ + "copy.vd", "UPDATE vd_cat SET vd_tgt='video' WHERE vd_croot='Other';"), "");
-  ASSERT_EQ(at("Kept", "z").apply(d), 0);
+  Asset e = photo(*node_, "e");  // d is in the copy already: its new membership stays out
+  ASSERT_EQ(at("Kept", "z").apply(e), 0);
   const std::string before = in("copy", "SELECT count() FROM vd_cat_xref;");
   EXPECT_EQ(node_->copy(copy, all_, true, nullptr, IdMappingAutomatic), StatusCategoryFailed);
   EXPECT_EQ(in("copy", "SELECT count() FROM vd_cat_xref;"), before);
+}
+
+// Ids kept into a copy that drew the same ids for rows of its own: a record it has at that id
+// stays its own, with its blobs and memberships; an id another of its tables holds fails.
+TEST_F(Copy, KeptIdsTheDestinationUsedStayItsOwn) {
+  fileSource();
+  Node kept("kept", dir_.c_str());
+  ASSERT_EQ(node_->copy(kept, all_, true, nullptr, IdMappingKeepIds), 0);
+  Asset s = photo(*node_, "s"), t = photo(*node_, "t");
+  ASSERT_EQ(at("Kept", "x").apply(s), 0);
+  ASSERT_EQ(at("Plain", "q").apply(c_), 0);  // a record copied before, filed anew
+  ASSERT_EQ(kept.open(), 0);
+  Asset k = photo(kept, "k");
+  ASSERT_EQ(k.id(), s.id());
+  Category x = kept.category("Kept");
+  x.subCategory("x");
+  ASSERT_EQ(x.apply(k), 0);
+  ASSERT_EQ(kept.close(), 0);
+  const std::string
+      id = std::to_string(k.id()),
+      rowsBefore =
+          in("kept", "SELECT count() FROM vd_assets;SELECT group_concat(vd_id) FROM vd_cat_xref;");
+  ASSERT_EQ(in("kept", "SELECT vd_id FROM vd_cat_xref WHERE vd_aid=" + id + ";"),
+            std::to_string(t.id()) + "\n");
+  EXPECT_EQ(node_->copy(kept, all_, true, nullptr, IdMappingKeepIds), StatusConstraint);
+  EXPECT_EQ(in("kept",
+               "SELECT count() FROM vd_assets;SELECT group_concat(vd_id) FROM "
+               "vd_cat_xref;"),
+            rowsBefore);
+  ASSERT_EQ(raw(dir_ + "kept.vd", "DELETE FROM vd_cat_xref WHERE vd_aid=" + id + ";"), "");
+  ASSERT_EQ(node_->copy(kept, all_, true, nullptr, IdMappingKeepIds), 0);
+  EXPECT_EQ(in("kept", "SELECT count() FROM vd_assets WHERE vd_id=" + std::to_string(t.id()) +
+                           " OR (vd_id=" + id + " AND vd_xml LIKE '%>k<%');"),
+            "2\n");
+  EXPECT_EQ(blobsIn("kept", "SELECT group_concat(vd_blob) FROM vd_blobs WHERE vd_aid=" + id + ";"),
+            "blob k\n");
+  EXPECT_EQ(in("kept", "SELECT count() FROM vd_cat_xref WHERE vd_aid=" + id + ";"), "0\n");
+  // The same record as the destination's is no stranger: its new membership is added.
+  EXPECT_EQ(in("kept",
+               "SELECT count() FROM vd_cat_xref JOIN vd_cat_nde ON vd_cid=vd_cat_nde.vd_id "
+               "WHERE vd_cnod='q' AND vd_aid=" +
+                   std::to_string(c_.id()) + ";"),
+            "1\n");
 }
 
 TEST_F(Copy, ForeignDestinationWithHandlerRenamesRefusalsAndFailures) {
@@ -260,13 +317,14 @@ TEST_F(Copy, ForeignDestinationWithHandlerRenamesRefusalsAndFailures) {
   EXPECT_EQ(other.categoryNamespaces(), spaces);
 
   // Kept is renamed to an existing name (offered again), then to a new one; source Plain
-  // and category z are refused, and z's members with them.
+  // and category z are refused, and z's members with them; w is merged into x.
+  ASSERT_EQ(at("Kept", "w").apply(b_), 0);
   Offers offers;
-  offers.renames = {{"Kept", "Plain"}, {"Plain", "Kept2"}};
+  offers.renames = {{"Kept", "Plain"}, {"Plain", "Kept2"}, {"w", "x"}};
   offers.declines = {"Plain", "z"};
   Category held = other.category("Plain");
   ASSERT_EQ(node_->copy(other, all_, true, &offers, IdMappingAutomatic), 0);
-  EXPECT_EQ(offers.asked, "Kept+ Plain+ x- y- z- Plain+ ");
+  EXPECT_EQ(offers.asked, "Kept+ Plain+ x- y- z- Plain+ w- x+ ");
   EXPECT_EQ(other.categoryNamespaces(),
             (std::vector<String>{String("Kept"), String("Plain"), String("Kept2")}));
   EXPECT_EQ(in("other", "SELECT vd_cper FROM vd_cat WHERE vd_croot='Kept2';"), "7\n");
@@ -300,11 +358,19 @@ TEST_F(Copy, NewIdTakenInTheDestinationFailsTheCopy) {
   EXPECT_EQ(in("other", "SELECT count() FROM vd_assets;"), "20\n");
   EXPECT_EQ(in("other", "SELECT count() FROM vd_cat_xref;"), "0\n");
   EXPECT_EQ(blobsIn("other", "SELECT count() FROM vd_blobs;"), "1\n");
+  // So does a row of another table at an id of the range the copy would use.
+  ASSERT_EQ(raw(dir_ + "other.vd", "DELETE FROM vd_assets WHERE vd_id>" + std::to_string(drawn) +
+                                       ";INSERT INTO vd_cat (vd_id,vd_croot,vd_tgt) VALUES (" +
+                                       std::to_string(drawn + 8) + ",'Stray','photo');"),
+            "");
+  EXPECT_EQ(node_->copy(other, all_, true, nullptr, IdMappingNewIds), StatusConstraint);
+  EXPECT_EQ(in("other", "SELECT count() FROM vd_assets;SELECT count() FROM vd_cat_xref;"),
+            "1\n0\n");
   // A counter that cannot be read fails the copy with its statement's status.
   ASSERT_EQ(other.close(), 0);
   ASSERT_EQ(raw(dir_ + "other.vd", "DELETE FROM vd_id;"), "");
   EXPECT_EQ(node_->copy(other, all_, true, nullptr, IdMappingNewIds), StatusNoResult);
-  EXPECT_EQ(in("other", "SELECT count() FROM vd_assets;"), "20\n");
+  EXPECT_EQ(in("other", "SELECT count() FROM vd_assets;"), "1\n");
 }
 
 // A category's blob rows go with the category node the copy makes, and only there: never
