@@ -1,5 +1,7 @@
 // Asset types: the name rules, declaration, the declared check, destruction of both kinds
 // and the listing of the catalog's tables.
+#include <strings.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -177,6 +179,31 @@ std::vector<String> typeNames(NodeImpl& node, bool remote, bool ownTypesOnly) {
     names.push_back(table);
   }
   return names;
+}
+
+bool hasIdColumn(node::NodeConnection& c, const std::string& table) {
+  std::vector<TableColumn> columns;
+  const Status listed = tableColumns(c, table, &columns);
+  if (listed != StatusOk) throw listed;
+  for (const TableColumn& column : columns)
+    if (strcasecmp(column.name.c_str(), "vd_id") == 0) return true;
+  return false;
+}
+
+std::vector<std::string> recordTables(node::NodeConnection& c) {
+  std::vector<std::string> tables;
+  node::Statement s(c, node::kSelectTables);
+  std::vector<std::string> names;
+  while (s.valid() && s.step()) names.push_back(text(s.columnText(0)));
+  if (!s.valid() || s.failed())
+    throw s.error().status() == StatusOk ? StatusEngineFailure : s.error().status();
+  for (const std::string& table : names) {
+    if (table.find(kReservedInfix) != std::string::npos ||
+        strncasecmp(table.c_str(), "sqlite_", 7) == 0)
+      continue;
+    if (hasIdColumn(c, table)) tables.push_back(table);
+  }
+  return tables;
 }
 
 }  // namespace assets

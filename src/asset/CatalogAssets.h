@@ -71,6 +71,17 @@ void clearUserSet(AssetImpl& asset);
 // 14). Returns 0, or 81/31 (29 when the row is missing).
 Status deleteAssetRow(node::NodeConnection& connection, NodeImpl& node, const std::string& table,
                       int id, bool mustExist);
+// The library's own tables whose rows take their ids from the catalog's counter.
+constexpr const char* kCounterTables[] = {"vd_assets", "vd_idx", "vd_cat", "vd_cat_nde",
+                                          "vd_cat_xref"};
+// The record tables of the catalog on `connection` as its file has them now: no reserved
+// infix in the name, not one of the engine's own ("sqlite_..."), and a vd_id column (so
+// that a table another program made, or ANALYZE's, is none of them). Throws the status of a
+// failing read.
+std::vector<std::string> recordTables(node::NodeConnection& connection);
+// Whether `table` has a vd_id column; throws the status of a failing read.
+bool hasIdColumn(node::NodeConnection& connection, const std::string& table);
+
 // Deletes the blob rows of record or category `id` inside the caller's transaction, through
 // a statement kept compiled on the connection. 0, or 81/31 (recorded).
 Status deleteRowBlobs(node::NodeConnection& connection, int id);

@@ -37,7 +37,6 @@
 #include "query/FilterImpl.h"
 #include "query/Render.h"
 #include "services/CopyStatements.h"
-#include "services/VerifyStatements.h"
 #include "vendrithane/Handler.h"
 #include "vendrithane/Node.h"
 
@@ -571,25 +570,11 @@ class CatalogCopy {
   }
 
   // The destination's tables whose rows take their ids from its counter: its record tables
-  // (no reserved infix, not the engine's, a vd_id column) and the library's own.
+  // and the library's own.
   static std::vector<std::string> idTables(node::NodeConnection& d) {
-    std::vector<std::string> tables;
-    for (const String& name : node::queryColumn(d, node::kSelectTables)) {
-      const std::string table(name.buffer(), name.length());
-      if (table.find(assets::kReservedColumnPrefix) != std::string::npos ||
-          strncasecmp(table.c_str(), "sqlite_", 7) == 0)
-        continue;
-      std::vector<assets::TableColumn> columns;
-      const Status listed = assets::tableColumns(d, table, &columns);
-      if (listed != StatusOk) throw listed;
-      for (const assets::TableColumn& column : columns) {
-        if (strcasecmp(column.name.c_str(), "vd_id") == 0) {
-          tables.push_back(table);
-          break;
-        }
-      }
-    }
-    tables.insert(tables.end(), std::begin(kCatalogTables), std::end(kCatalogTables));
+    std::vector<std::string> tables = assets::recordTables(d);
+    tables.insert(tables.end(), std::begin(assets::kCounterTables),
+                  std::end(assets::kCounterTables));
     return tables;
   }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "asset/AssetStatements.h"
+#include "asset/CatalogAssets.h"
 #include "asset/ElementIndex.h"
 #include "asset/ElementIndexMap.h"
 #include "asset/IndexAndMembership.h"
@@ -173,23 +174,19 @@ class Verifier {
     declarations(records);
   }
 
-  // The tables of the record types: no "vd_" in the name, not the engine's own, a vd_id
-  // column (so that a table made by ANALYZE is none of them).
   std::vector<std::string> recordTables() {
-    std::vector<std::string> tables;
-    for (const String& name : column(node::kSelectTables)) {
-      const std::string table = text(name);
-      if (hasReservedInfix(table) || strncasecmp(table.c_str(), "sqlite_", 7) == 0) continue;
-      if (hasIdColumn(table)) tables.push_back(table);
+    try {
+      return assets::recordTables(c_);
+    } catch (Status) {
+      throw Finding{StatusCategoryFailed};
     }
-    return tables;
   }
   bool hasIdColumn(const std::string& table) {
-    std::vector<assets::TableColumn> columns;
-    if (assets::tableColumns(c_, table, &columns) != StatusOk) throw Finding{StatusCategoryFailed};
-    for (const assets::TableColumn& col : columns)
-      if (strcasecmp(col.name.c_str(), "vd_id") == 0) return true;
-    return false;
+    try {
+      return assets::hasIdColumn(c_, table);
+    } catch (Status) {
+      throw Finding{StatusCategoryFailed};
+    }
   }
 
   // Ids of 0 or less go. Ids at or above the stored counter were never handed out: the
@@ -199,7 +196,8 @@ class Verifier {
     const long long counter = count(node::kSelectIdCounter);
     if (counter < 1) throw Finding{StatusCategoryFailed};
     std::vector<std::string> tables(records);
-    tables.insert(tables.end(), std::begin(kCatalogTables), std::end(kCatalogTables));
+    tables.insert(tables.end(), std::begin(assets::kCounterTables),
+                  std::end(assets::kCounterTables));
     long long highest = 0;
     for (const std::string& table : tables) {
       const std::string quoted = node::quoteIdentifier(table);

@@ -7,10 +7,6 @@ namespace KESTRIN {
 namespace Vendrithane {
 namespace services {
 
-// The tables the id range covers besides the record tables, in this order.
-constexpr const char* kCatalogTables[] = {"vd_assets", "vd_idx", "vd_cat", "vd_cat_nde",
-                                          "vd_cat_xref"};
-
 // Ids outside the allocated range: 0 or less, and no id at all (NULL, or not an integer).
 constexpr char kBadIds[] = "FROM %s WHERE vd_id IS NULL OR typeof(vd_id)<>'integer' OR vd_id<=0;";
 constexpr char kSelectHighestId[] = "SELECT max(vd_id) FROM %s;";
