@@ -6,8 +6,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include <stdlib.h>
+
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -50,6 +53,21 @@ inline bool engineHeaderCopy(const std::string& from, const std::string& to) {
   std::ofstream out(to, std::ios::binary | std::ios::trunc);
   out << file;
   return static_cast<bool>(out);
+}
+
+// A new scratch directory "/tmp/vdbench-<stem>-XXXXXX/" in *dir (with its trailing "/").
+inline bool makeScratchDir(const std::string& stem, std::string* dir) {
+  std::string name = "/tmp/vdbench-" + stem + "-XXXXXX";
+  if (mkdtemp(&name[0]) == nullptr) return false;
+  *dir = name + "/";
+  return true;
+}
+
+// Removes a scratch directory made by makeScratchDir, whatever is left in it.
+inline void removeScratchDir(const std::string& dir) {
+  if (dir.empty()) return;
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
 }
 
 // The main program of a benchmark over a scene: machine-wide objects of its own, the set-up,

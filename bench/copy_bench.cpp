@@ -118,9 +118,7 @@ bool writeSource() {
 }
 
 bool setUpScene() {
-  std::string templ = "/tmp/vdbench-copy-XXXXXX";
-  if (mkdtemp(&templ[0]) == nullptr) return false;
-  gScene.dir = templ + "/";
+  if (!vdbench::makeScratchDir("copy", &gScene.dir)) return false;
   gScene.source = std::make_unique<Node>("src", gScene.dir.c_str());
   Node empty("empty", gScene.dir.c_str());
   if (gScene.source->create() != 0 || empty.create() != 0 || !writeSource()) return false;
@@ -134,10 +132,7 @@ bool setUpScene() {
 
 void tearDownScene() {
   gScene.source.reset();
-  if (!gScene.dir.empty()) {
-    std::error_code ignored;
-    std::filesystem::remove_all(gScene.dir, ignored);
-  }
+  vdbench::removeScratchDir(gScene.dir);
 }
 
 void removeCatalog(const std::string& name) {

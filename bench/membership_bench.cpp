@@ -12,9 +12,7 @@
 // Each benchmark reports ratio_vs_raw: its rate as a fraction of the baseline's rate.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,9 +47,7 @@ struct Scene {
 Scene gScene;
 
 bool setUpScene() {
-  std::string templ = "/tmp/vdbench-membership-XXXXXX";
-  if (mkdtemp(&templ[0]) == nullptr) return false;
-  gScene.dir = templ + "/";
+  if (!vdbench::makeScratchDir("membership", &gScene.dir)) return false;
   gScene.node = std::make_unique<Node>("m", gScene.dir.c_str());
   if (gScene.node->create() != 0 || !vdbench::writeRecords(gScene.dir + "m.vd", kFirstId, kRecords))
     return false;
@@ -68,10 +64,7 @@ bool setUpScene() {
 void tearDownScene() {
   gScene.node.reset();
   sqlite3_close(gScene.raw);
-  if (!gScene.dir.empty()) {
-    std::error_code ignored;
-    std::filesystem::remove_all(gScene.dir, ignored);
-  }
+  vdbench::removeScratchDir(gScene.dir);
 }
 
 Category day() {

@@ -8,9 +8,7 @@
 // verification's (the goal: at least 0.5, the whole check at most twice as long).
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -72,9 +70,7 @@ bool fileRecords() {
 }
 
 bool setUpScene() {
-  std::string templ = "/tmp/vdbench-verify-XXXXXX";
-  if (mkdtemp(&templ[0]) == nullptr) return false;
-  gScene.dir = templ + "/";
+  if (!vdbench::makeScratchDir("verify", &gScene.dir)) return false;
   gScene.node = std::make_unique<Node>("v", gScene.dir.c_str());
   if (gScene.node->create() != 0 ||
       !vdbench::writeRecords(gScene.dir + "v.vd", kFirstId, kRecords) || gScene.node->open() != 0)
@@ -95,10 +91,7 @@ bool setUpScene() {
 void tearDownScene() {
   gScene.node.reset();
   sqlite3_close(gScene.raw);
-  if (!gScene.dir.empty()) {
-    std::error_code ignored;
-    std::filesystem::remove_all(gScene.dir, ignored);
-  }
+  vdbench::removeScratchDir(gScene.dir);
 }
 
 void BM_RawIntegrityCheck(benchmark::State& state) {

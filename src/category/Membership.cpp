@@ -73,6 +73,12 @@ Status holdersOf(Operation& op, int member, std::vector<long long>* out) {
   return readIds(op, s, out);
 }
 
+// The entry of holder `id` as it is now, when it is a stored category of the tree; false
+// for a row naming a category outside the tree (a damaged file).
+bool storedHolder(Operation& op, int id, TreeEntry* e) {
+  return op.cache.entry(id, e) && e->stored && e->namespaceId != id;
+}
+
 // Runs update() on the node `id`: a new modification time and a category-updated change.
 Status touch(Operation& op, int id) {
   std::unique_ptr<CategoryImpl, void (*)(CategoryImpl*)> object(op.cache.acquire(id),
@@ -236,10 +242,10 @@ Status removeMember(Operation& op, int member) {
   if (read != StatusOk) return read;
   for (long long each : holders) {
     const int id = static_cast<int>(each);
+    // Read now: an earlier holder's deletion may have changed this one's population. A row
+    // naming a category outside the tree only goes with the rest.
     TreeEntry e;
-    // A row naming a category outside the tree (a damaged file) only goes with the rest.
-    if (op.deleting.count(id) != 0 || !op.cache.entry(id, &e) || !e.stored || e.namespaceId == id)
-      continue;
+    if (op.deleting.count(id) != 0 || !storedHolder(op, id, &e)) continue;
     const int left = std::max(0, e.population - 1);
     journalPopulation(op, id, e.population);
     op.cache.setPopulation(id, left);
@@ -265,8 +271,7 @@ Status touchHolders(Operation& op, int member) {
   for (long long each : holders) {
     const int id = static_cast<int>(each);
     TreeEntry e;
-    if (!op.cache.entry(id, &e) || !e.stored || e.namespaceId == id) continue;  // outside the tree
-    if ((namespaceFlags(op, id) & kMembersModifyBit) == 0) continue;
+    if (!storedHolder(op, id, &e) || (namespaceFlags(op, id) & kMembersModifyBit) == 0) continue;
     Status status = touch(op, id);
     if (status != StatusOk) return status;
   }
