@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "helpers/LegacyWriter.h"
+#include "helpers/ListingText.h"
 #include "helpers/ScratchDir.h"
 #include "legacy/LegacyFile.h"
 #include "platform/CodePage.h"
@@ -74,26 +75,7 @@ Status readAll(LegacyFile& file, std::map<std::string, Table>* out) {
 }
 
 std::string escape(const std::string& v) {
-  if (v == kNull) return "\\N";
-  std::string out;
-  for (unsigned char c : v) {
-    if (c == '\\')
-      out += "\\\\";
-    else if (c == '\t')
-      out += "\\t";
-    else if (c == '\n')
-      out += "\\n";
-    else if (c == '\r')
-      out += "\\r";
-    else if (c < 0x20 || c == 0x7F) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
+  return v == kNull ? "\\N" : vdtest::escapeListingText(v);
 }
 
 std::string toXml(const std::string& v) {

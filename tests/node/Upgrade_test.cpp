@@ -13,6 +13,7 @@
 
 #include "NodeFixture.h"
 #include "helpers/LegacyWriter.h"
+#include "helpers/ListingText.h"
 #include "node/FaultInjection.h"
 #include "vendrithane/Status.h"
 
@@ -21,27 +22,6 @@ using namespace KESTRIN::Vendrithane;
 namespace {
 
 const std::string kFixtures = VENDRITHANE_FIXTURE_DIR "/legacy/";
-
-std::string escapeValue(const unsigned char* p, int n) {
-  static const char hex[] = "0123456789abcdef";
-  std::string out;
-  for (int i = 0; i < n; ++i) {
-    unsigned char c = p[i];
-    if (c == '\\')
-      out += "\\\\";
-    else if (c == '\t')
-      out += "\\t";
-    else if (c == '\n')
-      out += "\\n";
-    else if (c == '\r')
-      out += "\\r";
-    else if (c < 0x20 || c == 0x7F)
-      out += std::string("\\x") + hex[c >> 4] + hex[c & 15];
-    else
-      out += static_cast<char>(c);
-  }
-  return out;
-}
 
 // The rows of `sql` on `db` as listing lines under `table`; blob columns as hex. Also
 // counts values of INTEGER columns that are not stored as integers in *nonInteger.
@@ -69,7 +49,9 @@ void listRows(sqlite3* db, const std::string& table, const std::string& sql, std
           break;
         }
         default:
-          *out += escapeValue(sqlite3_column_text(stmt, i), sqlite3_column_bytes(stmt, i));
+          *out += vdtest::escapeListingText(
+              std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)),
+                          static_cast<size_t>(sqlite3_column_bytes(stmt, i))));
       }
     }
     *out += '\n';
