@@ -91,7 +91,7 @@ constexpr char kDestChild[] =
     "SELECT vd_id FROM vd_dest.vd_cat_nde WHERE vd_cpid=%d AND vd_cnod=%Q;";
 // Keep mode: what the destination has at a category's own id.
 constexpr char kDestNamespaceAt[] = "SELECT vd_tgt FROM vd_dest.vd_cat WHERE vd_id=%d;";
-constexpr char kDestNodeAt[] = "SELECT vd_cpid FROM vd_dest.vd_cat_nde WHERE vd_id=%d;";
+constexpr char kDestNodeAt[] = "SELECT vd_id FROM vd_dest.vd_cat_nde WHERE vd_id=%d;";
 constexpr char kInsertNamespace[] =
     "INSERT INTO vd_dest.vd_cat (vd_id,vd_cdscr,vd_cper,vd_croot,vd_ctyp,vd_tgt) VALUES "
     "(%d,%Q,%d,%Q,%d,%Q);";
